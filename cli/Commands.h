@@ -1,0 +1,18 @@
+#pragma once
+// The subcommands of `bcu`, one file each; main.cpp registers them in order.
+#include <CLI/CLI.hpp>
+
+namespace bcu::cli {
+
+// Exit codes shared by every subcommand.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitFailure = 1,  // the operation failed (see the message)
+  kExitUsage = 2,    // bad command line
+};
+
+// Each Register* adds one subcommand (or a group of them) to the program.
+// A subcommand's callback throws CLI::RuntimeError(code) to set the exit code.
+void RegisterVersionCommand(CLI::App& app);
+
+}  // namespace bcu::cli

@@ -1,0 +1,179 @@
+#pragma once
+// The radio command link: the only road to the radio.
+//
+// A set of free functions over one plain context record. Packets are framed
+// (link/Frame.h), sent over one of two transports (the system's serial device,
+// transfer/VYXCommDeviceSerial.h, or the serial port component,
+// link/ScpComPort.h) and replies are awaited in wait loops that pump the host
+// between short blocking polls of the port, so Stop and the reply time-out take
+// effect inside a wait. Result codes are small integers (CommResult below).
+#include <cstdint>
+#include <string>
+
+namespace bcu::platform {
+class Clock;
+class MessagePump;
+class PortTable;
+class Timer;
+}  // namespace bcu::platform
+
+namespace bcu::transfer {
+class VYXCommDeviceSerial;
+}
+
+namespace bcu::link {
+
+class TScpComPort;
+
+// Result codes of link and download operations.
+enum CommResult : int {
+  kCommSuccess = 1,
+  kCommProblem = 2,        // communication problem (silence on the component transport, or the port closed)
+  kCommTimedOut = 4,       // timed out or cancelled by the user
+  kCommNotAvailable = 5,   // a reply was missing where that is allowed (no boot information)
+  kCommVerifyFailed = 6,   // flash verify failure
+  kCommNoExtraBoot = 8,    // extra boot (SEM) information missing
+  kCommWrongProcessor = 9  // processor mismatch
+};
+
+inline constexpr int kCommPacketMax = 1024;
+
+struct CommPacket {
+  std::int32_t length = 0;
+  std::uint8_t data[kCommPacketMax] = {};
+};
+
+// The radio's version information, 23 bytes:
+// 0-1 file format, 2-4 DSP, 5-7 controller, 8-10 hardware revision,
+// 11-18 serial number, 19-20 boot version, 21-22 SEM version.
+struct VersionInfo {
+  std::uint8_t data[23] = {};
+};
+
+// Receives every frame the link sends or accepts, for --trace and debugging.
+class CommTrace {
+ public:
+  virtual ~CommTrace() = default;
+  // `sent`: bytes as they go on the wire. Received: the payload of a good frame.
+  virtual void OnSent(const std::uint8_t* bytes, int n) = 0;
+  virtual void OnReceived(const std::uint8_t* payload, int n) = 0;
+};
+
+struct CommLink {
+  bool running = false;
+  bool lineIdle = false;
+  bool useComPort = false;
+  std::int32_t framed = 0;
+  TScpComPort* comPort = nullptr;                       // not owned
+  transfer::VYXCommDeviceSerial* serialDevice = nullptr;  // owned while open
+  platform::Timer* timeoutTimer = nullptr;              // not owned
+  std::uint32_t timeoutMs = 0;
+
+  // Host hooks (not owned; null means: no pump, the system clock, COM n is
+  // /dev/ttyS<n-1>, no trace).
+  platform::MessagePump* pump = nullptr;
+  platform::Clock* clock = nullptr;
+  const platform::PortTable* ports = nullptr;
+  CommTrace* trace = nullptr;
+  // The last wait ended because the port or device went away (closed,
+  // unplugged, hang-up): CommGetResult reports a communication problem.
+  bool portLost = false;
+};
+
+// Command keys of the command table (row keys, not wire codes).
+enum CommKey : int {
+  kKeyStartDsp = 1,        // 02 00
+  kKeyPairSum = 3,         // 02 02 (+2)
+  kKeyDspPageWritten = 4,  // 02 03
+  kKeyEndDownload = 5,     // 02 04
+  kKeySumsAgree = 6,       // 02 05
+  kKeySumsDiffer = 7,      // 02 06
+  kKeyAck = 8,             // 02 07
+  kKeyEndDspPage = 11,     // 02 08
+  kKeyDeviceSerial = 24,   // 04 04
+  kKeyDeviceSerialReply = 25,
+  kKeyHwRevision = 26,     // 04 07
+  kKeyHwRevisionReply = 27,
+  kKeyControllerVersion = 28,  // 04 09
+  kKeyControllerVersionReply = 29,
+  kKeyDspVersion = 30,     // 04 0B
+  kKeyDspVersionReply = 31,
+  kKeyFileFormat = 35,     // 04 1C
+  kKeyFileFormatReply = 36,
+  kKeyChangeBaud = 42,     // 09 00
+  kKeyStartDownload = 47,  // 02 01
+  kKeyDataBlock = 48,      // 02 09 (+128)
+  kKeyBusy = 49,           // 02 0A
+  kKeyNotAvailable = 51,   // 04 20
+  kKeyBootInfo = 56,       // 04 2D
+  kKeyBootInfoReply = 57,
+  kKeyExtraBootInfo = 58,  // 04 3E
+  kKeyExtraBootInfoReply = 59,
+};
+
+// One row of the command table.
+struct CommCommand {
+  int key;
+  std::uint8_t group;
+  std::uint8_t code;
+  std::uint8_t oneByteCode;
+  int dataBytes;
+};
+inline constexpr int kCommCommandCount = 60;
+const CommCommand& CommCommandRow(int row);  // row 0..59, storage order
+// Human-readable name of a two-byte code for traces ("02 09 data block").
+const char* CommCodeName(std::uint8_t group, std::uint8_t code);
+
+// Set-up and state.
+void CommInitLink(CommLink& link);
+bool CommOpenComPort(CommLink& link, TScpComPort* port, std::string& errorText);
+bool CommOpenSerialDevice(CommLink& link, int comNumber, int baud, int flowControl,
+                          std::string& errorText);
+void CommCloseLink(CommLink& link);
+void CommSetRunning(CommLink& link, bool running);
+bool CommIsRunning(const CommLink& link);
+bool CommIsLineIdle(const CommLink& link);
+void CommSetFramed(CommLink& link, bool framed);
+bool CommSetTimeout(CommLink& link, std::uint32_t ms);
+void CommEndExchange(CommLink& link);
+void CommStartTimer(CommLink& link);
+void CommStopTimer(CommLink& link);
+void CommSetPortBaud(CommLink& link, int baud);
+std::uint8_t CommSerialBaudCode(int baud);
+void CommChangeBaud(CommLink& link, int baud);
+// Sleeps `ms` of the link's clock without pumping.
+void CommSleep(CommLink& link, std::uint32_t ms);
+
+// Command table.
+int CommFindCommand(int key);
+bool CommMakeCommand(CommPacket& packet, int key, bool twoByte);
+int CommReplyLength(int key, bool twoByte);
+
+// Sending.
+int CommSendPacket(CommLink& link, const CommPacket& packet);
+int CommSendBlock(CommLink& link, const CommPacket& packet);
+int CommSendCommand(CommLink& link, std::uint8_t group, std::uint8_t code,
+                    const std::uint8_t* data, int n);
+int CommSendShortCommand(CommLink& link, std::uint8_t code, const std::uint8_t* data, int n);
+
+// Receiving.
+CommPacket CommWaitReply(CommLink& link, const CommPacket& expected, int expectedLen,
+                         bool withChecksum, const CommPacket& alternative, int alternativeLen,
+                         bool& gotAlternative);
+CommPacket CommReceiveFrame(CommLink& link);
+int CommReceive(CommLink& link, CommPacket& packet, std::uint8_t firstByte, int count);
+int CommGetResult(const CommLink& link);
+
+// Composite exchanges.
+bool CommProbeInterface(CommLink& link);
+int CommReadRadioInfo(CommLink& link, std::uint8_t platformCode, VersionInfo& info, bool withBoot);
+int CommReadRadioInfoTimed(CommLink& link, std::uint8_t platformCode, VersionInfo& info,
+                           bool withBoot);
+int CommReadBootInfo(CommLink& link, std::uint8_t platformCode, std::uint8_t bootInfo[2]);
+std::uint16_t CommWordSum(const std::uint8_t* data, int n);
+
+// Open error texts.
+inline constexpr const char* kCommTextPortInUse = "The chosen COM port is in use or not available";
+inline constexpr const char* kCommTextPortError = "Unable to start communication: COM port error";
+
+}  // namespace bcu::link
