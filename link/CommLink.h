@@ -28,7 +28,8 @@ class TScpComPort;
 // Result codes of link and download operations.
 enum CommResult : int {
   kCommSuccess = 1,
-  kCommProblem = 2,        // communication problem (silence on the component transport, or the port closed)
+  kCommProblem =
+      2,  // communication problem (silence on the component transport, or the port closed)
   kCommTimedOut = 4,       // timed out or cancelled by the user
   kCommNotAvailable = 5,   // a reply was missing where that is allowed (no boot information)
   kCommVerifyFailed = 6,   // flash verify failure
@@ -64,9 +65,9 @@ struct CommLink {
   bool lineIdle = false;
   bool useComPort = false;
   std::int32_t framed = 0;
-  TScpComPort* comPort = nullptr;                       // not owned
+  TScpComPort* comPort = nullptr;                         // not owned
   transfer::VYXCommDeviceSerial* serialDevice = nullptr;  // owned while open
-  platform::Timer* timeoutTimer = nullptr;              // not owned
+  platform::Timer* timeoutTimer = nullptr;                // not owned
   std::uint32_t timeoutMs = 0;
 
   // Host hooks (not owned; null means: no pump, the system clock, COM n is
@@ -92,13 +93,13 @@ enum CommKey : int {
   kKeyEndDspPage = 11,     // 02 08
   kKeyDeviceSerial = 24,   // 04 04
   kKeyDeviceSerialReply = 25,
-  kKeyHwRevision = 26,     // 04 07
+  kKeyHwRevision = 26,  // 04 07
   kKeyHwRevisionReply = 27,
   kKeyControllerVersion = 28,  // 04 09
   kKeyControllerVersionReply = 29,
-  kKeyDspVersion = 30,     // 04 0B
+  kKeyDspVersion = 30,  // 04 0B
   kKeyDspVersionReply = 31,
-  kKeyFileFormat = 35,     // 04 1C
+  kKeyFileFormat = 35,  // 04 1C
   kKeyFileFormatReply = 36,
   kKeyChangeBaud = 42,     // 09 00
   kKeyStartDownload = 47,  // 02 01
@@ -152,8 +153,8 @@ int CommReplyLength(int key, bool twoByte);
 // Sending.
 int CommSendPacket(CommLink& link, const CommPacket& packet);
 int CommSendBlock(CommLink& link, const CommPacket& packet);
-int CommSendCommand(CommLink& link, std::uint8_t group, std::uint8_t code,
-                    const std::uint8_t* data, int n);
+int CommSendCommand(CommLink& link, std::uint8_t group, std::uint8_t code, const std::uint8_t* data,
+                    int n);
 int CommSendShortCommand(CommLink& link, std::uint8_t code, const std::uint8_t* data, int n);
 
 // Receiving.

@@ -21,12 +21,14 @@ std::vector<std::vector<std::uint8_t>> Parse(FrameParser& p, const std::vector<s
 
 TEST(Frame, BuildsHeaderChecksumAndEnd) {
   // 04 1C: sum 0x80 + 0x04 + 0x1C = 0xA0, checksum 0x60.
-  EXPECT_EQ(Frame({0x04, 0x1C}), (std::vector<std::uint8_t>{0xBA, 0x7F, 0x01, 0x04, 0x1C, 0x60, 0x7E}));
+  EXPECT_EQ(Frame({0x04, 0x1C}),
+            (std::vector<std::uint8_t>{0xBA, 0x7F, 0x01, 0x04, 0x1C, 0x60, 0x7E}));
 }
 
 TEST(Frame, StuffsMarkersInDataAndChecksum) {
   EXPECT_EQ(Frame({0xBA, 0x7E, 0x10}),
-            (std::vector<std::uint8_t>{0xBA, 0x7F, 0x01, 0x10, 0x00, 0x10, 0x01, 0x10, 0x02, 0x38, 0x7E}));
+            (std::vector<std::uint8_t>{0xBA, 0x7F, 0x01, 0x10, 0x00, 0x10, 0x01, 0x10, 0x02, 0x38,
+                                       0x7E}));
   // 0x80 + 0x02 = 0x82: the checksum is 0x7E and goes out stuffed.
   auto f = Frame({0x02});
   EXPECT_EQ(f, (std::vector<std::uint8_t>{0xBA, 0x7F, 0x01, 0x02, 0x10, 0x01, 0x7E}));
@@ -51,14 +53,16 @@ TEST(FrameParser, RoundTripsEveryByteValue) {
 
 TEST(FrameParser, DropsBadFramesSilently) {
   FrameParser p;
-  std::vector<std::uint8_t> good = BuildFrame(std::vector<std::uint8_t>{0x04, 0x1D, 5, 9}.data(), 4, 0x01, 0x7F);
+  std::vector<std::uint8_t> good =
+      BuildFrame(std::vector<std::uint8_t>{0x04, 0x1D, 5, 9}.data(), 4, 0x01, 0x7F);
   auto badSum = good;
   badSum[5] ^= 1;
   auto wrongHeader = BuildFrame(std::vector<std::uint8_t>{0x04, 0x1D}.data(), 2, 0x7F, 0x01);
   auto badEscape = good;
   badEscape.insert(badEscape.begin() + 4, {0x10, 0x05});
   std::vector<std::uint8_t> stream;
-  for (auto* f : {&badSum, &wrongHeader, &badEscape, &good}) stream.insert(stream.end(), f->begin(), f->end());
+  for (auto* f : {&badSum, &wrongHeader, &badEscape, &good})
+    stream.insert(stream.end(), f->begin(), f->end());
   auto got = Parse(p, stream);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], (std::vector<std::uint8_t>{0x04, 0x1D, 5, 9}));
