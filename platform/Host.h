@@ -44,6 +44,10 @@ class ProgressValues : public ProgressBar {
   int position_ = 0;
 };
 
+// Receives every status text of a download; `form` is the window (or whatever
+// the caller handed in beside the callback).
+using StatusTextCallback = void (*)(void* form, const std::string& text);
+
 // Why the password dialog is shown (a terminal host words its prompt by it).
 enum class PasswordPurpose { Start, Codeplug };
 

@@ -10,6 +10,9 @@ class MessagePump {
  public:
   virtual ~MessagePump() = default;
   virtual void Pump() = 0;
+  // True once the program has been told to end (the window was closed): fixed
+  // waits return early then.
+  virtual bool QuitRequested() const { return false; }
 };
 
 // A host with nothing to process.
