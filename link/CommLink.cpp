@@ -118,10 +118,15 @@ bool WaitLoop(CommLink& link, bool setsLineIdle, Feed feed) {
   while (link.running && !accepted) {
     PumpOnce(link);
     if (!src.Usable()) break;
+    // The line counts as idle when nothing came within one short block, so
+    // that bytes arriving at any rate the line can carry never read as
+    // silence.
     if (!src.Available()) {
-      if (setsLineIdle) link.lineIdle = true;
       src.Block();
-      continue;
+      if (!src.Available()) {
+        if (setsLineIdle) link.lineIdle = true;
+        continue;
+      }
     }
     link.lineIdle = false;
     // Every byte that is waiting is taken before the next pump, one at a time
