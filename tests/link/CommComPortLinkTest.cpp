@@ -31,7 +31,6 @@ CommPacket Packet(const Bytes& b) {
 class ComPortLink : public ::testing::Test {
  protected:
   ComPortLink() : host(0.05) {}
-  ~ComPortLink() override { CommCloseLink(host.link); }
   void Open() {
     ASSERT_TRUE(peer.Ok());
     port.SetDevicePath(peer.DevicePath());
@@ -47,8 +46,8 @@ class ComPortLink : public ::testing::Test {
   }
 
   LinkPeer peer;
+  TScpComPort port;  // outlives the host, whose link refers to it
   LinkHost host;
-  TScpComPort port;
 };
 
 TEST_F(ComPortLink, OpenErrorsAreTold) {
