@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -174,6 +175,44 @@ TEST_F(ScpComPortTest, OpensClosesAndOpensAgain) {
   port_.SetOpen(true);
   EXPECT_TRUE(port_.Open());
   EXPECT_EQ(test::LineRate(pty_.SlaveFd()), 19200u);
+}
+
+TEST_F(ScpComPortTest, OpenSetsARawLineAndSettingsApplyWhileOpen) {
+  OpenOn(port_, pty_);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(pty_.SlaveFd(), &tio), 0);
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_NE(tio.c_cflag & CLOCAL, 0u);
+  EXPECT_NE(tio.c_cflag & CREAD, 0u);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+
+  port_.SetStopBits(2);
+  ASSERT_EQ(::tcgetattr(pty_.SlaveFd(), &tio), 0);
+  EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
+  EXPECT_EQ(test::LineRate(pty_.SlaveFd()), 19200u);  // the rate stays
+  // A pseudo-terminal only carries 8-bit characters without parity: the
+  // refusal is reported and the property keeps its value.
+  EXPECT_THROW(port_.SetDataBits(7), EScpIOError);
+  EXPECT_EQ(port_.DataBits(), 8);
+  EXPECT_THROW(port_.SetParity(TScpParity::Even), EScpIOError);
+  EXPECT_EQ(port_.Parity(), TScpParity::None);
+
+  EXPECT_EQ(ErrorCodeOf([&] { port_.SetDataBits(9); }), kScpErrBadArgument);
+  EXPECT_EQ(ErrorCodeOf([&] { port_.SetStopBits(3); }), kScpErrBadArgument);
+  EXPECT_EQ(port_.StopBits(), 2);
+
+  // A new output ring size counts from the next open.
+  port_.SetOutSize(1000);
+  EXPECT_EQ(port_.OutBuffFree(), 4096);
+  port_.SetOpen(false);
+  EXPECT_EQ(port_.OutBuffFree(), 1000);
+  port_.SetOpen(true);
+  EXPECT_EQ(port_.OutBuffFree(), 1000);
+  const Bytes block(1001, 1);
+  EXPECT_THROW(port_.PutBlock(block.data(), 1001), EOutputBufferTooSmall);
 }
 
 TEST_F(ScpComPortTest, RS485ModeOpensWithoutModemLines) {

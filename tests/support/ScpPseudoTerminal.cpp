@@ -18,10 +18,8 @@ PseudoTerminal::PseudoTerminal() {
     throw std::system_error(errno, std::system_category(), "openpty");
   }
   slavePath_ = name;
-  termios tio{};
-  ::tcgetattr(slave_, &tio);
-  ::cfmakeraw(&tio);
-  ::tcsetattr(slave_, TCSANOW, &tio);
+  // The slave keeps the system's default (cooked, echoing) settings: the
+  // component under test has to switch them to raw itself.
   ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
   ::fcntl(master_, F_SETFD, FD_CLOEXEC);
   ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
