@@ -10,7 +10,9 @@
 //   non-blocking write() calls, waiting for POLLOUT in steps of at most 20 ms,
 //   and frees ring space only as the system's output queue (TIOCOUTQ) shows
 //   the bytes gone. In RS-485 mode without driver support it raises RTS before
-//   the first byte and drops it once the last byte has left.
+//   the first byte and drops it once the last byte has left. In RS-485 mode
+//   it also runs one step above its normal priority where the system lets it
+//   (lowering a nice value needs privileges; without them it stays).
 // Neither thread spins: each blocks on the descriptor, an eventfd or a
 // condition variable.
 #include <fcntl.h>
@@ -18,6 +20,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -195,6 +198,7 @@ int TScpWin32Dispatcher::SetLine(const TScpLineSettings& line) {
 
 void TScpWin32Dispatcher::SetRS485(bool on) {
   if (fd_ < 0) return;
+  rs485On_.store(on);  // the output thread follows it when it next runs
   if (on) {
     if (!kernelRs485_) {
       serial_rs485 conf{};
@@ -316,6 +320,18 @@ void TScpWin32Dispatcher::WaitWritable(int ms) {
 }
 
 void TScpWin32Dispatcher::OutputLoop() {
+  const pid_t tid = ::gettid();
+  errno = 0;
+  const int baseNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+  const bool niceKnown = errno == 0;
+  bool priorityRaised = false;
+  const auto followMode = [&] {
+    const bool want = niceKnown && rs485On_.load();
+    if (want == priorityRaised) return;
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), want ? baseNice - 1 : baseNice);
+    priorityRaised = want;
+  };
+
   std::unique_lock lock(outMutex_);
   bool rtsUp = false;
   const auto lostHere = [&] {
@@ -329,6 +345,7 @@ void TScpWin32Dispatcher::OutputLoop() {
       outWorkCv_.wait(lock, [this] { return stop_.load(); });
       continue;
     }
+    followMode();
 
     // Hand the unwritten bytes to the system, as far as it takes them.
     if (outRing_.Used() > handed_) {
