@@ -64,7 +64,7 @@ void SendThroughPort(TScpComPort& port, const Bytes& bytes) {
 // With the radio not reading, hands blocks to the port until the system's
 // queue is full and the output ring holds bytes that stay there. Returns
 // everything accepted.
-Bytes FillUntilHeld(TScpComPort& port) {
+Bytes FillUntilHeld(TScpComPort& port, const PseudoTerminal& pty) {
   Bytes accepted;
   std::uint32_t seed = 1;
   for (;;) {
@@ -74,8 +74,12 @@ Bytes FillUntilHeld(TScpComPort& port) {
       accepted.insert(accepted.end(), block.begin(), block.end());
       continue;
     }
-    // The ring is nearly full; wait until the output thread has given up on
-    // the full device (the used count stops moving).
+    if (pty.SlaveWritable()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    // The device takes nothing more; let the output thread finish the write
+    // it may still be in (the used count stops moving).
     std::uint16_t before = 0;
     std::uint16_t after = port.OutBuffUsed();
     do {
@@ -314,7 +318,7 @@ TEST_F(ScpComPortTest, ATooLargeBlockLeavesTheRingUnchanged) {
   Bytes tooBig(4097, 0x55);
   EXPECT_EQ(ErrorCodeOf([&] { port_.PutBlock(tooBig.data(), 4097); }), kScpErrOutputBufferTooSmall);
 
-  Bytes expected = FillUntilHeld(port_);
+  Bytes expected = FillUntilHeld(port_, pty_);
   const std::uint16_t used = port_.OutBuffUsed();
   const std::uint16_t free = port_.OutBuffFree();
   ASSERT_GT(used, 0);
@@ -356,7 +360,7 @@ TEST_F(ScpComPortTest, FlushesEmptyBothDirections) {
   pty_.Write(after);
   EXPECT_EQ(ReceiveFromPort(port_, 3), after);
 
-  FillUntilHeld(port_);
+  FillUntilHeld(port_, pty_);
   ASSERT_GT(port_.OutBuffUsed(), 0);
   port_.FlushOutBuffer();
   EXPECT_EQ(port_.OutBuffUsed(), 0);
@@ -394,7 +398,7 @@ TEST_F(ScpComPortTest, NewComNumberReopensOnTheNewPort) {
 
 TEST_F(ScpComPortTest, RateChangeLetsQueuedOutputOutFirst) {
   OpenOn(port_, pty_);
-  const Bytes expected = FillUntilHeld(port_);
+  const Bytes expected = FillUntilHeld(port_, pty_);
   ASSERT_GT(port_.OutBuffUsed(), 0);
   Bytes got;
   std::thread radio([&] {
@@ -476,7 +480,7 @@ TEST_F(ScpComPortTest, HangUpMarksThePortLostAndEndsWaits) {
 
 TEST_F(ScpComPortTest, HangUpWithQueuedOutputFreesTheRing) {
   OpenOn(port_, pty_);
-  FillUntilHeld(port_);
+  FillUntilHeld(port_, pty_);
   pty_.CloseMaster();
   for (int i = 0; i < 2000 && !port_.PortLost(); ++i) port_.WaitCharReady(5);
   EXPECT_TRUE(port_.PortLost());

@@ -65,6 +65,11 @@ std::vector<std::uint8_t> PseudoTerminal::ReadUntilSilent(int silenceMs) {
   return Read(static_cast<std::size_t>(-1), silenceMs);
 }
 
+bool PseudoTerminal::SlaveWritable() const {
+  pollfd p{slave_, POLLOUT, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLOUT) != 0;
+}
+
 void PseudoTerminal::CloseMaster() {
   if (master_ >= 0) ::close(master_);
   master_ = -1;
