@@ -130,6 +130,7 @@ class TScpWin32Dispatcher final : public TScpBaseDispatcher {
   std::atomic<int> bitsPerChar_{10};
   std::atomic<bool> rs485On_{false};
   std::atomic<bool> rtsByOutput_{false};  // RS-485 by RTS handling in the output thread
+  bool owned_ = false;  // the advisory lock was taken: this open may change the port
   bool modemLines_ = false;
   bool kernelRs485_ = false;  // RS-485 switched on in the driver by this open
   bool restoreRs485_ = false;

@@ -90,6 +90,7 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
       if (errno == EWOULDBLOCK) throw EAlreadyOpen("Serial port " + path + " is in use");
       break;  // a file system without locks: go on without one
     }
+    owned_ = true;
     termios probe{};
     if (::tcgetattr(fd_, &probe) < 0) {
       const int err = errno;
@@ -172,10 +173,14 @@ void TScpWin32Dispatcher::CloseDescriptors() {
       ::ioctl(fd_, TIOCSRS485, &savedRs485_);
       restoreRs485_ = false;
     }
-    // Output not sent by now is dropped (as the ring's is), so close() does
-    // not wait for it.
-    ::tcflush(fd_, TCOFLUSH);
-    ::ioctl(fd_, TIOCNXCL);
+    if (owned_) {
+      // Output not sent by now is dropped (as the ring's is), so close()
+      // does not wait for it. A port that another program holds is left as
+      // it is.
+      ::tcflush(fd_, TCOFLUSH);
+      ::ioctl(fd_, TIOCNXCL);
+      owned_ = false;
+    }
     ::close(fd_);  // releases the advisory lock
     fd_ = -1;
   }

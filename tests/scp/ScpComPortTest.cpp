@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -234,6 +235,7 @@ TEST_F(ScpComPortTest, APortHeldElsewhereIsAlreadyOpen) {
   const int other = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(other, 0);
   ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  const bool exclusive = ::ioctl(other, TIOCEXCL) == 0;
   port_.SetDevicePath(pty_.SlavePath());
   try {
     port_.SetOpen(true);
@@ -242,6 +244,12 @@ TEST_F(ScpComPortTest, APortHeldElsewhereIsAlreadyOpen) {
     EXPECT_EQ(e.ErrorCode(), -2008);
   }
   EXPECT_FALSE(port_.Open());
+  // The refused open left the holder's settings alone.
+  int stillExclusive = 0;
+  if (exclusive && ::ioctl(other, TIOCGEXCL, &stillExclusive) == 0) {
+    EXPECT_EQ(stillExclusive, 1);
+  }
+  ::ioctl(other, TIOCNXCL);
   ::close(other);
   port_.SetOpen(true);  // free again
   EXPECT_TRUE(port_.Open());
