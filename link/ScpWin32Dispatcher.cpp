@@ -275,7 +275,7 @@ void TScpWin32Dispatcher::ReaderLoop() {
       std::unique_lock lock(rxMutex_);
       if (rxRing_.Full()) {
         // The bytes wait in the system's input queue until GetChar makes room.
-        rxSpaceCv_.wait_for(lock, std::chrono::milliseconds(kDrainStepMs),
+        rxSpaceCv_.wait_for(lock, std::chrono::milliseconds(kModemPollMs),
                             [this] { return stop_.load() || !rxRing_.Full(); });
         continue;
       }
@@ -353,6 +353,7 @@ void TScpWin32Dispatcher::OutputLoop() {
     followMode();
 
     // Hand the unwritten bytes to the system, as far as it takes them.
+    bool deviceFull = false;
     if (outRing_.Used() > handed_) {
       const std::uint8_t* data = nullptr;
       const std::size_t len = outRing_.Peek(handed_, data);
@@ -370,10 +371,7 @@ void TScpWin32Dispatcher::OutputLoop() {
       if (n > 0) {
         handed_ += static_cast<std::size_t>(n);
       } else if (n == 0 || err == EAGAIN) {
-        lock.unlock();
-        WaitWritable(kWriteWaitMs);
-        lock.lock();
-        continue;
+        deviceFull = true;
       } else if (err != EINTR) {
         lostHere();
         continue;
@@ -400,6 +398,12 @@ void TScpWin32Dispatcher::OutputLoop() {
       }
     }
 
+    if (deviceFull) {
+      lock.unlock();
+      WaitWritable(kWriteWaitMs);
+      lock.lock();
+      continue;
+    }
     if (outRing_.Used() > handed_) continue;  // more to write
 
     if (handed_ > 0) {
@@ -419,7 +423,7 @@ void TScpWin32Dispatcher::OutputLoop() {
       // release the bus.
       lock.unlock();
       ::tcdrain(fd_);
-      SetRts(false);
+      if (rtsByOutput_.load()) SetRts(false);  // unless RS-485 mode was left meanwhile
       lock.lock();
       rtsUp = false;
       continue;
@@ -427,7 +431,7 @@ void TScpWin32Dispatcher::OutputLoop() {
 
     outWorkCv_.wait(lock, [this] { return stop_.load() || lost_.load() || !outRing_.Empty(); });
   }
-  if (rtsUp) SetRts(false);
+  if (rtsUp && rtsByOutput_.load()) SetRts(false);
 }
 
 }  // namespace bcu::link
