@@ -110,6 +110,17 @@ TEST_F(ComPortLink, SilenceGivesTwoAndBytesStillArrivingGiveFour) {
   EXPECT_EQ(CommGetResult(host.link), kCommTimedOut);
 }
 
+TEST_F(ComPortLink, ReceiveNeverMarksTheLineIdle) {
+  Open();
+  CommSetTimeout(host.link, 4000);
+  CommPacket p;
+  p.length = 77;
+  EXPECT_EQ(CommReceive(host.link, p, 255, -1), -1);
+  EXPECT_EQ(p.length, 77);  // left alone
+  EXPECT_FALSE(CommIsLineIdle(host.link));
+  EXPECT_EQ(CommGetResult(host.link), kCommTimedOut);
+}
+
 TEST_F(ComPortLink, RawWaitKeepsTheChecksumByteAfterTheReply) {
   Open();
   CommSetFramed(host.link, false);
