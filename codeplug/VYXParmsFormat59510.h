@@ -40,9 +40,6 @@ class VYXParmsFormat59510 : public VYXParmsFormatConvertBase {
   void BuildIndexTable(std::uint16_t n, std::uint32_t x, std::uint32_t y, Word mask);
   void FfffCleanUp(std::uint16_t n);
   void FourStepUp(std::uint32_t word, std::uint16_t mask, unsigned shift);
-  // A system table that 5.10 adds in place of an existing one: declared empty
-  // only when it holds no rows (rows there would lose their words).
-  void DeclareEmpty(std::uint16_t n, std::uint32_t k, std::uint8_t size);
 };
 
 // The pass over every image converted to 5.10: defaults fields that 5.10 code
