@@ -285,3 +285,34 @@ TEST(FlashDownload, EmbeddedBootSetGoesIntoTheRadioUnchanged) {
 
 }  // namespace
 }  // namespace bcu::test
+
+namespace bcu::test {
+namespace {
+
+TEST(FlashDownloadComponent, BusyStartIsSentAgain) {
+  sim::RadioConfig config;
+  config.faults.busyReplies = 2;
+  config.codeKind = sim::CodeKind::kApplication;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.OpenComponent());
+  std::vector<std::uint8_t> l, c;
+  const std::string loader = Records('2', {16, 16}, l) + S9();
+  ASSERT_EQ(Download(rig, loader, Records('3', {16, 2}, c) + S9()), link::kCommSuccess);
+  EXPECT_EQ(Counters(rig).busyReplies, 2);
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kLoader), PadToPair(l, 0xFF));
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kApplication), PadToPair(c, 0xFF));
+}
+
+TEST(FlashDownloadComponent, SilenceIsACommunicationProblem) {
+  sim::RadioConfig config;
+  config.faults.silentAfterBlocks = 3;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.OpenComponent());
+  std::vector<std::uint8_t> l, c;
+  EXPECT_EQ(Download(rig, Records('2', std::vector<int>(40, 16), l) + S9(), Records('3', {16}, c)),
+            link::kCommProblem);
+  EXPECT_EQ(rig.status.Last(), "Communication problem during code download.");
+}
+
+}  // namespace
+}  // namespace bcu::test
