@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "DownloadRig.h"
 #include "app/EmbeddedFiles.h"
@@ -312,6 +313,36 @@ TEST(FlashDownloadComponent, SilenceIsACommunicationProblem) {
   EXPECT_EQ(Download(rig, Records('2', std::vector<int>(40, 16), l) + S9(), Records('3', {16}, c)),
             link::kCommProblem);
   EXPECT_EQ(rig.status.Last(), "Communication problem during code download.");
+}
+
+}  // namespace
+}  // namespace bcu::test
+
+namespace bcu::test {
+namespace {
+
+TEST(FlashDownload, TwoDownloadsOnTwoPortsInTwoThreads) {
+  sim::RadioConfig config;
+  config.codeKind = sim::CodeKind::kApplication;
+  RadioRig first(config), second(config);
+  ASSERT_TRUE(first.Open());
+  ASSERT_TRUE(second.Open());
+  std::vector<std::uint8_t> l1, c1, l2, c2;
+  const std::string loader1 = Records('2', {16, 16}, l1, 0x100, 1) + S9();
+  const std::string code1 = Records('3', std::vector<int>(100, 16), c1, 0x1000, 2) + S9();
+  const std::string loader2 = Records('2', {16, 8}, l2, 0x100, 3) + S9();
+  const std::string code2 = Records('3', std::vector<int>(90, 16), c2, 0x1000, 4) + S9();
+  int result1 = 0, result2 = 0;
+  std::thread t1([&] { result1 = Download(first, loader1, code1); });
+  std::thread t2([&] { result2 = Download(second, loader2, code2); });
+  t1.join();
+  t2.join();
+  EXPECT_EQ(result1, link::kCommSuccess);
+  EXPECT_EQ(result2, link::kCommSuccess);
+  EXPECT_EQ(Received(first, ReceivedFile::Kind::kApplication), PadToPair(c1, 0xFF));
+  EXPECT_EQ(Received(second, ReceivedFile::Kind::kApplication), PadToPair(c2, 0xFF));
+  EXPECT_EQ(first.status.Last(), "Download finished.");
+  EXPECT_EQ(second.status.Last(), "Download finished.");
 }
 
 }  // namespace
