@@ -16,5 +16,6 @@ enum ExitCode : int {
 void RegisterVersionCommand(CLI::App& app);
 // Returns the `codeplug` group so that further codeplug subcommands can join it.
 CLI::App* RegisterCodeplugCommand(CLI::App& app);
+void RegisterFirmwareCommand(CLI::App& app);
 
 }  // namespace bcu::cli
