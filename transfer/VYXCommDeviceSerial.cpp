@@ -12,12 +12,14 @@ VYXCommDeviceSerial::VYXCommDeviceSerial(const platform::PortTable* ports)
 VYXCommDeviceSerial::~VYXCommDeviceSerial() = default;  // the port closes itself
 
 int VYXCommDeviceSerial::Open() {
+  if (!port->IsOpen()) aheadPos_ = aheadEnd_ = 0;
   if (!port->Open()) return -1;
   port->Flush();
   return 1;
 }
 
 int VYXCommDeviceSerial::Close() {
+  aheadPos_ = aheadEnd_ = 0;
   port->Flush();
   port->Close();
   return 1;
@@ -59,6 +61,7 @@ bool VYXCommDeviceSerial::OpenPort(int comNumber, std::uint8_t baudCode, bool ha
 
 bool VYXCommDeviceSerial::OpenPort(const std::string& devicePath, std::uint8_t baudCode,
                                    bool handshakeOn) {
+  aheadPos_ = aheadEnd_ = 0;
   port->SetPortName(devicePath);
   if (Open() != 1) return false;
   port->SetBaudRate(baudCode);

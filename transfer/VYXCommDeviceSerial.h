@@ -48,8 +48,16 @@ class VYXCommDeviceSerial : public VYXCommDevice {
   VYXWinExtSerialPort& Port() { return *port; }
 
  private:
+  // Takes every byte waiting into the read-ahead; false when none came.
+  bool FillAhead();
+
   std::unique_ptr<VYXWinExtSerialPort> port;
   bool handshake = false;
+  // Bytes taken from the port in one read and handed out one at a time, so
+  // that a byte-at-a-time reader costs one system call per burst, not per byte.
+  std::uint8_t ahead_[4096] = {};
+  std::int32_t aheadPos_ = 0;
+  std::int32_t aheadEnd_ = 0;
   const platform::PortTable* ports_;
 };
 
