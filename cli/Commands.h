@@ -15,5 +15,6 @@ enum ExitCode : int {
 // A subcommand's callback throws CLI::RuntimeError(code) to set the exit code.
 void RegisterVersionCommand(CLI::App& app);
 void RegisterUpdateCommand(CLI::App& app);
+void RegisterCodeplugTransferCommands(CLI::App& app);
 
 }  // namespace bcu::cli
