@@ -4,7 +4,12 @@
 #include <nettle/des.h>
 
 #include <cstring>
+#include <memory>
+#include <tuple>
 
+#include "codeplug/CodeplugImage.h"
+#include "codeplug/FormatVersion.h"
+#include "codeplug/Validity.h"
 #include "sim/BuiltinCodeplug.h"
 #include "sim/CodeplugScrambler.h"
 #include "sim/VirtualRadio.h"
@@ -220,6 +225,30 @@ TEST(CodeplugPassword, EncodesDigitsAsTheUpdaterDoes) {
   EXPECT_EQ(EncodePasswordBytes("12-3 45"), (std::array<std::uint8_t, 4>{0x12, 0x34, 0x5F, 0xFF}));
   EXPECT_EQ(EncodePasswordBytes("123456789"),
             (std::array<std::uint8_t, 4>{0x12, 0x34, 0x56, 0x78}));
+}
+
+}  // namespace
+}  // namespace bcu::sim
+
+namespace bcu::sim {
+namespace {
+
+// The image a radio holds without a file passes the updater's structural
+// check and carries the format it was built for.
+TEST(BuiltinCodeplug, ImagesAreValidForTheirFormat) {
+  for (auto [major, minor, index] : {std::tuple{5, 8, 3}, {5, 9, 4}, {5, 10, 5}, {5, 7, 2}}) {
+    for (bool minimal : {false, true}) {
+      const auto m = static_cast<std::uint8_t>(major), n = static_cast<std::uint8_t>(minor);
+      const Bytes bytes = minimal ? BuildMinimalCodeplug(m, n) : BuildBuiltinCodeplug(m, n);
+      ASSERT_EQ(DeclaredImageBytes(bytes), bytes.size());
+      auto image = std::make_unique<codeplug::CodeplugImage>();
+      image->fill(0);
+      std::memcpy(image->data(), bytes.data(), bytes.size());
+      codeplug::ParmsImageSwapBytes(*image, bytes.size());
+      EXPECT_TRUE(codeplug::ParmsImageIsValid(*image)) << major << "." << minor << minimal;
+      EXPECT_EQ(codeplug::ParmsFormatIndex(*image), index);
+    }
+  }
 }
 
 }  // namespace
