@@ -15,5 +15,7 @@ enum ExitCode : int {
 // A subcommand's callback throws CLI::RuntimeError(code) to set the exit code.
 void RegisterVersionCommand(CLI::App& app);
 void RegisterUpdateCommand(CLI::App& app);
+void RegisterPortsCommand(CLI::App& app);
+void RegisterInfoCommand(CLI::App& app);
 
 }  // namespace bcu::cli

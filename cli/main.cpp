@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
   app.set_help_all_flag("--help-all", "Show help for every subcommand");
   bcu::cli::RegisterVersionCommand(app);
   bcu::cli::RegisterUpdateCommand(app);
+  bcu::cli::RegisterPortsCommand(app);
+  bcu::cli::RegisterInfoCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
