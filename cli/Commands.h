@@ -16,6 +16,10 @@ enum ExitCode : int {
 void RegisterVersionCommand(CLI::App& app);
 // Returns the `codeplug` group so that further codeplug subcommands can join it.
 CLI::App* RegisterCodeplugCommand(CLI::App& app);
+void RegisterUpdateCommand(CLI::App& app);
+void RegisterCodeplugTransferCommands(CLI::App& app);
 void RegisterFirmwareCommand(CLI::App& app);
+void RegisterPortsCommand(CLI::App& app);
+void RegisterInfoCommand(CLI::App& app);
 
 }  // namespace bcu::cli

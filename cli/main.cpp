@@ -8,9 +8,13 @@ int main(int argc, char** argv) {
   CLI::App app{"Brisant Code Updater: puts new code into a radio and keeps its codeplug", "bcu"};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Show help for every subcommand");
-  bcu::cli::RegisterVersionCommand(app);
+  bcu::cli::RegisterUpdateCommand(app);
+  bcu::cli::RegisterInfoCommand(app);
+  bcu::cli::RegisterPortsCommand(app);
   bcu::cli::RegisterCodeplugCommand(app);
+  bcu::cli::RegisterCodeplugTransferCommands(app);
   bcu::cli::RegisterFirmwareCommand(app);
+  bcu::cli::RegisterVersionCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

@@ -1,0 +1,246 @@
+#pragma once
+// The main window's logic without the window: everything the window holds
+// besides its controls (the radio link, the serial port component, the two
+// timers, the embedded attributes, the port slots and the state flags), the
+// state its controls show, and its event handlers.
+//
+// The Qt window and the command line own one CodeUpdater each and implement
+// platform::Host (status line, progress bar, message boxes, password dialog,
+// pump, timers, clock) and CodeUpdaterView (redraw callbacks). Nothing here is
+// global: two CodeUpdaters on two ports in two threads do not interfere.
+//
+// Where the members are defined:
+//   app/CodeUpdater.cpp          construction, state, small handlers
+//   app/Identification.cpp       intended target, version panel, radio checks
+//   app/PortSelection.cpp        port slots, opening and releasing the link
+//   app/CodeUpdaterResources.cpp the embedded attributes and work files
+//   app/UpdateSequence.cpp       Start/Stop, the update runners, running state,
+//                                progress animation
+//   app/CodeplugPreservation.cpp PreserveCodeplug, ReadRadioKey
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CodeUpdaterView.h"
+#include "app/ResourceAttributes.h"
+#include "link/CommLink.h"
+#include "platform/Host.h"
+#include "platform/PortDiscovery.h"
+#include "platform/PortTable.h"
+#include "platform/Resources.h"
+#include "platform/Timer.h"
+
+namespace bcu::link {
+class TScpComPort;
+}
+
+namespace bcu::app {
+
+// Platform codes of the radios (0, 1, 4, 5, 6, 7, 8). The family names the
+// radio family of the attributes: 0 portable, 1 mobile; other families have
+// no platform code (0 is returned).
+std::uint8_t PlatformCodeFromAttributes(std::uint8_t radioFamily, std::uint8_t series,
+                                        std::uint8_t newPlatform);
+std::uint8_t PlatformCodeFromBoot(std::uint8_t radioFamily, std::uint8_t bootMajor,
+                                  std::uint8_t bootMinor);
+// "6400" for family 0, "6700" for family 1, empty otherwise.
+std::string FamilyName(std::uint8_t radioFamily);
+
+// The program name shown after "Name: ": the file name of `programPath`
+// without directory, cut before its first ".".
+std::string ProgramNameFromPath(const std::string& programPath);
+// The release shown for a name label text ("Name: Anything_Release_4_1"
+// gives "4.1"), or "N/A".
+std::string ReleaseFromNameLabel(const std::string& nameLabelText);
+
+// The texts of the "Target Radio Version Information" panel.
+struct VersionPanelTexts {
+  std::string FileVersionLabel;
+  std::string DSPVersionLabel;
+  std::string HWControllerVersionHeadingLabel = "HC08 Software Version:";
+  std::string HWControllerVersionLabel;
+  std::string HWRevisionLabel;
+  std::string SerialNumberLabel;
+  std::string BootLoadVersionLabel;
+  std::string SEMVersionLabel;
+};
+// Fills the panel texts from a version record read with `platformCode`
+// (the heading becomes "Controller Version:").
+VersionPanelTexts FormatVersionPanel(const link::VersionInfo& info, std::uint8_t platformCode);
+
+enum class RadioPicture { None, PortableX, PortableG, MobileX, MobileG };
+
+// The "Intended Target Radio" group and the name/release labels. Texts that
+// the attributes could not fill stay empty.
+struct IntendedTargetTexts {
+  std::string m_NameLabel = "Name:";
+  std::string m_TargetReleaseLabel;
+  std::string m_TargetRadioLabel;
+  std::string m_TargetSeriesLabel;
+  std::string m_TargetUpgradeTypeLabel;
+  std::string ConfigDeskVersionLabel;
+  std::string TuneDeskVersionLabel;
+  RadioPicture picture = RadioPicture::None;
+};
+
+// Outcome of the codeplug preservation step.
+enum CodeplugOutcome : int {
+  kCodeplugNoAnswer = 0,
+  kCodeplugNotConvertible = 1,
+  kCodeplugNoConversion = 2,
+  kCodeplugConverted = 3,
+  kCodeplugUploadFailed = 4,
+  kCodeplugDownloadFailed = 5,
+};
+
+struct CodeUpdaterOptions {
+  // Device paths the user named (--port): they take the first port slots,
+  // before the system's own devices.
+  std::vector<std::string> extraDevicePaths;
+  // Number of logical processors; empty: ask the system.
+  std::function<unsigned()> processorCount;
+  // Folder of the work files; empty: the current directory.
+  std::string workDir;
+};
+
+// Deletes the serial port component (defined beside OpenPortComPort).
+struct ScpComPortDeleter {
+  void operator()(link::TScpComPort* port) const;
+};
+
+class CodeUpdater {
+ public:
+  // Runs the start-up of the main window: clears the link, fills the name and
+  // release, hides the version panel, reads the attributes, computes the
+  // platform code, picks the picture, decides the automatic boot update,
+  // gives the link its time-out timer and scans the ports. It calls the host
+  // (timers, clock) but not the view: the window draws the whole state once
+  // after construction. `host`, `view`, `resources` and `discovery` must
+  // outlive the object.
+  CodeUpdater(platform::Host& host, CodeUpdaterView& view,
+              const platform::ResourceSource& resources, std::string programPath,
+              platform::PortDiscovery& discovery, CodeUpdaterOptions options = {});
+  ~CodeUpdater();
+  CodeUpdater(const CodeUpdater&) = delete;
+  CodeUpdater& operator=(const CodeUpdater&) = delete;
+
+  // The link's trace hook (null: none).
+  void SetTrace(link::CommTrace* trace) { m_Link.trace = trace; }
+
+  // ---- Event handlers of the window ----
+  void m_StartButtonClick();  // UpdateSequence.cpp
+  void m_RetrieveVersionInfoButtonClick();
+  void m_UpdateCOMPortsMenuItemClick();
+  // The user picked item `index` (0..63); a port that is not present moves
+  // the selection to the first present port.
+  void m_ComportComboBoxChange(int index);
+  // Flips m_VersionPanelShown and the button's caption; the widths are the
+  // window's.
+  void m_ToggleVersionInfoSpeedButtonClick();
+  // True when the window may close; asks "Confirm" during an update.
+  bool FormCloseQuery();
+  void m_HelpAboutMenuItemClick();
+  void m_ApplicationRadioButtonClick();
+  void m_BootRadioButtonClick();
+  void m_OnCommTimerTimer();
+  void ProgressBarTimerTimer();  // UpdateSequence.cpp
+
+  // ---- Update sequence (UpdateSequence.cpp) ----
+  void RunUpdate(bool bootUpdate);
+  void RunManualUpdate(bool bootUpdate);
+  void RunAutomaticUpdate();
+  void EnterRunningState();
+  void LeaveRunningState(bool deleteWorkFiles);
+  void StartProgressAnimation(std::uint32_t intervalMs);
+  void StopProgressAnimation();
+  bool IsBootUpdate() const;
+  void ShowCodeplugOutcome(int outcome);
+  void ShowProcessorMessage();
+  // Status-text callback handed to the downloads with `this` as the form.
+  static void ShowStatusText(void* form, const std::string& text);
+
+  // ---- Codeplug preservation (CodeplugPreservation.cpp) ----
+  int PreserveCodeplug();
+  bool ReadRadioKey(std::string& text);
+
+  // ---- Embedded firmware (CodeUpdaterResources.cpp) ----
+  bool ReadResourceAttributes();
+  bool ExtractEmbeddedFiles(bool bootResources);
+
+  // ---- Identification (Identification.cpp) ----
+  void ShowIntendedTarget();  // all three pieces
+  void ShowNameAndRelease();
+  void ShowTargetLabels();
+  void ShowTargetPicture();
+  bool CheckTargetRadio();
+  void ShowSeriesMismatch(std::uint8_t radioFamily, std::uint8_t radioSeries);
+  bool CheckBootVersion();
+  bool CheckBootForAutoUpdate(bool& majorDiffers, bool& commError, bool& kindMismatch);
+  bool QueryRadioKind(std::uint8_t expectedKind, bool& mismatch);
+
+  // ---- Ports (PortSelection.cpp) ----
+  void RefreshPortList();
+  bool OpenSelectedPort(bool keepSpeed);
+  void ReleasePort();
+  bool OpenPortSerialDevice(int portNumber, bool keepSpeed);
+  bool OpenPortComPort(int portNumber, bool keepSpeed);
+  int ProbeMobilePort(int portNumber);
+  bool HasMultipleProcessors() const;
+  // Selects item `index` without the present rule (restoring a selection).
+  void SelectPortItem(int index);
+  // Item i is drawn as available: its port is present and the list enabled.
+  bool PortItemAvailable(int index) const;
+  int SelectedPortNumber() const { return m_PortItemIndex + 1; }
+
+  // ---- What the window holds ----
+  platform::Host& m_Host;
+  CodeUpdaterView& m_View;
+  const platform::ResourceSource& m_Resources;
+  platform::PortDiscovery& m_Discovery;
+  CodeUpdaterOptions m_Options;
+  std::string m_ProgramPath;
+
+  link::CommLink m_Link;
+  std::unique_ptr<link::TScpComPort, ScpComPortDeleter> ScpComPort;  // made on first use
+  std::unique_ptr<platform::Timer> m_CommTimer;
+  std::unique_ptr<platform::Timer> ProgressBarTimer;
+  ResourceAttributes m_Attributes;
+  std::uint8_t m_PlatformCode = 0;
+  bool m_VersionPanelShown = true;
+  bool m_Running = false;
+  bool m_PasswordAccepted = false;
+  bool m_UseSecondBoot = false;
+  bool m_AutoBootUpdate = false;
+  std::string m_LoaderFileName;
+  std::string m_CodeFileName;
+
+  // Port slots, index 0 for COM1 .. 63 for COM64.
+  std::array<std::int32_t, platform::kPortSlots> m_PortPresent{};  // 2 present, 0 not
+  std::array<std::int32_t, platform::kPortSlots> m_PortState{};    // 2 free, 1 taken, 0 n/a
+  std::array<std::int32_t, platform::kPortSlots> m_UsbBoxKind{};   // 0, 1 (6400), 2 (6700)
+  std::array<platform::PortTestResult, platform::kPortSlots> m_PortTest{};  // why not present
+  platform::PortTable m_PortTable;  // slot n -> device path; the link resolves through it
+
+  // ---- What the controls show ----
+  std::vector<std::string> m_PortItems;  // 64 items after a scan
+  int m_PortItemIndex = 0;
+  std::string m_StartButtonCaption = "Start";
+  bool m_ComportComboBoxEnabled = true;
+  bool m_RetrieveVersionInfoButtonEnabled = true;
+  std::string m_ToggleVersionInfoCaption = ">>";
+  VersionPanelTexts m_VersionPanel;
+  IntendedTargetTexts m_Target;
+  bool m_UpgradeChoiceVisible = false;  // m_UpgradeTypeLabel and the two radio buttons
+  bool m_ApplicationRadioChecked = true;
+  bool m_BootRadioChecked = false;
+
+ private:
+  bool m_Started = false;  // the constructor has run: the view may be called
+  void SetRetrieveEnabled(bool enabled);
+  void ShowError(const std::string& text, const std::string& caption);
+};
+
+}  // namespace bcu::app
