@@ -31,7 +31,6 @@ CommPacket Packet(const Bytes& b) {
 class ComPortLink : public ::testing::Test {
  protected:
   ComPortLink() : host(0.05) {}
-  ~ComPortLink() override { CommCloseLink(host.link); }
   void Open() {
     ASSERT_TRUE(peer.Ok());
     port.SetDevicePath(peer.DevicePath());
@@ -47,8 +46,8 @@ class ComPortLink : public ::testing::Test {
   }
 
   LinkPeer peer;
+  TScpComPort port;  // outlives the host, whose link refers to it
   LinkHost host;
-  TScpComPort port;
 };
 
 TEST_F(ComPortLink, OpenErrorsAreTold) {
@@ -69,7 +68,7 @@ TEST_F(ComPortLink, OpenErrorsAreTold) {
   EXPECT_FALSE(port.Open());
 }
 
-TEST_F(ComPortLink, FramedExchangeAndCloseDelivers) {
+TEST_F(ComPortLink, FramedExchangeThenClose) {
   Open();
   peer.Start([](const PeerFrame& f) -> PeerReplies {
     if (f.Is(0x04, 0x1C)) return {LinkPeer::Frame({0x04, 0x1D, 0x05, 0x0A})};
@@ -82,12 +81,11 @@ TEST_F(ComPortLink, FramedExchangeAndCloseDelivers) {
   EXPECT_EQ(Bytes(got.data, got.data + got.length), (Bytes{0x04, 0x1D, 0x05, 0x0A}));
   EXPECT_FALSE(alt);
   EXPECT_EQ(CommGetResult(host.link), kCommSuccess);
-  // What is handed over before the close still reaches the line.
   CommSendCommand(host.link, 0x02, 0x04, nullptr, 0);
-  CommCloseLink(host.link);
-  EXPECT_FALSE(port.Open());
   ASSERT_TRUE(peer.WaitForFrames(2));
   EXPECT_TRUE(peer.Frames()[1].Is(0x02, 0x04));
+  CommCloseLink(host.link);
+  EXPECT_FALSE(port.Open());
 }
 
 TEST_F(ComPortLink, SilenceGivesTwoAndBytesStillArrivingGiveFour) {
@@ -97,19 +95,29 @@ TEST_F(ComPortLink, SilenceGivesTwoAndBytesStillArrivingGiveFour) {
   EXPECT_EQ(WaitFileFormat(alt).length, 0);
   EXPECT_TRUE(CommIsLineIdle(host.link));
   EXPECT_EQ(CommGetResult(host.link), kCommProblem);
-  // A line that never goes quiet: the time-out finds bytes arriving.
-  std::atomic<bool> stop{false};
-  std::thread noise([&] {
-    const Bytes zeros(64, 0x00);
-    while (!stop) {
-      peer.Send(zeros);
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  });
+  // The time-out strikes while bytes are arriving: the pump that ends the
+  // wait runs with a byte already in the component's ring.
+  int pumps = 0;
+  host.pump.onPump = [&] {
+    if (++pumps != 3) return;
+    peer.Send({0x00, 0x00, 0x00});
+    for (int i = 0; i < 100 && !port.CharReady(); ++i) port.WaitCharReady(10);
+    CommSetRunning(host.link, false);
+  };
   CommSetRunning(host.link, true);
   EXPECT_EQ(WaitFileFormat(alt).length, 0);
-  stop = true;
-  noise.join();
+  EXPECT_FALSE(CommIsLineIdle(host.link));
+  EXPECT_EQ(CommGetResult(host.link), kCommTimedOut);
+}
+
+TEST_F(ComPortLink, ReceiveNeverMarksTheLineIdle) {
+  Open();
+  CommSetTimeout(host.link, 4000);
+  CommPacket p;
+  p.length = 77;
+  EXPECT_EQ(CommReceive(host.link, p, 255, -1), -1);
+  EXPECT_EQ(p.length, 77);  // left alone
+  EXPECT_FALSE(CommIsLineIdle(host.link));
   EXPECT_EQ(CommGetResult(host.link), kCommTimedOut);
 }
 
@@ -138,6 +146,21 @@ TEST_F(ComPortLink, BootInfoIsAskedAgainWhileTheRadioIsBusy) {
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(boot[0], 0x09);
   EXPECT_EQ(boot[1], 0x08);
+}
+
+TEST_F(ComPortLink, ABlockLargerThanTheOutputRingIsRefused) {
+  port.SetOutSize(256);
+  Open();
+  peer.Start();
+  CommSetFramed(host.link, false);
+  CommPacket big;
+  big.length = 300;
+  EXPECT_EQ(CommSendPacket(host.link, big), -1);
+  EXPECT_EQ(CommSendBlock(host.link, big), -1);
+  big.length = 200;
+  EXPECT_EQ(CommSendPacket(host.link, big), 0);
+  big.length = 10;
+  EXPECT_EQ(CommSendBlock(host.link, big), 1);
 }
 
 TEST_F(ComPortLink, ChangeBaudFollowsAfterThePacket) {
