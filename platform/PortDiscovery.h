@@ -62,12 +62,14 @@ PortTestResult TestOpenDevice(const std::string& path);
 int UsbBoxKindFromText(const std::string& text);
 
 // The COM number in a box's friendly name as the Windows device list gives it
-// ("USB XIF VYX 6700 (COM12)"): the first 21 characters are dropped, the rest
-// is cut before ")" when it holds one and read as a decimal number. 0 when
-// there is no number or it lies outside 1 to 64.
+// ("USB XIF VYX 6700 (COM12)"): the first 21 characters are dropped, and when
+// the rest holds ")" what stands before it is read as a decimal number. 0 when
+// there is no ")", no number, or a number outside 1 to 64.
 int ComNumberFromFriendlyName(const std::string& name);
 
-// Orders device names naturally: ttyS2 before ttyS10, ttyS* before ttyUSB*.
+// Orders device names: on-board ports (ttyS*), then USB adapters (ttyUSB*),
+// then CDC-ACM devices (ttyACM*), then anything else; numbers by value
+// (ttyS2 before ttyS10).
 bool NaturalLess(const std::string& a, const std::string& b);
 
 // A short explanation of a failed open test for `bcu ports` (empty when free).

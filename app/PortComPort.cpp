@@ -1,0 +1,34 @@
+// The link's second transport for mobile radios without an interface box: the
+// serial port component in RS-485 mode.
+#include "app/CodeUpdater.h"
+#include "link/ScpComPort.h"
+
+namespace bcu::app {
+
+void ScpComPortDeleter::operator()(link::TScpComPort* port) const {
+  delete port;
+}
+
+bool CodeUpdater::OpenPortComPort(int portNumber, bool keepSpeed) {
+  if (!ScpComPort) ScpComPort.reset(new link::TScpComPort());
+  ScpComPort->SetPortTable(&m_PortTable);
+  ScpComPort->SetComNumber(static_cast<std::uint16_t>(portNumber));
+  ScpComPort->SetRS485Mode(true);
+  std::string errorText;
+  if (link::CommOpenComPort(m_Link, ScpComPort.get(), errorText)) {
+    link::CommSetRunning(m_Link, true);
+    link::CommSetFramed(m_Link, true);
+    link::CommSetPortBaud(m_Link, 19200);
+    if (m_PlatformCode == 1)
+      link::CommChangeBaud(m_Link, 19200);
+    else if (!keepSpeed)
+      link::CommChangeBaud(m_Link, 115200);
+    return true;
+  }
+  m_PortState[static_cast<std::size_t>(portNumber - 1)] = 2;
+  link::CommCloseLink(m_Link);
+  ShowError(errorText, "COM Port");
+  return false;
+}
+
+}  // namespace bcu::app

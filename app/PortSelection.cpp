@@ -1,0 +1,195 @@
+// The 64 port slots of the port list, and opening the radio link on the
+// selected one.
+//
+// On this system a slot is not a fixed "COMn" device: the slots are filled in
+// order, first with the device paths the user named, then with the serial
+// devices the system has (see platform/PortDiscovery.h). The link resolves
+// port number n through m_PortTable, so "COM n" below always means slot n.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/CodeUpdater.h"
+#include "platform/SystemInfo.h"
+
+namespace bcu::app {
+
+namespace {
+
+constexpr const char* kCaptionComPort = "COM Port";
+
+std::string CanonicalPath(const std::string& path) {
+  std::error_code ec;
+  auto canonical = std::filesystem::weakly_canonical(path, ec);
+  return ec ? path : canonical.string();
+}
+
+}  // namespace
+
+void CodeUpdater::RefreshPortList() {
+  std::vector<platform::SerialDeviceInfo> system;
+  // A system that cannot list its devices still has the ports the user named.
+  if (!m_Discovery.ListDevices(system)) system.clear();
+
+  std::vector<platform::SerialDeviceInfo> slots;
+  for (const auto& path : m_Options.extraDevicePaths) {
+    platform::SerialDeviceInfo named{path, path, {}};
+    // A named path that is one of the system's devices keeps what the system
+    // knows about it (its box kind) and is not listed twice.
+    const std::string canonical = CanonicalPath(path);
+    auto same = std::find_if(system.begin(), system.end(), [&](const auto& device) {
+      return CanonicalPath(device.path) == canonical;
+    });
+    if (same != system.end()) {
+      named.product = same->product;
+      system.erase(same);
+    }
+    slots.push_back(std::move(named));
+  }
+  slots.insert(slots.end(), system.begin(), system.end());
+
+  m_PortTable.Clear();
+  m_PortItems.assign(platform::kPortSlots, std::string());
+  for (int i = 0; i < platform::kPortSlots; ++i) {
+    const auto slot = static_cast<std::size_t>(i);
+    m_PortPresent[slot] = 0;
+    m_PortState[slot] = 0;
+    m_UsbBoxKind[slot] = 0;
+    m_PortTest[slot] = platform::PortTestResult{};
+    if (slot >= slots.size()) {
+      m_PortItems[slot] = "COM" + std::to_string(i + 1);
+      continue;
+    }
+    const auto& device = slots[slot];
+    m_PortTable.SetDevicePath(i + 1, device.path);
+    m_PortTest[slot] = m_Discovery.TestOpen(device.path);
+    if (m_PortTest[slot].access == platform::PortAccess::Free) {
+      m_PortPresent[slot] = 2;
+      m_PortState[slot] = 2;
+    }
+    m_UsbBoxKind[slot] = platform::UsbBoxKindFromText(device.product);
+    std::string item = device.name;
+    if (m_UsbBoxKind[slot] == 1) item += " (6400 USB)";
+    if (m_UsbBoxKind[slot] == 2) item += " (6700 USB)";
+    m_PortItems[slot] = std::move(item);
+  }
+  m_PortItemIndex = 0;
+  m_View.PortListChanged();
+}
+
+void CodeUpdater::m_UpdateCOMPortsMenuItemClick() {
+  m_View.SetWaitCursor(true);
+  const int remembered = m_PortItemIndex;
+  RefreshPortList();
+  m_View.SetWaitCursor(false);
+  SelectPortItem(remembered);
+}
+
+void CodeUpdater::SelectPortItem(int index) {
+  if (index < 0 || index >= static_cast<int>(m_PortItems.size())) return;
+  m_PortItemIndex = index;
+  m_View.PortSelectionChanged();
+}
+
+void CodeUpdater::m_ComportComboBoxChange(int index) {
+  if (index < 0 || index >= static_cast<int>(m_PortItems.size())) return;
+  m_PortItemIndex = index;
+  if (m_PortPresent[static_cast<std::size_t>(index)] != 2) {
+    for (int i = 0; i < platform::kPortSlots; ++i) {
+      if (m_PortPresent[static_cast<std::size_t>(i)] == 2) {
+        m_PortItemIndex = i;
+        break;
+      }
+    }
+  }
+  m_View.PortSelectionChanged();
+}
+
+bool CodeUpdater::PortItemAvailable(int index) const {
+  if (index < 0 || index >= platform::kPortSlots) return false;
+  return m_PortPresent[static_cast<std::size_t>(index)] == 2 && m_ComportComboBoxEnabled;
+}
+
+bool CodeUpdater::OpenSelectedPort(bool keepSpeed) {
+  const int remembered = m_PortItemIndex;
+  RefreshPortList();
+  SelectPortItem(remembered);
+  const int i = m_PortItemIndex;
+  const int n = i + 1;
+  auto& state = m_PortState[static_cast<std::size_t>(i)];
+  if (state != 2) {
+    ShowError("Selected COM port is in use or not available.", kCaptionComPort);
+    return false;
+  }
+  state = 1;
+
+  if (m_Attributes.RadioFamily == 0) return OpenPortSerialDevice(n, keepSpeed);
+
+  switch (ProbeMobilePort(n)) {
+    case 1:
+      // An interface box answered: the link stays on the serial device.
+      link::CommSetFramed(m_Link, true);
+      link::CommSetRunning(m_Link, true);
+      if (!keepSpeed && m_PlatformCode != 1) link::CommChangeBaud(m_Link, 115200);
+      return true;
+    case 2:
+      if (HasMultipleProcessors()) {
+        // The serial device the probe opened stays open until ReleasePort.
+        ShowError(
+            "Brisant Code Updater will not work with the current configuration.\n\n"
+            "Either connect to the radio using XIF Box 047-6700-009 (which can\n"
+            "be purchased from Corvane), or use a computer that does not\n"
+            "have a multi-core processor or hyperthreading enabled.",
+            kCaptionComPort);
+        return false;
+      }
+      link::CommCloseLink(m_Link);
+      return OpenPortComPort(n, keepSpeed);
+    default:
+      return false;
+  }
+}
+
+void CodeUpdater::ReleasePort() {
+  link::CommCloseLink(m_Link);
+  m_PortState[static_cast<std::size_t>(m_PortItemIndex)] = 2;
+}
+
+bool CodeUpdater::OpenPortSerialDevice(int portNumber, bool keepSpeed) {
+  std::string errorText;
+  if (link::CommOpenSerialDevice(m_Link, portNumber, 19200, 0, errorText)) {
+    link::CommSetFramed(m_Link, true);
+    link::CommSetRunning(m_Link, true);
+    if (!keepSpeed) link::CommChangeBaud(m_Link, 115200);
+    return true;
+  }
+  m_PortState[static_cast<std::size_t>(portNumber - 1)] = 2;
+  link::CommCloseLink(m_Link);
+  ShowError(errorText, kCaptionComPort);
+  return false;
+}
+
+int CodeUpdater::ProbeMobilePort(int portNumber) {
+  std::string errorText;
+  if (!link::CommOpenSerialDevice(m_Link, portNumber, 19200, 0, errorText)) {
+    m_PortState[static_cast<std::size_t>(portNumber - 1)] = 2;
+    link::CommCloseLink(m_Link);
+    ShowError(errorText, kCaptionComPort);
+    return 0;
+  }
+  link::CommSetFramed(m_Link, true);
+  link::CommSetRunning(m_Link, true);
+  link::CommSetTimeout(m_Link, 500);
+  const int result = link::CommProbeInterface(m_Link) ? 1 : 2;
+  link::CommEndExchange(m_Link);
+  return result;
+}
+
+bool CodeUpdater::HasMultipleProcessors() const {
+  const unsigned count =
+      m_Options.processorCount ? m_Options.processorCount() : platform::LogicalProcessorCount();
+  return count > 1;
+}
+
+}  // namespace bcu::app
