@@ -90,9 +90,9 @@ QImage DrawPortable(int w, int h, QColor body, QColor accent, bool keypad) {
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < 3; ++c) {
       p.setBrush(r == 0 ? accent : QColor(200, 200, 200));
-      p.drawRoundedRect(QRectF(bx + bw * (0.17 + c * 0.24), by + bh * (0.56 + r * 0.095),
-                               bw * 0.18, bh * 0.06),
-                        2, 2);
+      p.drawRoundedRect(
+          QRectF(bx + bw * (0.17 + c * 0.24), by + bh * (0.56 + r * 0.095), bw * 0.18, bh * 0.06),
+          2, 2);
     }
   }
   return image;
@@ -119,7 +119,8 @@ QImage DrawMobile(int w, int h, QColor body, QColor accent, bool buttonsRow) {
   // display
   p.setPen(QPen(QColor(20, 20, 20), 1));
   p.setBrush(QColor(140, 180, 220));
-  const QRectF display(front.left() + 34, front.top() + 7, front.width() * 0.48, front.height() * 0.38);
+  const QRectF display(front.left() + 34, front.top() + 7, front.width() * 0.48,
+                       front.height() * 0.38);
   p.drawRect(display);
   // keys
   p.setPen(Qt::NoPen);
@@ -136,9 +137,9 @@ QImage DrawMobile(int w, int h, QColor body, QColor accent, bool buttonsRow) {
   p.setBrush(Qt::NoBrush);
   QPainterPath cord;
   cord.moveTo(front.right() - 14, front.bottom());
-  for (int i = 0; i < 4; ++i) cord.cubicTo(front.right() - 22, front.bottom() + 2 + i * 1.5,
-                                         front.right() - 6, front.bottom() + 3 + i * 1.5,
-                                         front.right() - 14, front.bottom() + 4 + i * 1.5);
+  for (int i = 0; i < 4; ++i)
+    cord.cubicTo(front.right() - 22, front.bottom() + 2 + i * 1.5, front.right() - 6,
+                 front.bottom() + 3 + i * 1.5, front.right() - 14, front.bottom() + 4 + i * 1.5);
   p.drawPath(cord);
   p.setBrush(QColor(50, 50, 50));
   p.drawRoundedRect(mic, 8, 8);

@@ -51,7 +51,9 @@ TCodeDownPassDispDlg::TCodeDownPassDispDlg(QWidget* owner) : QDialog(owner) {
   }
 }
 
-void TCodeDownPassDispDlg::FormActivate() { m_PasswordEdit->setFocus(Qt::ActiveWindowFocusReason); }
+void TCodeDownPassDispDlg::FormActivate() {
+  m_PasswordEdit->setFocus(Qt::ActiveWindowFocusReason);
+}
 
 void TCodeDownPassDispDlg::BitBtn1Click() {
   m_Confirmed = true;

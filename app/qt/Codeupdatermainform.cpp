@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -28,7 +29,9 @@ namespace {
 constexpr int kDesignClientWidth = 688;
 constexpr int kDesignClientHeight = 409;
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 // A label at its design place. A width of 0 sizes it to its caption (fixed
 // captions); value labels get room for the longest text they show.
@@ -233,18 +236,18 @@ void TCodeUpdaterMainDispForm::CreateControls() {
     const char* valueName;
   };
   const Row rows[] = {
-      {&FileVersionHeadingLabel, "FileVersionHeadingLabel", "File Format Version:",
-       &FileVersionLabel, "FileVersionLabel"},
-      {&DSPVersionHeadingLabel, "DSPVersionHeadingLabel", "DSP Software Version:",
-       &DSPVersionLabel, "DSPVersionLabel"},
+      {&FileVersionHeadingLabel, "FileVersionHeadingLabel",
+       "File Format Version:", &FileVersionLabel, "FileVersionLabel"},
+      {&DSPVersionHeadingLabel, "DSPVersionHeadingLabel", "DSP Software Version:", &DSPVersionLabel,
+       "DSPVersionLabel"},
       {&HWControllerVersionHeadingLabel, "HWControllerVersionHeadingLabel",
        "HC08 Software Version:", &HWControllerVersionLabel, "HWControllerVersionLabel"},
       {&HWRevisionHeadingLabel, "HWRevisionHeadingLabel", "Hardware Revision:", &HWRevisionLabel,
        "HWRevisionLabel"},
-      {&SerialNumberHeadingLabel, "SerialNumberHeadingLabel", "Radio Serial Number:",
-       &SerialNumberLabel, "SerialNumberLabel"},
-      {&BootLoadVersionHeadingLabel, "BootLoadVersionHeadingLabel", "Boot Load Version:",
-       &BootLoadVersionLabel, "BootLoadVersionLabel"},
+      {&SerialNumberHeadingLabel, "SerialNumberHeadingLabel",
+       "Radio Serial Number:", &SerialNumberLabel, "SerialNumberLabel"},
+      {&BootLoadVersionHeadingLabel, "BootLoadVersionHeadingLabel",
+       "Boot Load Version:", &BootLoadVersionLabel, "BootLoadVersionLabel"},
       {&SEMVersionHeadingLabel, "SEMVersionHeadingLabel", "SEM Version:", &SEMVersionLabel,
        "SEMVersionLabel"},
   };
@@ -302,7 +305,9 @@ void TCodeUpdaterMainDispForm::ShowStatusText(const std::string& text) {
   m_StatusLabel->setText(Q(text));
 }
 
-platform::ProgressBar& TCodeUpdaterMainDispForm::Progress() { return *m_Progress; }
+platform::ProgressBar& TCodeUpdaterMainDispForm::Progress() {
+  return *m_Progress;
+}
 
 platform::MsgResult TCodeUpdaterMainDispForm::ShowMessage(const std::string& text,
                                                           const std::string& caption,
@@ -333,7 +338,9 @@ std::unique_ptr<platform::Timer> TCodeUpdaterMainDispForm::CreateTimer(
   return std::make_unique<QtHostTimer>(m_Clock, std::move(handler));
 }
 
-void TCodeUpdaterMainDispForm::Pump() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TCodeUpdaterMainDispForm::Pump() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 // ---- View ----
 
@@ -403,7 +410,9 @@ void TCodeUpdaterMainDispForm::UpgradeChoiceChanged() {
   m_BootRadioButton->setChecked(m_Updater->m_BootRadioChecked);
 }
 
-void TCodeUpdaterMainDispForm::FocusRetrieveButton() { m_RetrieveVersionInfoButton->setFocus(); }
+void TCodeUpdaterMainDispForm::FocusRetrieveButton() {
+  m_RetrieveVersionInfoButton->setFocus();
+}
 
 void TCodeUpdaterMainDispForm::SetWaitCursor(bool on) {
   if (on == m_WaitCursor) return;
@@ -434,7 +443,9 @@ void TCodeUpdaterMainDispForm::m_ToggleVersionInfoSpeedButtonClick() {
   VersionPanelToggled();
 }
 
-void TCodeUpdaterMainDispForm::m_StartButtonClick() { m_Updater->m_StartButtonClick(); }
+void TCodeUpdaterMainDispForm::m_StartButtonClick() {
+  m_Updater->m_StartButtonClick();
+}
 
 void TCodeUpdaterMainDispForm::m_RetrieveVersionInfoButtonClick() {
   m_Updater->m_RetrieveVersionInfoButtonClick();
@@ -449,9 +460,13 @@ void TCodeUpdaterMainDispForm::m_UpdateCOMPortsMenuItemClick() {
   m_Updater->m_UpdateCOMPortsMenuItemClick();
 }
 
-void TCodeUpdaterMainDispForm::m_FileExitMenuItemClick() { close(); }
+void TCodeUpdaterMainDispForm::m_FileExitMenuItemClick() {
+  close();
+}
 
-void TCodeUpdaterMainDispForm::m_HelpAboutMenuItemClick() { m_Updater->m_HelpAboutMenuItemClick(); }
+void TCodeUpdaterMainDispForm::m_HelpAboutMenuItemClick() {
+  m_Updater->m_HelpAboutMenuItemClick();
+}
 
 void TCodeUpdaterMainDispForm::m_ApplicationRadioButtonClick() {
   m_Updater->m_ApplicationRadioButtonClick();

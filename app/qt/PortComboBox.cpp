@@ -40,8 +40,8 @@ bool PortItemDelegate::Available(int row) const {
 void PortItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                              const QModelIndex& index) const {
   const bool selected = option.state & QStyle::State_Selected;
-  DrawPortItem(painter, option.rect, index.data(Qt::DisplayRole).toString(),
-               Available(index.row()), selected, option.palette);
+  DrawPortItem(painter, option.rect, index.data(Qt::DisplayRole).toString(), Available(index.row()),
+               selected, option.palette);
 }
 
 QSize PortItemDelegate::sizeHint(const QStyleOptionViewItem& option,
@@ -69,8 +69,8 @@ void TPortComboBox::paintEvent(QPaintEvent*) {
   opt.currentText.clear();
   opt.currentIcon = QIcon();
   painter.drawComplexControl(QStyle::CC_ComboBox, opt);
-  const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &opt,
-                                              QStyle::SC_ComboBoxEditField, this);
+  const QRect field =
+      style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this);
   if (currentIndex() >= 0) {
     DrawPortItem(&painter, field, currentText(), delegate_->Available(currentIndex()), hasFocus(),
                  palette());

@@ -6,10 +6,11 @@
 
 namespace bcu::qt {
 
-bool HasEmbeddedFirmware() { return BCU_WINDOW_FIRMWARE != 0; }
+bool HasEmbeddedFirmware() {
+  return BCU_WINDOW_FIRMWARE != 0;
+}
 
-std::unique_ptr<WindowSetup> WindowSetup::Create(WindowSetupRequest request,
-                                                 std::string& error) {
+std::unique_ptr<WindowSetup> WindowSetup::Create(WindowSetupRequest request, std::string& error) {
   std::unique_ptr<WindowSetup> setup(new WindowSetup());
   MainFormOptions options;
   options.programPath = request.programPath;

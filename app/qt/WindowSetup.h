@@ -43,7 +43,9 @@ class WindowSetup {
   TCodeUpdaterMainDispForm& Form() { return *form_; }
 #if BCU_WINDOW_SIMULATOR
   // The virtual radio (null without `simulate`).
-  sim::PtyRadio* Radio() { return radio_.get(); }
+  sim::PtyRadio* Radio() {
+    return radio_.get();
+  }
 #endif
 
  private:

@@ -23,13 +23,12 @@ int main(int argc, char** argv) {
   QCommandLineParser parser;
   parser.setApplicationDescription("Brisant Code Updater: puts new code into a radio");
   parser.addHelpOption();
-  QCommandLineOption portOption("port", "Adds serial device <path> to the port list and selects it.",
-                                "path");
-  QCommandLineOption simulateOption(
-      "simulate", "Serves a virtual radio on a pseudo-terminal and selects it.");
-  QCommandLineOption scaleOption("delay-scale",
-                                 "Real milliseconds per clock millisecond (default 1).", "factor",
-                                 "1");
+  QCommandLineOption portOption(
+      "port", "Adds serial device <path> to the port list and selects it.", "path");
+  QCommandLineOption simulateOption("simulate",
+                                    "Serves a virtual radio on a pseudo-terminal and selects it.");
+  QCommandLineOption scaleOption(
+      "delay-scale", "Real milliseconds per clock millisecond (default 1).", "factor", "1");
   parser.addOption(portOption);
   parser.addOption(simulateOption);
   parser.addOption(scaleOption);
