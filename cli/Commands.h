@@ -14,5 +14,6 @@ enum ExitCode : int {
 // Each Register* adds one subcommand (or a group of them) to the program.
 // A subcommand's callback throws CLI::RuntimeError(code) to set the exit code.
 void RegisterVersionCommand(CLI::App& app);
+void RegisterUpdateCommand(CLI::App& app);
 
 }  // namespace bcu::cli

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "link/ScpException.h"
+#include "link/ScpLineSettings.h"
 
 namespace bcu::platform {
 class PortTable;
@@ -25,8 +26,6 @@ class PortTable;
 namespace bcu::link {
 
 class TScpBaseDispatcher;
-
-enum class TScpParity : std::uint8_t { None, Odd, Even, Mark, Space };
 
 inline constexpr std::uint16_t kScpDefaultQueueSize = 4096;
 inline constexpr std::int32_t kScpDefaultBaud = 19200;
@@ -123,6 +122,7 @@ class TScpCustomComPort {
   void ClosePort();
   void EnsureOpen();
   void ApplyLine();
+  TScpLineSettings Line() const { return {baud_, dataBits_, stopBits_, parity_}; }
 
   std::uint16_t comNumber_ = 0;
   const platform::PortTable* portTable_ = nullptr;

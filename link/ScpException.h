@@ -7,9 +7,9 @@
 
 namespace bcu::link {
 
-inline constexpr int kScpErrBadId = -2001;                 // no such port
-inline constexpr int kScpErrAlreadyOpen = -2008;           // the port is in use or access is denied
-inline constexpr int kScpErrPutBlockFail = -3004;          // bytes could not be handed to the system
+inline constexpr int kScpErrBadId = -2001;         // no such port
+inline constexpr int kScpErrAlreadyOpen = -2008;   // the port is in use or access is denied
+inline constexpr int kScpErrPutBlockFail = -3004;  // bytes could not be handed to the system
 inline constexpr int kScpErrOutputBufferTooSmall = -3006;  // not enough room in the output ring
 inline constexpr int kScpErrBufferIsEmpty = -3007;         // GetChar with an empty receive ring
 inline constexpr int kScpErrBadArgument = -2004;           // a property value the port cannot take

@@ -10,7 +10,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,7 +27,8 @@ class CodeplugScrambler;
 struct ReceivedFile {
   enum class Kind { kLoader, kApplication, kBoot, kDspPage };
   Kind kind = Kind::kLoader;
-  int page = 0;  // DSP pages: 1, 2, ... in the order sent
+  int page = 0;           // DSP pages: 1, 2, ... in the order sent
+  bool complete = false;  // its end command came
   std::vector<std::uint8_t> data;
 };
 
@@ -54,9 +54,9 @@ struct RadioCounters {
   int codeplugSumsDiffered = 0;  // 03 06 from the PC
   int passwordRequests = 0;      // 03 0B sent
   int passwordsRefused = 0;
-  int uploads = 0;       // codeplug uploads finished with 03 04
-  int downloads = 0;     // codeplug downloads finished with 03 04
-  int droppedBytes = 0;  // bytes ignored while erasing, restarting or silent
+  int uploads = 0;        // codeplug uploads finished with 03 04
+  int downloads = 0;      // codeplug downloads finished with 03 04
+  int framesIgnored = 0;  // not answered: erasing, restarting, silent or wrong mode
 };
 
 class VirtualRadio {
@@ -90,6 +90,9 @@ class VirtualRadio {
   std::array<std::uint8_t, 2> BootVersion() const { return bootVersion_; }
   std::array<std::uint8_t, 2> FormatVersion() const { return format_; }
   const RadioCounters& Counters() const { return counters_; }
+  // Data blocks seen so far (flash blocks taken, codeplug blocks sent or
+  // taken); the silence and line-drop faults count these.
+  int DataBlocks() const { return dataBlocks_; }
   const RadioConfig& Config() const { return config_; }
   // Faults may be changed between exchanges.
   RadioFaults& Faults() { return config_.faults; }
@@ -114,6 +117,20 @@ class VirtualRadio {
   bool LineDropRequested() const { return dropLine_; }
 
  private:
+  void HandleFrame(std::uint8_t header2, const std::uint8_t* p, std::size_t n);
+  void HandleInfo(const std::uint8_t* p, std::size_t n);
+  void HandleFlash(const std::uint8_t* p, std::size_t n);
+  void HandleCodeplug(const std::uint8_t* p, std::size_t n);
+  void Send(std::vector<std::uint8_t> payload, std::uint8_t header1 = 0x01);
+  void EndPhase();
+  void StartFile(ReceivedFile::Kind kind);
+  void CommitPair();
+  void EndFile();
+  void StartRestart();
+  void BeginCodeplugData();
+  void SendUploadBlock();
+  bool TakeDataBlock();  // false: a fault stops the radio answering
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
   RadioConfig config_;
@@ -128,6 +145,7 @@ class VirtualRadio {
   std::vector<std::uint8_t> codeplug_;
   std::vector<std::uint8_t> lastDownload_;
   bool dropLine_ = false;
+  int dataBlocks_ = 0;
 };
 
 // The 4 bytes a password of digits goes on the wire as (BCD, 0xF fill).

@@ -1,0 +1,336 @@
+// What the Start button runs: the start password, the manual and automatic
+// update runners, the running state, the outcome texts and the progress
+// animation of the fixed waits.
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "app/CodeUpdater.h"
+#include "app/CodeplugBackup.h"
+#include "link/CommLink.h"
+#include "link/DspDownload.h"
+#include "link/FlashDownload.h"
+
+namespace bcu::app {
+
+namespace {
+
+constexpr const char* kCaption = "Brisant Code Updater";
+constexpr const char* kStartPassword = "gablers";
+constexpr const char* kBootPassword = "tollmore";
+constexpr std::uint32_t kLeaveWaitMs = 50;
+
+constexpr const char* kTextIdle = "Idle";
+constexpr const char* kTextExtracting = "Extracting embedded files...";
+constexpr const char* kTextChecking = "Checking target radio...";
+constexpr const char* kTextDone = "Done.";
+
+constexpr const char* kTextAutoBootDone =
+    "Brisant Code Updater has detected that the connected radio did not\nhave the latest "
+    "bootload code version.  This has been automatically\nupdated.  Please place the radio back "
+    "into bootload mode to continue\nwith the application code upgrade.\n\nPress OK once the "
+    "radio is ready.";
+constexpr const char* kTextNoConversion =
+    "Brisant Code updaters do not support a file format conversion for your\nradio.  To clear "
+    "the Bad File Format error, please perform a parms\nupload and then download using "
+    "ConfigDesk.  If you do not\nhave ConfigDesk, then contact your local dealer for "
+    "assistance.";
+constexpr const char* kTextForMobile =
+    "This Brisant Code Updater is intended for a mobile radio, and\ncannot be used with the "
+    "connected portable radio.";
+constexpr const char* kTextForPortable =
+    "This Brisant Code Updater is intended for a portable radio, and\ncannot be used with the "
+    "connected mobile radio.";
+constexpr const char* kText416 =
+    "This version of Brisant Code Updater is meant for Series 1 radios with 416\nprocessors.  "
+    "Please acquire the updater for Series 1 radios with 816 processors.";
+constexpr const char* kText816 =
+    "This version of Brisant Code Updater is meant for Series 1 radios with 816\nprocessors.  "
+    "Please acquire the updater for Series 1 radios with 416 processors.";
+
+// Leading and trailing blanks and control characters removed.
+std::string TrimEntry(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; };
+  while (first < last && blank(text[first])) ++first;
+  while (last > first && blank(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
+const char* OutcomeText(int outcome) {
+  switch (outcome) {
+    case kCodeplugNotConvertible:
+    case kCodeplugNoConversion:
+    case kCodeplugConverted:
+      return kTextDone;
+    case kCodeplugUploadFailed:
+      return "An error occurred while uploading the codeplug.";
+    case kCodeplugDownloadFailed:
+      return "An error occurred while downloading the codeplug.";
+    case kCodeplugConversionFailed:
+      return "The codeplug could not be converted to the format of the new code; the radio's "
+             "codeplug was left unchanged.";
+    default:
+      return "The radio is no longer responding.";
+  }
+}
+
+// Work file names carry no directory; they live in the work folder.
+std::string WorkPath(const CodeUpdater& u, const std::string& name) {
+  const std::string& dir = u.m_Options.workDir;
+  if (dir.empty() || name.empty()) return name;
+  return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool CodeUpdater::IsBootUpdate() const {
+  return m_Attributes.UpgradeType == kUpgradeBoot ||
+         (m_Attributes.UpgradeType == kUpgradeApplicationBoot && m_BootRadioChecked);
+}
+
+void CodeUpdater::m_StartButtonClick() {
+  const bool bootUpdate = IsBootUpdate();
+  if (m_Running) {
+    // Stop: the running update sees the link stopped and unwinds by itself.
+    LeaveRunningState(true);
+    m_Host.Progress().SetPosition(0);
+    return;
+  }
+  if (!m_PasswordAccepted) {
+    const char* expected = (bootUpdate && !m_AutoBootUpdate) ? kBootPassword : kStartPassword;
+    std::string entry;
+    const bool confirmed = m_Host.AskPassword(platform::PasswordPurpose::Start, entry);
+    if (!confirmed || TrimEntry(entry) != expected) return;
+    m_PasswordAccepted = true;
+  }
+  m_View.FocusRetrieveButton();
+  RunUpdate(bootUpdate);
+}
+
+void CodeUpdater::RunUpdate(bool bootUpdate) {
+  if (m_AutoBootUpdate) {
+    RunAutomaticUpdate();
+  } else {
+    RunManualUpdate(bootUpdate);
+  }
+  ReleasePort();
+}
+
+void CodeUpdater::EnterRunningState() {
+  m_StartButtonCaption = "Stop";
+  m_ComportComboBoxEnabled = false;
+  m_RetrieveVersionInfoButtonEnabled = false;
+  m_Running = true;
+  m_View.RunningStateChanged();
+}
+
+void CodeUpdater::LeaveRunningState(bool deleteWorkFiles) {
+  link::CommSetRunning(m_Link, false);
+  m_Host.GetClock().SleepMs(kLeaveWaitMs);
+  if (deleteWorkFiles) {
+    // A failure to delete is ignored.
+    if (!m_LoaderFileName.empty()) std::remove(WorkPath(*this, m_LoaderFileName).c_str());
+    if (!m_CodeFileName.empty()) std::remove(WorkPath(*this, m_CodeFileName).c_str());
+  }
+  m_StartButtonCaption = "Start";
+  m_ComportComboBoxEnabled = true;
+  m_RetrieveVersionInfoButtonEnabled = true;
+  m_Running = false;
+  m_View.RunningStateChanged();
+}
+
+void CodeUpdater::StartProgressAnimation(std::uint32_t intervalMs) {
+  platform::ProgressBar& bar = m_Host.Progress();
+  bar.SetMin(0);
+  bar.SetMax(100);
+  bar.SetPosition(0);
+  if (!ProgressBarTimer) return;
+  ProgressBarTimer->SetInterval(intervalMs);
+  // A zero interval never fires (as a window timer with interval 0 does not).
+  ProgressBarTimer->SetEnabled(intervalMs > 0);
+}
+
+void CodeUpdater::StopProgressAnimation() {
+  if (ProgressBarTimer) ProgressBarTimer->SetEnabled(false);
+  m_Host.Progress().SetPosition(100);
+}
+
+void CodeUpdater::ProgressBarTimerTimer() {
+  platform::ProgressBar& bar = m_Host.Progress();
+  // The bar stops at its maximum, as the control does.
+  if (bar.Position() < bar.Max()) bar.SetPosition(bar.Position() + 1);
+}
+
+void CodeUpdater::ShowCodeplugOutcome(int outcome) {
+  m_Host.ShowStatusText(OutcomeText(outcome));
+  if (outcome == kCodeplugNotConvertible || outcome == kCodeplugConversionFailed) {
+    m_Host.ShowMessage(kTextNoConversion, kCaption, platform::MsgIcon::Information,
+                       platform::MsgButtons::Ok);
+  }
+}
+
+void CodeUpdater::ShowProcessorMessage() {
+  m_Host.ShowMessage(m_Attributes.Processor416 ? kText416 : kText816, kCaption,
+                     platform::MsgIcon::Error, platform::MsgButtons::Ok);
+}
+
+namespace {
+
+// The codeplug step and its outcome in the status line, with the note that
+// names a kept backup.
+void PreserveAndShow(CodeUpdater& u) {
+  const CodeplugStepReport report = PreserveCodeplugWithReport(u);
+  u.ShowCodeplugOutcome(report.outcome);
+  if (!report.note.empty()) {
+    u.m_Host.ShowStatusText(std::string(OutcomeText(report.outcome)) + "  " + report.note);
+  }
+}
+
+// Runs the flash download over the two work files opened as text.
+int RunFlashDownload(CodeUpdater& u, bool isBoot) {
+  std::ifstream loader(WorkPath(u, u.m_LoaderFileName));
+  std::ifstream code(WorkPath(u, u.m_CodeFileName));
+  return link::FlashDownload(u.m_Link, loader, code, &CodeUpdater::ShowStatusText, &u,
+                             u.m_PlatformCode, u.m_Host.Progress(), isBoot,
+                             u.m_Attributes.Processor416 != 0);
+}
+
+void DeleteWorkFiles(CodeUpdater& u) {
+  if (!u.m_LoaderFileName.empty()) std::remove(WorkPath(u, u.m_LoaderFileName).c_str());
+  if (!u.m_CodeFileName.empty()) std::remove(WorkPath(u, u.m_CodeFileName).c_str());
+}
+
+}  // namespace
+
+void CodeUpdater::RunManualUpdate(bool bootUpdate) {
+  const bool bootResources = m_Attributes.UpgradeType == kUpgradeApplicationBoot && bootUpdate;
+  bool workFilesWritten = false;
+  EnterRunningState();
+  m_UseSecondBoot = false;
+  m_Host.ShowStatusText(kTextExtracting);
+  do {
+    if (!OpenSelectedPort(false)) {
+      m_Host.ShowStatusText(kTextIdle);
+      break;
+    }
+    if (bootUpdate && !CheckBootVersion()) break;
+    if (!ExtractEmbeddedFiles(bootResources)) {
+      m_Host.ShowStatusText(kTextIdle);
+      break;
+    }
+    workFilesWritten = true;
+    m_Host.ShowStatusText(kTextChecking);
+    if (!CheckTargetRadio()) break;
+    int result = 0;
+    {
+      std::ifstream loader(WorkPath(*this, m_LoaderFileName));
+      if (m_Attributes.UpgradeType == kUpgradeDsp) {
+        std::ifstream code(WorkPath(*this, m_CodeFileName), std::ios::binary);
+        result = link::DspDownload(m_Link, loader, code, m_PlatformCode, &ShowStatusText, this,
+                                   DirectoryOf(m_ProgramPath), m_Host.Progress());
+      } else {
+        std::ifstream code(WorkPath(*this, m_CodeFileName));
+        result = link::FlashDownload(m_Link, loader, code, &ShowStatusText, this, m_PlatformCode,
+                                     m_Host.Progress(), bootUpdate, m_Attributes.Processor416 != 0);
+      }
+    }
+    const bool applicationUpdate =
+        !bootUpdate && (m_Attributes.UpgradeType == kUpgradeApplication ||
+                        m_Attributes.UpgradeType == kUpgradeApplicationBoot);
+    if (applicationUpdate && m_Running && result == link::kCommSuccess) {
+      PreserveAndShow(*this);
+    } else if (result == link::kCommWrongProcessor) {
+      ShowProcessorMessage();
+      m_Host.ShowStatusText(kTextIdle);
+      m_Host.Progress().SetPosition(0);
+    }
+  } while (false);
+  LeaveRunningState(workFilesWritten);
+}
+
+void CodeUpdater::RunAutomaticUpdate() {
+  EnterRunningState();
+  m_Host.ShowStatusText(kTextExtracting);
+  do {
+    if (!OpenSelectedPort(false)) {
+      m_Host.ShowStatusText(kTextIdle);
+      break;
+    }
+    bool majorDiffers = false;
+    bool commError = false;
+    bool kindMismatch = false;
+    const bool bootOutOfDate = CheckBootForAutoUpdate(majorDiffers, commError, kindMismatch);
+    if (bootOutOfDate) {
+      if (!ExtractEmbeddedFiles(true)) {
+        m_Host.ShowStatusText(kTextIdle);
+        break;
+      }
+      m_Host.ShowStatusText(kTextChecking);
+      if (!CheckTargetRadio()) {
+        DeleteWorkFiles(*this);
+        break;
+      }
+      const int bootResult = RunFlashDownload(*this, true);
+      m_Host.ShowStatusText(kTextIdle);
+      DeleteWorkFiles(*this);
+      if (bootResult != link::kCommSuccess) {
+        m_Host.ShowStatusText(kTextIdle);
+        break;
+      }
+      m_Host.ShowMessage(kTextAutoBootDone, kCaption, platform::MsgIcon::Information,
+                         platform::MsgButtons::Ok);
+      link::CommChangeBaud(m_Link, 115200);
+      SetRetrieveEnabled(true);
+      m_View.FocusRetrieveButton();
+      SetRetrieveEnabled(false);
+      m_Host.ShowStatusText(kTextExtracting);
+      m_UseSecondBoot = false;
+      if (!ExtractEmbeddedFiles(false)) {
+        m_Host.ShowStatusText(kTextIdle);
+        break;
+      }
+      m_Host.ShowStatusText(kTextChecking);
+      if (!CheckTargetRadio()) {
+        // The application work files are not needed any more either.
+        DeleteWorkFiles(*this);
+        break;
+      }
+      const int result = RunFlashDownload(*this, false);
+      DeleteWorkFiles(*this);
+      if (m_Running && result == link::kCommSuccess) PreserveAndShow(*this);
+    } else if (majorDiffers) {
+      m_Host.ShowStatusText("Error: the major boot versions of the radio and file are different.");
+    } else if (commError) {
+      m_Host.ShowStatusText("Communication error while trying to retrieve boot version.");
+    } else if (kindMismatch) {
+      m_Host.ShowStatusText(kTextIdle);
+      m_Host.ShowMessage(m_Attributes.RadioFamily == 1 ? kTextForMobile : kTextForPortable,
+                         kCaption, platform::MsgIcon::Error, platform::MsgButtons::Ok);
+    } else {
+      m_UseSecondBoot = false;
+      if (!ExtractEmbeddedFiles(false)) {
+        m_Host.ShowStatusText(kTextIdle);
+        break;
+      }
+      m_Host.ShowStatusText(kTextChecking);
+      if (!CheckTargetRadio()) {
+        DeleteWorkFiles(*this);
+        break;
+      }
+      const int result = RunFlashDownload(*this, false);
+      if (result == link::kCommSuccess) m_Host.ShowStatusText(kTextIdle);
+      DeleteWorkFiles(*this);
+      if (m_Running && result == link::kCommSuccess) PreserveAndShow(*this);
+    }
+  } while (false);
+  LeaveRunningState(false);
+}
+
+}  // namespace bcu::app

@@ -1,0 +1,206 @@
+#include "cli/TerminalHost.h"
+
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+
+namespace bcu::cli {
+
+namespace {
+
+// Set by the SIGINT handler; a signal handler can only reach process-wide state.
+volatile std::sig_atomic_t g_interruptCount = 0;
+
+void OnInterrupt(int) {
+  g_interruptCount = g_interruptCount + 1;
+  if (g_interruptCount > 1) std::_Exit(130);
+}
+
+const char* IconWord(platform::MsgIcon icon) {
+  switch (icon) {
+    case platform::MsgIcon::Error:
+      return "Error";
+    case platform::MsgIcon::Information:
+      return "Information";
+    case platform::MsgIcon::Question:
+      return "Question";
+  }
+  return "";
+}
+
+bool IsTerminal(std::FILE* file) {
+  return file != nullptr && ::isatty(::fileno(file)) == 1;
+}
+
+// One line from `in` without its line end; false at the end of input.
+bool ReadLine(std::FILE* in, std::string& line) {
+  line.clear();
+  int c = 0;
+  bool any = false;
+  while ((c = std::fgetc(in)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (c != '\r') line += static_cast<char>(c);
+  }
+  return any;
+}
+
+}  // namespace
+
+// The progress bar: a bar redrawn in place on a terminal, a line per whole
+// percent otherwise.
+class TerminalHost::TerminalProgress final : public platform::ProgressBar {
+ public:
+  explicit TerminalProgress(TerminalHost& host) : host_(host) {}
+  void SetMin(int value) override { min_ = value; }
+  void SetMax(int value) override { max_ = value; }
+  void SetPosition(int value) override {
+    position_ = value;
+    Draw();
+  }
+  int Min() const override { return min_; }
+  int Max() const override { return max_; }
+  int Position() const override { return position_; }
+
+ private:
+  void Draw() {
+    if (host_.options_.quiet) return;
+    const int span = max_ - min_;
+    int percent =
+        span > 0 ? static_cast<int>((static_cast<long long>(position_ - min_) * 100) / span) : 0;
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    if (percent == shown_) return;
+    shown_ = percent;
+    std::FILE* out = host_.options_.out;
+    if (IsTerminal(out)) {
+      constexpr int kWidth = 40;
+      const int filled = percent * kWidth / 100;
+      std::fprintf(out, "\r[%s%s] %3d%%",
+                   std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                   std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), percent);
+      host_.progressLineOpen_ = true;
+    } else {
+      std::fprintf(out, "%d%%\n", percent);
+    }
+    std::fflush(out);
+  }
+
+  TerminalHost& host_;
+  int min_ = 0;
+  int max_ = 100;
+  int position_ = 0;
+  int shown_ = -1;
+};
+
+TerminalHost::TerminalHost(TerminalOptions options)
+    : options_(std::move(options)),
+      clock_(options_.delayScale),
+      timers_(clock_),
+      pump_(timers_),
+      progress_(std::make_unique<TerminalProgress>(*this)) {
+  pump_.onPump = [this] {
+    if (!interruptHandled_ && Interrupted()) {
+      interruptHandled_ = true;
+      if (onInterrupt) onInterrupt();
+    }
+  };
+}
+
+TerminalHost::~TerminalHost() {
+  EndProgressLine();
+}
+
+void TerminalHost::EndProgressLine() {
+  if (!progressLineOpen_) return;
+  std::fputc('\n', options_.out);
+  std::fflush(options_.out);
+  progressLineOpen_ = false;
+}
+
+void TerminalHost::ShowStatusText(const std::string& text) {
+  status_ = text;
+  if (options_.quiet) return;
+  EndProgressLine();
+  std::fprintf(options_.out, "%s\n", text.c_str());
+  std::fflush(options_.out);
+}
+
+platform::ProgressBar& TerminalHost::Progress() {
+  return *progress_;
+}
+
+platform::MsgResult TerminalHost::ShowMessage(const std::string& text, const std::string& caption,
+                                              platform::MsgIcon icon,
+                                              platform::MsgButtons buttons) {
+  lastMessage_ = text;
+  EndProgressLine();
+  std::fprintf(options_.err, "[%s] %s:\n%s\n", IconWord(icon), caption.c_str(), text.c_str());
+  if (buttons == platform::MsgButtons::Ok) {
+    std::fflush(options_.err);
+    return platform::MsgResult::Ok;
+  }
+  if (options_.assumeYes) {
+    std::fprintf(options_.err, "Yes (--yes)\n");
+    std::fflush(options_.err);
+    return platform::MsgResult::Yes;
+  }
+  std::fprintf(options_.err, "[y/N] ");
+  std::fflush(options_.err);
+  std::string answer;
+  if (!ReadLine(options_.in, answer)) return platform::MsgResult::No;
+  return (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes")
+             ? platform::MsgResult::Yes
+             : platform::MsgResult::No;
+}
+
+bool TerminalHost::AskPassword(platform::PasswordPurpose purpose, std::string& text) {
+  if (options_.password) {
+    text = *options_.password;
+    return true;
+  }
+  EndProgressLine();
+  std::fprintf(options_.err, "%s",
+               purpose == platform::PasswordPurpose::Start ? "Please enter your password: "
+                                                           : "Codeplug password: ");
+  std::fflush(options_.err);
+  const bool terminal = IsTerminal(options_.in);
+  termios saved{};
+  if (terminal) {
+    // No echo while the password is typed.
+    ::tcgetattr(::fileno(options_.in), &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(::fileno(options_.in), TCSANOW, &quiet);
+  }
+  const bool got = ReadLine(options_.in, text);
+  if (terminal) {
+    ::tcsetattr(::fileno(options_.in), TCSANOW, &saved);
+    std::fputc('\n', options_.err);
+  }
+  return got;
+}
+
+std::unique_ptr<platform::Timer> TerminalHost::CreateTimer(platform::TimerHandler handler) {
+  return timers_.Create(std::move(handler));
+}
+
+void TerminalHost::Pump() {
+  pump_.Pump();
+}
+
+void TerminalHost::InstallInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+bool TerminalHost::Interrupted() {
+  return g_interruptCount > 0;
+}
+
+}  // namespace bcu::cli

@@ -1,0 +1,80 @@
+#pragma once
+// platform::Host for a terminal: status texts become lines, the progress bar
+// a bar on a terminal (plain percentages otherwise), message boxes are printed
+// with their caption, questions and the password are asked on the terminal.
+// Timers run from a TimerQueue that the pump polls; Ctrl-C sets a flag that the
+// caller maps to Stop.
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/Clock.h"
+#include "platform/Host.h"
+#include "platform/Timer.h"
+#include "platform/TimerPump.h"
+
+namespace bcu::cli {
+
+struct TerminalOptions {
+  // Answer every question with Yes without asking.
+  bool assumeYes = false;
+  // Clock scale: real milliseconds per clock millisecond (--delay-scale).
+  double delayScale = 1.0;
+  // Print no status lines and no progress (machine-readable output follows).
+  bool quiet = false;
+  // The password to give when asked, instead of asking.
+  std::optional<std::string> password;
+  std::FILE* out = stdout;  // status lines, progress
+  std::FILE* err = stderr;  // message boxes, prompts
+  std::FILE* in = stdin;    // answers
+};
+
+class TerminalHost final : public platform::Host {
+ public:
+  explicit TerminalHost(TerminalOptions options = {});
+  ~TerminalHost() override;
+  TerminalHost(const TerminalHost&) = delete;
+  TerminalHost& operator=(const TerminalHost&) = delete;
+
+  void ShowStatusText(const std::string& text) override;
+  platform::ProgressBar& Progress() override;
+  platform::MsgResult ShowMessage(const std::string& text, const std::string& caption,
+                                  platform::MsgIcon icon, platform::MsgButtons buttons) override;
+  bool AskPassword(platform::PasswordPurpose purpose, std::string& text) override;
+  std::unique_ptr<platform::Timer> CreateTimer(platform::TimerHandler handler) override;
+  platform::Clock& GetClock() override { return clock_; }
+  void Pump() override;
+  bool QuitRequested() const override { return pump_.quit; }
+
+  // Ends fixed waits early (the program is ending).
+  void RequestQuit() { pump_.quit = true; }
+  // Runs once, from the pump, after the first Ctrl-C (see InstallInterruptHandler).
+  std::function<void()> onInterrupt;
+  // The last status text and the last message box text shown.
+  const std::string& StatusText() const { return status_; }
+  const std::string& LastMessage() const { return lastMessage_; }
+
+  // Routes SIGINT to a flag that every TerminalHost's pump reads. A second
+  // Ctrl-C ends the program at once.
+  static void InstallInterruptHandler();
+  static bool Interrupted();
+
+ private:
+  class TerminalProgress;
+  friend class TerminalProgress;
+  void EndProgressLine();
+
+  TerminalOptions options_;
+  platform::SteadyClock clock_;
+  platform::TimerQueue timers_;
+  platform::TimerPump pump_;
+  std::unique_ptr<TerminalProgress> progress_;
+  std::string status_;
+  std::string lastMessage_;
+  bool interruptHandled_ = false;
+  bool progressLineOpen_ = false;
+};
+
+}  // namespace bcu::cli

@@ -1,0 +1,223 @@
+// `bcu update`: what the window's Start button runs, on a terminal.
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "app/CodeUpdater.h"
+#include "app/CodeplugBackup.h"
+#include "cli/Commands.h"
+#include "cli/TerminalHost.h"
+#include "cli/TraceFile.h"
+#include "cli/UpdaterSetup.h"
+#include "codeplug/FormatVersion.h"
+#include "platform/Clock.h"
+#include "platform/PortDiscovery.h"
+
+namespace bcu::cli {
+
+namespace {
+
+// Exit codes of `bcu update` beyond the shared ones.
+enum UpdateExit : int {
+  kExitPasswordRefused = 3,
+  kExitNotStarted = 4,        // port, embedded files or radio checks: nothing written
+  kExitCodeDownload = 5,      // the code download failed
+  kExitNoAnswer = 6,          // the radio did not answer after its new code started
+  kExitCodeplugUpload = 7,    // the codeplug could not be read (radio unchanged)
+  kExitCodeplugDownload = 8,  // the codeplug could not be written back (backup kept)
+  kExitNotConvertible = 9,    // code updated, codeplug format not convertible
+  kExitStopped = 10,          // stopped with Ctrl-C
+};
+
+constexpr const char* kExitHelp =
+    "Exit codes: 0 done; 1 other failure; 2 bad command line; 3 start password refused; "
+    "4 not started (port, embedded files or radio check; nothing written); 5 code download "
+    "failed; 6 radio not answering after the update; 7 codeplug could not be read; 8 codeplug "
+    "could not be written back (the backup file named in the last line holds it); 9 code "
+    "updated but the codeplug format cannot be converted; 10 stopped with Ctrl-C.";
+
+struct UpdateArgs {
+  UpdaterSetup setup;
+  std::optional<std::string> password;
+  std::optional<std::string> codeplugPassword;
+  bool boot = false;
+  bool yes = false;
+  double delayScale = 1.0;
+  std::string tracePath;
+  bool json = false;
+};
+
+// The terminal host, with the passwords of the command line and an ear for
+// what the run did.
+class UpdateHost final : public platform::Host, public app::CodeplugStepObserver {
+ public:
+  UpdateHost(TerminalHost& terminal, const UpdateArgs& args) : terminal_(terminal), args_(args) {}
+
+  void ShowStatusText(const std::string& text) override {
+    if (text.rfind("Preparing to download", 0) == 0) downloadStarted = true;
+    terminal_.ShowStatusText(text);
+  }
+  platform::ProgressBar& Progress() override { return terminal_.Progress(); }
+  platform::MsgResult ShowMessage(const std::string& text, const std::string& caption,
+                                  platform::MsgIcon icon, platform::MsgButtons buttons) override {
+    ++messages;
+    return terminal_.ShowMessage(text, caption, icon, buttons);
+  }
+  bool AskPassword(platform::PasswordPurpose purpose, std::string& text) override {
+    const auto& given =
+        purpose == platform::PasswordPurpose::Start ? args_.password : args_.codeplugPassword;
+    if (given) {
+      text = *given;
+      return true;
+    }
+    return terminal_.AskPassword(purpose, text);
+  }
+  std::unique_ptr<platform::Timer> CreateTimer(platform::TimerHandler handler) override {
+    return terminal_.CreateTimer(std::move(handler));
+  }
+  platform::Clock& GetClock() override { return terminal_.GetClock(); }
+  void Pump() override { terminal_.Pump(); }
+  bool QuitRequested() const override { return terminal_.QuitRequested(); }
+
+  void OnCodeplugStep(const app::CodeplugStepReport& report) override { codeplug = report; }
+
+  std::optional<app::CodeplugStepReport> codeplug;
+  bool downloadStarted = false;
+  int messages = 0;
+
+ private:
+  TerminalHost& terminal_;
+  const UpdateArgs& args_;
+};
+
+std::string FormatName(int index) {
+  const auto v = codeplug::VersionOfFormatIndex(static_cast<std::uint8_t>(index));
+  if (v.major == 0) return "unknown";
+  return std::to_string(v.major) + "." + std::to_string(v.minor);
+}
+
+int ExitCodeOf(const UpdateHost& host, const std::string& status, bool started, bool stopped) {
+  if (!started) return kExitPasswordRefused;
+  if (stopped) return kExitStopped;
+  if (host.codeplug) {
+    switch (host.codeplug->outcome) {
+      case app::kCodeplugNoConversion:
+      case app::kCodeplugConverted:
+        return kExitOk;
+      case app::kCodeplugNotConvertible:
+      case app::kCodeplugConversionFailed:
+        return kExitNotConvertible;
+      case app::kCodeplugUploadFailed:
+        return kExitCodeplugUpload;
+      case app::kCodeplugDownloadFailed:
+        return kExitCodeplugDownload;
+      default:
+        return kExitNoAnswer;
+    }
+  }
+  // Boot and DSP updates end on the download's own last text.
+  if (status.rfind("Download finished", 0) == 0) return kExitOk;
+  return host.downloadStarted ? kExitCodeDownload : kExitNotStarted;
+}
+
+int RunUpdateCommand(const UpdateArgs& args) {
+  TraceFile trace;
+  if (!args.tracePath.empty()) {
+    std::string error;
+    if (!trace.Open(args.tracePath, error)) {
+      std::fprintf(stderr, "bcu update: cannot write the trace: %s\n", error.c_str());
+      return kExitFailure;
+    }
+  }
+  TerminalOptions options;
+  options.assumeYes = args.yes;
+  options.delayScale = args.delayScale;
+  options.quiet = args.json;
+  TerminalHost terminal(options);
+  UpdateHost host(terminal, args);
+  app::CodeUpdaterView view;
+  platform::SystemPortDiscovery discovery;
+  const auto resources = args.setup.Resources();
+  app::CodeUpdater updater(host, view, *resources,
+                           args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath,
+                           discovery, args.setup.UpdaterOptions());
+  if (!args.tracePath.empty()) updater.SetTrace(&trace);
+  updater.SelectPortItem(0);
+  if (args.boot) updater.m_BootRadioButtonClick();
+
+  bool stopped = false;
+  TerminalHost::InstallInterruptHandler();
+  terminal.onInterrupt = [&] {
+    if (updater.m_Running) {
+      stopped = true;
+      updater.m_StartButtonClick();  // Stop
+    }
+  };
+  const std::uint64_t startUs = platform::RealMicros();
+  updater.m_StartButtonClick();
+  const double seconds = static_cast<double>(platform::RealMicros() - startUs) / 1e6;
+  const bool started = updater.m_PasswordAccepted;
+  const std::string status = terminal.StatusText();
+  const int code = ExitCodeOf(host, status, started, stopped);
+
+  if (!started && !args.json) std::fprintf(stderr, "bcu update: the password was refused\n");
+  if (args.json) {
+    nlohmann::json j;
+    j["status"] = status;
+    j["exitCode"] = code;
+    j["seconds"] = seconds;
+    j["messages"] = host.messages;
+    if (host.codeplug) {
+      const auto& r = *host.codeplug;
+      j["codeplug"] = {{"outcome", r.outcome},
+                       {"formatBefore", FormatName(r.imageFormatIndex)},
+                       {"formatAfter", FormatName(r.downloadedBytes > 0 ? r.targetFormatIndex
+                                                                        : r.imageFormatIndex)},
+                       {"radioFormat", FormatName(r.targetFormatIndex)},
+                       {"bytesRead", r.uploadedBytes},
+                       {"bytesWritten", r.downloadedBytes},
+                       {"backup", r.backupPath}};
+    }
+    std::printf("%s\n", j.dump(2).c_str());
+  } else if (host.codeplug) {
+    const auto& r = *host.codeplug;
+    std::printf("Codeplug: format %s in the radio, %s expected; %d bytes read, %d written%s%s\n",
+                FormatName(r.imageFormatIndex).c_str(), FormatName(r.targetFormatIndex).c_str(),
+                r.uploadedBytes, r.downloadedBytes, r.backupPath.empty() ? "" : "; backup ",
+                r.backupPath.c_str());
+    std::printf("Time: %.1f s\n", seconds);
+  }
+  return code;
+}
+
+}  // namespace
+
+void RegisterUpdateCommand(CLI::App& app) {
+  auto args = std::make_shared<UpdateArgs>();
+  CLI::App* cmd = app.add_subcommand(
+      "update", "Update the connected radio (the Start button): code, then its codeplug");
+  cmd->footer(kExitHelp);
+  AddPortOption(*cmd, args->setup);
+  cmd->get_option("--port")->required();
+  AddTargetOptions(*cmd, args->setup);
+  cmd->add_option("--password", args->password,
+                  "Start password (asked without echo when not given)");
+  cmd->add_flag("--boot", args->boot, "Boot code update (an Application/Boot updater)");
+  cmd->add_option("--codeplug-password", args->codeplugPassword,
+                  "Digits to give when the radio asks for its codeplug password");
+  cmd->add_flag("--yes,-y", args->yes, "Answer every question with Yes / OK");
+  cmd->add_option("--delay-scale", args->delayScale,
+                  "Real time per clock time of the fixed waits (0.01: 100 times faster)")
+      ->check(CLI::Range(0.0001, 100.0));
+  cmd->add_option("--trace", args->tracePath, "Write every frame sent and received to FILE");
+  cmd->add_flag("--json", args->json, "Print the result as JSON instead of status lines");
+  cmd->callback([args] {
+    const int code = RunUpdateCommand(*args);
+    if (code != kExitOk) throw CLI::RuntimeError(code);
+  });
+}
+
+}  // namespace bcu::cli

@@ -1,0 +1,92 @@
+#include "cli/UpdaterSetup.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <vector>
+
+#include "app/ResourceAttributes.h"
+
+namespace bcu::cli {
+
+namespace {
+
+constexpr const char* kAttributesName = "ResourceAttributes_";
+
+// Resources as another source has them, except for an attributes record of
+// our own.
+class PatchedResources final : public platform::ResourceSource {
+ public:
+  PatchedResources(std::shared_ptr<const platform::ResourceSource> base,
+                   const app::ResourceAttributes& attributes)
+      : base_(std::move(base)) {
+    app::EncodeResourceAttributes(attributes, record_.data());
+  }
+  bool Find(std::string_view type, std::string_view name,
+            std::span<const std::uint8_t>& bytes) const override {
+    if (platform::ResourceKey(type, name) == platform::ResourceKey("TEXT", kAttributesName)) {
+      bytes = std::span<const std::uint8_t>(record_.data(), record_.size());
+      return true;
+    }
+    return base_->Find(type, name, bytes);
+  }
+
+ private:
+  std::shared_ptr<const platform::ResourceSource> base_;
+  std::array<std::uint8_t, app::kResourceAttributesSize> record_{};
+};
+
+// The firmware set built into this program (none in a build without one).
+std::shared_ptr<const platform::ResourceSource> EmbeddedResources() {
+  return std::make_shared<platform::MemoryResources>();
+}
+
+}  // namespace
+
+std::shared_ptr<const platform::ResourceSource> UpdaterSetup::Resources() const {
+  auto base = EmbeddedResources();
+  const bool overridden = !family.empty() || series >= 0 || newPlatform >= 0 || upgradeType >= 0;
+  if (!overridden) return base;
+  app::ResourceAttributes attributes;
+  std::span<const std::uint8_t> stored;
+  if (base->Find("TEXT", kAttributesName, stored) && stored.size() >= app::kResourceAttributesSize)
+    attributes = app::DecodeResourceAttributes(stored.data());
+  if (!family.empty()) attributes.RadioFamily = family == "mobile" ? 1 : 0;
+  if (series >= 0) attributes.Series = static_cast<std::uint8_t>(series);
+  if (newPlatform >= 0) attributes.NewPlatform = static_cast<std::uint8_t>(newPlatform);
+  if (upgradeType >= 0) attributes.UpgradeType = static_cast<std::uint8_t>(upgradeType);
+  return std::make_shared<PatchedResources>(std::move(base), attributes);
+}
+
+app::CodeUpdaterOptions UpdaterSetup::UpdaterOptions() const {
+  app::CodeUpdaterOptions options;
+  options.extraDevicePaths = ports;
+  return options;
+}
+
+void AddPortOption(CLI::App& cmd, UpdaterSetup& setup) {
+  cmd.add_option("--port", setup.ports,
+                 "Serial device to put first in the port list (e.g. a virtual radio's "
+                 "pseudo-terminal); may be given more than once");
+}
+
+void AddTargetOptions(CLI::App& cmd, UpdaterSetup& setup) {
+  cmd.add_option("--family", setup.family, "Radio family the updater is for")
+      ->check(CLI::IsMember({"portable", "mobile"}));
+  cmd.add_option("--series", setup.series, "Radio series the updater is for")
+      ->check(CLI::Range(0, 255));
+  cmd.add_option("--new-platform", setup.newPlatform, "New-platform flag of a mobile updater")
+      ->check(CLI::Range(0, 1));
+  cmd.add_option("--upgrade-type", setup.upgradeType,
+                 "0 Application, 1 Boot, 2 DSP, 3 Application/Boot")
+      ->check(CLI::Range(0, 3));
+}
+
+std::string ProgramPath() {
+  std::vector<char> buffer(4096);
+  const auto n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return "bcu";
+  return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+}  // namespace bcu::cli

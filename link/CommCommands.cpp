@@ -1,0 +1,127 @@
+// The command table: 60 commands by key, each with its two-byte code, its
+// one-byte code and the number of data bytes that follow the code.
+
+#include "link/CommLink.h"
+
+namespace bcu::link {
+
+namespace {
+
+constexpr CommCommand kCommands[kCommCommandCount] = {
+    {0, 0x01, 0x00, 0x00, 0},    {1, 0x02, 0x00, 0xD8, 0},    {2, 0x00, 0x00, 0xC8, 128},
+    {3, 0x02, 0x02, 0xC5, 2},    {4, 0x02, 0x03, 0xC6, 0},    {5, 0x02, 0x04, 0xDF, 0},
+    {6, 0x02, 0x05, 0xE9, 0},    {7, 0x02, 0x06, 0xEA, 0},    {8, 0x02, 0x07, 0xC4, 0},
+    {9, 0x02, 0x07, 0xCF, 0},    {10, 0x02, 0x07, 0xDD, 0},   {11, 0x02, 0x08, 0xEF, 0},
+    {12, 0x03, 0x00, 0xDB, 0},   {13, 0x03, 0x02, 0xD9, 128}, {14, 0x03, 0x03, 0xC5, 2},
+    {15, 0x03, 0x04, 0xE0, 0},   {16, 0x03, 0x05, 0xE9, 0},   {17, 0x03, 0x06, 0xEA, 0},
+    {18, 0x03, 0x07, 0xDE, 0},   {19, 0x03, 0x08, 0xC4, 0},   {20, 0x03, 0x08, 0xCF, 0},
+    {21, 0x03, 0x08, 0xDD, 0},   {22, 0x04, 0x01, 0xEE, 0},   {23, 0x04, 0x02, 0x5E, 1},
+    {24, 0x04, 0x04, 0x00, 0},   {25, 0x04, 0x05, 0x00, 8},   {26, 0x04, 0x07, 0x00, 0},
+    {27, 0x04, 0x08, 0x00, 3},   {28, 0x04, 0x09, 0xEB, 0},   {29, 0x04, 0x0A, 0x72, 3},
+    {30, 0x04, 0x0B, 0xEB, 0},   {31, 0x04, 0x0C, 0x72, 3},   {32, 0x04, 0x18, 0x00, 0},
+    {33, 0x04, 0x19, 0x00, 0},   {34, 0x04, 0x1A, 0x00, 16},  {35, 0x04, 0x1C, 0xEB, 0},
+    {36, 0x04, 0x1D, 0x72, 2},   {37, 0x00, 0x00, 0xEB, 0},   {38, 0x00, 0x00, 0x72, 6},
+    {39, 0x00, 0x00, 0xED, 0},   {40, 0x00, 0x00, 0x73, 8},   {41, 0x04, 0x21, 0x00, 1},
+    {42, 0x09, 0x00, 0x00, 0},   {43, 0xF0, 0x00, 0x00, 0},   {44, 0xF0, 0x01, 0x00, 0},
+    {45, 0xF0, 0x03, 0x00, 0},   {46, 0xF0, 0x04, 0x00, 0},   {47, 0x02, 0x01, 0xD8, 0},
+    {48, 0x02, 0x09, 0xD9, 128}, {49, 0x02, 0x0A, 0xC7, 0},   {50, 0x03, 0x09, 0xC7, 0},
+    {51, 0x04, 0x20, 0xC7, 0},   {52, 0x04, 0x2A, 0x00, 0},   {53, 0x04, 0x2B, 0x00, 0},
+    {54, 0x04, 0x2C, 0x00, 4},   {55, 0x04, 0x1B, 0x00, 0},   {56, 0x04, 0x2D, 0x00, 0},
+    {57, 0x04, 0x2E, 0x00, 2},   {58, 0x04, 0x3E, 0x00, 0},   {59, 0x04, 0x3F, 0x00, 2},
+};
+
+struct CodeName {
+  std::uint8_t group;
+  std::uint8_t code;
+  const char* name;
+};
+
+// Names for traces, including the codes that callers build themselves.
+constexpr CodeName kNames[] = {
+    {0x02, 0x00, "02 00 start DSP download"},
+    {0x02, 0x01, "02 01 start download"},
+    {0x02, 0x02, "02 02 block pair sum"},
+    {0x02, 0x03, "02 03 DSP page written"},
+    {0x02, 0x04, "02 04 end of download"},
+    {0x02, 0x05, "02 05 sums agree"},
+    {0x02, 0x06, "02 06 sums differ"},
+    {0x02, 0x07, "02 07 ready"},
+    {0x02, 0x08, "02 08 end of DSP page"},
+    {0x02, 0x09, "02 09 data block"},
+    {0x02, 0x0A, "02 0A busy / verify failure"},
+    {0x02, 0x0B, "02 0B processor check"},
+    {0x02, 0x0C, "02 0C processor reply"},
+    {0x03, 0x00, "03 00 codeplug transfer"},
+    {0x03, 0x02, "03 02 codeplug block"},
+    {0x03, 0x03, "03 03 codeplug sum"},
+    {0x03, 0x04, "03 04 codeplug transfer"},
+    {0x03, 0x05, "03 05 codeplug sums agree"},
+    {0x03, 0x06, "03 06 codeplug sums differ"},
+    {0x03, 0x07, "03 07 codeplug transfer"},
+    {0x03, 0x08, "03 08 codeplug ready"},
+    {0x03, 0x0B, "03 0B codeplug password"},
+    {0x03, 0x0C, "03 0C codeplug password"},
+    {0x03, 0x0D, "03 0D codeplug password"},
+    {0x03, 0x0E, "03 0E codeplug password"},
+    {0x04, 0x04, "04 04 serial number request"},
+    {0x04, 0x05, "04 05 serial number"},
+    {0x04, 0x07, "04 07 hardware revision request"},
+    {0x04, 0x08, "04 08 hardware revision"},
+    {0x04, 0x09, "04 09 controller version request"},
+    {0x04, 0x0A, "04 0A controller version"},
+    {0x04, 0x0B, "04 0B DSP version request"},
+    {0x04, 0x0C, "04 0C DSP version"},
+    {0x04, 0x1C, "04 1C file format request"},
+    {0x04, 0x1D, "04 1D file format"},
+    {0x04, 0x20, "04 20 not available"},
+    {0x04, 0x2D, "04 2D boot information request"},
+    {0x04, 0x2E, "04 2E boot information"},
+    {0x04, 0x3E, "04 3E extra boot information request"},
+    {0x04, 0x3F, "04 3F extra boot information"},
+    {0x04, 0x67, "04 67 portable or mobile request"},
+    {0x04, 0x68, "04 68 portable or mobile"},
+    {0x09, 0x00, "09 00 change baud rate"},
+    {0x09, 0x01, "09 01 interface probe"},
+    {0x09, 0x02, "09 02 interface present"},
+};
+
+}  // namespace
+
+const CommCommand& CommCommandRow(int row) {
+  if (row < 0 || row >= kCommCommandCount) row = 0;
+  return kCommands[row];
+}
+
+const char* CommCodeName(std::uint8_t group, std::uint8_t code) {
+  for (const auto& n : kNames)
+    if (n.group == group && n.code == code) return n.name;
+  return "unknown command";
+}
+
+int CommFindCommand(int key) {
+  for (int i = 0; i < kCommCommandCount; ++i)
+    if (kCommands[i].key == key) return i;
+  return -1;
+}
+
+bool CommMakeCommand(CommPacket& packet, int key, bool twoByte) {
+  const int row = CommFindCommand(key);
+  if (row < 0) return false;
+  if (twoByte) {
+    packet.data[0] = kCommands[row].group;
+    packet.data[1] = kCommands[row].code;
+    packet.length = 2;
+  } else {
+    packet.data[0] = kCommands[row].oneByteCode;
+    packet.length = 1;
+  }
+  return true;
+}
+
+int CommReplyLength(int key, bool twoByte) {
+  const int row = CommFindCommand(key);
+  if (row < 0) return 0;
+  return kCommands[row].dataBytes + (twoByte ? 2 : 1);
+}
+
+}  // namespace bcu::link

@@ -1,0 +1,652 @@
+#include "link/CommLink.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "link/Frame.h"
+#include "link/ScpComPort.h"
+#include "platform/Clock.h"
+#include "platform/Pump.h"
+#include "platform/Timer.h"
+#include "transfer/VYXCommDeviceSerial.h"
+
+namespace bcu::link {
+
+namespace {
+
+// Longest real time a wait blocks on the port before it pumps again.
+constexpr std::uint32_t kPollBlockMs = 3;
+// Bytes taken in one pass of a wait before the host is pumped again.
+constexpr int kBytesPerPass = 4096;
+// The component transport's send path: longest wait for output-ring space and
+// for CTS to drop in RS-485 mode; the close path: longest wait for the output
+// ring to drain. A send that gives up reports -1; a close that gives up
+// discards what is left.
+constexpr std::uint32_t kSpaceWaitMs = 5000;
+constexpr std::uint32_t kCtsWaitMs = 2000;
+constexpr std::uint32_t kDrainWaitMs = 5000;
+
+void PumpOnce(CommLink& link) {
+  if (link.pump) link.pump->Pump();
+}
+
+// Sleeps a couple of real milliseconds between pumps of a wait that has no
+// descriptor to block on.
+void Nap() {
+  ::poll(nullptr, 0, 2);
+}
+
+std::uint64_t RealMsNow() {
+  return platform::RealMicros() / 1000;
+}
+
+// Pumps and naps until `done` holds or `limitMs` of real time have passed.
+template <typename Done>
+bool PumpUntil(CommLink& link, std::uint32_t limitMs, Done done) {
+  const std::uint64_t end = RealMsNow() + limitMs;
+  for (;;) {
+    if (done()) return true;
+    if (RealMsNow() >= end) return false;
+    PumpOnce(link);
+    if (done()) return true;
+    Nap();
+  }
+}
+
+// The transport as one wait loop sees it.
+class Source {
+ public:
+  explicit Source(CommLink& link) : link_(link) {}
+
+  // False when the port or device is closed or gone; sets portLost.
+  bool Usable() {
+    if (link_.useComPort) {
+      TScpComPort* port = link_.comPort;
+      if (port == nullptr || !port->Open() || port->PortLost()) return Lost();
+      return true;
+    }
+    transfer::VYXCommDeviceSerial* dev = link_.serialDevice;
+    if (dev == nullptr || !dev->IsOpen() || dev->Lost()) return Lost();
+    return true;
+  }
+  bool Available() {
+    try {
+      if (link_.useComPort) return link_.comPort->CharReady();
+      return link_.serialDevice->HasInput();
+    } catch (const EScpException&) {
+      return false;
+    }
+  }
+  // One byte; false when none could be read.
+  bool Take(std::uint8_t& b) {
+    try {
+      if (link_.useComPort) {
+        b = link_.comPort->GetChar();
+        return true;
+      }
+      return link_.serialDevice->ReadByte(&b) == 1;
+    } catch (const EScpException&) {
+      return false;
+    }
+  }
+  void Block() {
+    if (link_.useComPort)
+      link_.comPort->WaitCharReady(kPollBlockMs);
+    else
+      link_.serialDevice->WaitForInput(kPollBlockMs);
+  }
+
+ private:
+  bool Lost() {
+    link_.portLost = true;
+    return false;
+  }
+  CommLink& link_;
+};
+
+// The wait loop shared by every receive operation. `feed` takes one byte and
+// returns true when it completed what the wait is for.
+template <typename Feed>
+bool WaitLoop(CommLink& link, bool setsLineIdle, Feed feed) {
+  Source src(link);
+  bool accepted = false;
+  link.portLost = false;
+  while (link.running && !accepted) {
+    PumpOnce(link);
+    if (!src.Usable()) break;
+    if (!src.Available()) {
+      if (setsLineIdle) link.lineIdle = true;
+      src.Block();
+      continue;
+    }
+    link.lineIdle = false;
+    // Every byte that is waiting is taken before the next pump, one at a time
+    // through the parser: running cannot change between them. A pass that
+    // starts with running already cleared takes one byte only.
+    const int limit = link.running ? kBytesPerPass : 1;
+    for (int i = 0; i < limit && !accepted; ++i) {
+      if (i > 0 && !src.Available()) break;
+      std::uint8_t b = 0;
+      if (!src.Take(b)) break;
+      accepted = feed(b);
+    }
+  }
+  return accepted;
+}
+
+void TraceReceived(CommLink& link, const FrameParser& parser) {
+  if (link.trace)
+    link.trace->OnReceived(parser.Payload(), static_cast<int>(parser.PayloadLength()));
+}
+
+CommPacket PayloadPacket(const FrameParser& parser) {
+  CommPacket p;
+  p.length = static_cast<std::int32_t>(
+      std::min<std::size_t>(parser.PayloadLength(), static_cast<std::size_t>(kCommPacketMax)));
+  std::memcpy(p.data, parser.Payload(), static_cast<std::size_t>(p.length));
+  return p;
+}
+
+bool CodeMatches(const std::uint8_t* payload, std::size_t length, const CommPacket& code,
+                 int codeBytes) {
+  if (length < static_cast<std::size_t>(codeBytes)) return false;
+  for (int i = 0; i < codeBytes; ++i)
+    if (payload[i] != code.data[i]) return false;
+  return true;
+}
+
+// The raw collector: `target` bytes beginning with `first`, with an 8-bit sum
+// of zero when `checked`.
+class RawCollector {
+ public:
+  RawCollector(std::uint8_t first, int target, bool checked)
+      : first_(first), target_(target), checked_(checked) {}
+  bool Feed(std::uint8_t b) {
+    if (target_ < 1 || target_ > kCommPacketMax) return false;  // can never complete
+    sum_ = static_cast<std::uint8_t>(sum_ + b);
+    packet.data[count_++] = b;
+    if (packet.data[0] != first_) {
+      count_ = 0;
+      sum_ = 0;
+      return false;
+    }
+    if (count_ < target_) return false;
+    if (checked_ && sum_ != 0) {
+      count_ = 0;
+      sum_ = 0;
+      return false;
+    }
+    return true;
+  }
+  CommPacket packet;
+
+ private:
+  std::uint8_t first_;
+  int target_;
+  bool checked_;
+  int count_ = 0;
+  std::uint8_t sum_ = 0;
+};
+
+// Copies n data bytes of a reply (after its two-byte code) to `out`; bytes
+// the reply does not carry (a 04 20 answer) are zero.
+void CopyReplyData(const CommPacket& reply, int n, std::uint8_t* out) {
+  for (int i = 0; i < n; ++i) {
+    const int at = 2 + i;
+    out[i] = (at < reply.length && at < kCommPacketMax) ? reply.data[at] : 0;
+  }
+}
+
+CommPacket MakePacket(int key) {
+  CommPacket p;
+  CommMakeCommand(p, key, true);
+  return p;
+}
+
+// One information request: send `requestKey`, wait for `replyKey` or 04 20.
+int Exchange(CommLink& link, int requestKey, int replyKey, CommPacket& reply, bool& gotAlt) {
+  CommSendPacket(link, MakePacket(requestKey));
+  reply =
+      CommWaitReply(link, MakePacket(replyKey), CommReplyLength(replyKey, true), false,
+                    MakePacket(kKeyNotAvailable), CommReplyLength(kKeyNotAvailable, true), gotAlt);
+  return CommGetResult(link);
+}
+
+}  // namespace
+
+// ---- Set-up and state ------------------------------------------------------
+
+void CommInitLink(CommLink& link) {
+  link.running = false;
+  link.lineIdle = false;
+  link.useComPort = false;
+  link.comPort = nullptr;
+  link.serialDevice = nullptr;
+  link.portLost = false;
+}
+
+bool CommOpenComPort(CommLink& link, TScpComPort* port, std::string& errorText) {
+  link.useComPort = true;
+  link.running = false;
+  link.lineIdle = false;
+  link.portLost = false;
+  link.comPort = port;
+  if (port == nullptr) {
+    errorText = kCommTextPortError;
+    return false;
+  }
+  try {
+    if (link.ports != nullptr) port->SetPortTable(link.ports);
+    port->SetOpen(true);
+    port->FlushInBuffer();
+    port->FlushOutBuffer();
+  } catch (const EScpException& e) {
+    errorText = e.ErrorCode() == kScpErrAlreadyOpen ? kCommTextPortInUse : kCommTextPortError;
+    return false;
+  }
+  errorText.clear();
+  return true;
+}
+
+bool CommOpenSerialDevice(CommLink& link, int comNumber, int baud, int flowControl,
+                          std::string& errorText) {
+  link.running = false;
+  link.lineIdle = false;
+  link.useComPort = false;
+  link.portLost = false;
+  // A device left from an earlier open is released first, so that it neither
+  // leaks nor keeps its port.
+  delete link.serialDevice;
+  link.serialDevice = nullptr;
+  try {
+    link.serialDevice = new transfer::VYXCommDeviceSerial(link.ports);
+    if (link.serialDevice->OpenPort(comNumber, CommSerialBaudCode(baud), flowControl != 0))
+      return true;
+  } catch (...) {
+  }
+  errorText = kCommTextPortError;
+  return false;
+}
+
+void CommCloseLink(CommLink& link) {
+  if (link.serialDevice != nullptr) {
+    if (link.serialDevice->IsOpen()) link.serialDevice->Close();
+    delete link.serialDevice;
+    link.serialDevice = nullptr;
+  }
+  if (link.useComPort && link.comPort != nullptr && link.comPort->Open()) {
+    TScpComPort* port = link.comPort;
+    PumpUntil(link, kDrainWaitMs, [&] { return !port->Open() || port->OutBuffUsed() == 0; });
+    CommStopTimer(link);
+    try {
+      if (port->Open()) {
+        port->FlushInBuffer();
+        port->FlushOutBuffer();
+      }
+      port->SetOpen(false);
+    } catch (const EScpException&) {
+      try {
+        port->SetOpen(false);
+      } catch (const EScpException&) {
+      }
+    }
+  }
+}
+
+void CommSetRunning(CommLink& link, bool running) {
+  link.running = running;
+}
+bool CommIsRunning(const CommLink& link) {
+  return link.running;
+}
+bool CommIsLineIdle(const CommLink& link) {
+  return link.useComPort ? link.lineIdle : false;
+}
+void CommSetFramed(CommLink& link, bool framed) {
+  link.framed = framed ? 1 : 0;
+}
+
+bool CommSetTimeout(CommLink& link, std::uint32_t ms) {
+  link.timeoutMs = ms;
+  return true;
+}
+
+void CommEndExchange(CommLink& link) {
+  (void)link;
+}
+
+void CommStartTimer(CommLink& link) {
+  if (link.timeoutTimer == nullptr) return;
+  link.timeoutTimer->SetInterval(link.timeoutMs);
+  link.timeoutTimer->SetEnabled(true);
+}
+
+void CommStopTimer(CommLink& link) {
+  if (link.timeoutTimer != nullptr) link.timeoutTimer->SetEnabled(false);
+}
+
+std::uint8_t CommSerialBaudCode(int baud) {
+  switch (baud) {
+    case 9600:
+      return 12;
+    case 19200:
+      return 14;
+    case 38400:
+      return 15;
+    case 57600:
+      return 17;
+    case 115200:
+      return 19;
+    default:
+      return 14;
+  }
+}
+
+void CommSetPortBaud(CommLink& link, int baud) {
+  if (link.useComPort) {
+    if (link.comPort == nullptr) return;
+    try {
+      link.comPort->SetBaud(baud);
+    } catch (const EScpException&) {
+      // The old rate stays; the next exchange fails and says so.
+    }
+  } else if (link.serialDevice != nullptr) {
+    link.serialDevice->SetBaud(CommSerialBaudCode(baud));
+  }
+}
+
+void CommSleep(CommLink& link, std::uint32_t ms) {
+  if (link.clock != nullptr) {
+    link.clock->SleepMs(ms);
+  } else {
+    platform::SteadyClock clock;
+    clock.SleepMs(ms);
+  }
+}
+
+void CommChangeBaud(CommLink& link, int baud) {
+  std::uint8_t rate;
+  switch (baud) {
+    case 9600:
+      rate = 0;
+      break;
+    case 19200:
+      rate = 1;
+      break;
+    case 38400:
+      rate = 3;
+      break;
+    case 57600:
+      rate = 4;
+      break;
+    case 115200:
+      rate = 5;
+      break;
+    default:
+      rate = 1;
+  }
+  CommPacket p;
+  CommMakeCommand(p, kKeyChangeBaud, true);
+  p.data[p.length++] = rate;
+  CommSendPacket(link, p);
+  // The device has sent the packet when Write returns; the radio needs a
+  // moment to switch before the PC follows.
+  if (!link.useComPort) CommSleep(link, 100);
+  CommSetPortBaud(link, baud);
+}
+
+// ---- Sending ---------------------------------------------------------------
+
+int CommSendPacket(CommLink& link, const CommPacket& packet) {
+  std::vector<std::uint8_t> bytes;
+  if (link.framed) {
+    bytes = BuildFrame(packet.data, packet.length);
+  } else {
+    const int n = std::clamp<std::int32_t>(packet.length, 0, kCommPacketMax);
+    bytes.assign(packet.data, packet.data + n);
+  }
+  const int count = static_cast<int>(bytes.size());
+  if (link.trace) link.trace->OnSent(bytes.data(), count);
+
+  if (link.useComPort) {
+    TScpComPort* port = link.comPort;
+    if (port == nullptr) return -1;
+    try {
+      // Room in the output ring; a block larger than the whole ring never fits.
+      if (count > port->OutSize()) return -1;
+      if (!PumpUntil(link, kSpaceWaitMs, [&] { return port->OutBuffFree() >= count; })) return -1;
+      // RS-485: the line is busy while CTS is on.
+      if (!PumpUntil(link, kCtsWaitMs, [&] { return !(port->RS485Mode() && port->CTS()); }))
+        return -1;
+      return port->PutBlock(bytes.data(), static_cast<std::uint32_t>(count));
+    } catch (const EScpException&) {
+      if (port->PortLost()) link.portLost = true;
+      return -1;
+    }
+  }
+  if (link.serialDevice == nullptr) return -1;
+  return link.serialDevice->Write(bytes.data(), count);
+}
+
+int CommSendBlock(CommLink& link, const CommPacket& packet) {
+  const int r = CommSendPacket(link, packet);
+  if (link.useComPort) return r == 0 ? 1 : -1;
+  return r;
+}
+
+int CommSendCommand(CommLink& link, std::uint8_t group, std::uint8_t code, const std::uint8_t* data,
+                    int n) {
+  CommPacket p;
+  p.data[0] = group;
+  p.data[1] = code;
+  if (data == nullptr || n < 0) n = 0;
+  n = std::min(n, kCommPacketMax - 2);
+  if (n > 0) std::memcpy(p.data + 2, data, static_cast<std::size_t>(n));
+  p.length = 2 + n;
+  return CommSendBlock(link, p);
+}
+
+int CommSendShortCommand(CommLink& link, std::uint8_t code, const std::uint8_t* data, int n) {
+  CommPacket p;
+  p.data[0] = code;
+  if (data == nullptr || n < 0) n = 0;
+  n = std::min(n, kCommPacketMax - 1);
+  if (n > 0) std::memcpy(p.data + 1, data, static_cast<std::size_t>(n));
+  p.length = 1 + n;
+  return CommSendBlock(link, p);
+}
+
+// ---- Receiving -------------------------------------------------------------
+
+CommPacket CommWaitReply(CommLink& link, const CommPacket& expected, int expectedLen,
+                         bool withChecksum, const CommPacket& alternative, int alternativeLen,
+                         bool& gotAlternative) {
+  gotAlternative = false;
+  link.lineIdle = false;
+  CommPacket reply;
+  CommStartTimer(link);
+  if (link.framed || !link.useComPort) {
+    const int codeBytes = expected.length >= 2 ? 2 : 1;
+    auto parser = std::make_unique<FrameParser>();
+    WaitLoop(link, true, [&](std::uint8_t b) {
+      if (!parser->Feed(b)) return false;
+      TraceReceived(link, *parser);
+      const std::uint8_t* payload = parser->Payload();
+      const std::size_t len = parser->PayloadLength();
+      if (CodeMatches(payload, len, expected, codeBytes) &&
+          len == static_cast<std::size_t>(expectedLen)) {
+        gotAlternative = false;
+      } else if (CodeMatches(payload, len, alternative, codeBytes) &&
+                 len == static_cast<std::size_t>(alternativeLen)) {
+        gotAlternative = true;
+      } else {
+        return false;
+      }
+      reply = PayloadPacket(*parser);
+      return true;
+    });
+  } else {
+    RawCollector raw(expected.data[0], expectedLen + (withChecksum ? 1 : 0), withChecksum);
+    if (WaitLoop(link, true, [&](std::uint8_t b) { return raw.Feed(b); })) {
+      reply = raw.packet;
+      reply.length = expectedLen;
+    }
+  }
+  CommStopTimer(link);
+  return reply;
+}
+
+CommPacket CommReceiveFrame(CommLink& link) {
+  link.lineIdle = false;
+  CommPacket reply;
+  CommStartTimer(link);
+  auto parser = std::make_unique<FrameParser>();
+  WaitLoop(link, true, [&](std::uint8_t b) {
+    if (!parser->Feed(b)) return false;
+    TraceReceived(link, *parser);
+    reply = PayloadPacket(*parser);
+    return true;
+  });
+  CommStopTimer(link);
+  return reply;
+}
+
+int CommReceive(CommLink& link, CommPacket& packet, std::uint8_t firstByte, int count) {
+  link.lineIdle = false;
+  bool got = false;
+  CommStartTimer(link);
+  if (link.framed) {
+    auto parser = std::make_unique<FrameParser>();
+    got = WaitLoop(link, false, [&](std::uint8_t b) {
+      if (!parser->Feed(b)) return false;
+      TraceReceived(link, *parser);
+      packet = PayloadPacket(*parser);
+      return true;
+    });
+  } else {
+    RawCollector raw(firstByte, count, true);
+    got = WaitLoop(link, false, [&](std::uint8_t b) { return raw.Feed(b); });
+    if (got) {
+      std::memcpy(packet.data, raw.packet.data, static_cast<std::size_t>(count));
+      packet.length = count;
+    }
+  }
+  CommStopTimer(link);
+  return got ? 1 : -1;
+}
+
+int CommGetResult(const CommLink& link) {
+  if (link.portLost) return kCommProblem;
+  if (link.useComPort && link.lineIdle) return kCommProblem;
+  return link.running ? kCommSuccess : kCommTimedOut;
+}
+
+// ---- Composite exchanges ---------------------------------------------------
+
+bool CommProbeInterface(CommLink& link) {
+  static constexpr std::uint8_t kProbe[10] = {0xBA, 0x7F, 0x4F, 0x09, 0x01,
+                                              0x77, 0x77, 0x77, 0xC3, 0x7E};
+  CommPacket probe;
+  std::memcpy(probe.data, kProbe, sizeof kProbe);
+  probe.length = sizeof kProbe;
+  CommSetFramed(link, false);
+  CommSendPacket(link, probe);
+  CommSetFramed(link, true);
+  CommPacket present;
+  present.data[0] = 0x09;
+  present.data[1] = 0x02;
+  present.length = 2;
+  bool alt = false;
+  CommPacket reply = CommWaitReply(link, present, 6, false, present, 6, alt);
+  return reply.length > 0;
+}
+
+int CommReadRadioInfo(CommLink& link, std::uint8_t platformCode, VersionInfo& info, bool withBoot) {
+  struct Step {
+    int request, reply, at, n;
+  };
+  static constexpr Step kSteps[] = {
+      {kKeyFileFormat, kKeyFileFormatReply, 0, 2},
+      {kKeyDspVersion, kKeyDspVersionReply, 2, 3},
+      {kKeyControllerVersion, kKeyControllerVersionReply, 5, 3},
+      {kKeyHwRevision, kKeyHwRevisionReply, 8, 3},
+      {kKeyDeviceSerial, kKeyDeviceSerialReply, 11, 8},
+  };
+  CommPacket reply;
+  bool alt = false;
+  int status = 0;
+  for (const Step& s : kSteps) {
+    status = Exchange(link, s.request, s.reply, reply, alt);
+    if (status != kCommSuccess) return status;
+    CopyReplyData(reply, s.n, info.data + s.at);
+  }
+  status = Exchange(link, kKeyBootInfo, kKeyBootInfoReply, reply, alt);
+  const bool bootOptional = platformCode == 1 || platformCode == 5 || platformCode == 7;
+  if (status == kCommSuccess) {
+    CopyReplyData(reply, 2, info.data + 19);
+  } else if (bootOptional) {
+    info.data[19] = info.data[20] = 0;
+    status = kCommNotAvailable;
+  }
+  info.data[21] = info.data[22] = 0;
+  if (!withBoot) return status;
+  const bool knownPlatform = platformCode == 0 || (platformCode >= 1 && platformCode <= 8 &&
+                                                   platformCode != 2 && platformCode != 3);
+  if ((status != kCommSuccess && status != kCommNotAvailable) || !knownPlatform) return status;
+  const std::uint8_t controller = info.data[5];
+  if (controller == 2 || controller == 4 || controller == 6) {
+    CommSendPacket(link, MakePacket(kKeyExtraBootInfo));
+    CommPacket extra = CommReceiveFrame(link);
+    status = CommGetResult(link);
+    if (status == kCommSuccess)
+      CopyReplyData(extra, 2, info.data + 21);
+    else
+      status = kCommNoExtraBoot;
+  }
+  return status;
+}
+
+int CommReadRadioInfoTimed(CommLink& link, std::uint8_t platformCode, VersionInfo& info,
+                           bool withBoot) {
+  CommSetTimeout(link, 4000);
+  const int status = CommReadRadioInfo(link, platformCode, info, withBoot);
+  CommEndExchange(link);
+  return status;
+}
+
+int CommReadBootInfo(CommLink& link, std::uint8_t platformCode, std::uint8_t bootInfo[2]) {
+  CommSetTimeout(link, 4000);
+  CommPacket reply;
+  bool alt = false;
+  int status = Exchange(link, kKeyBootInfo, kKeyBootInfoReply, reply, alt);
+  if (link.useComPort) {
+    while (alt && link.running)
+      status = Exchange(link, kKeyBootInfo, kKeyBootInfoReply, reply, alt);
+  }
+  const bool optional =
+      platformCode == 1 || platformCode == 5 || platformCode == 7 || platformCode == 8;
+  if (status == kCommSuccess) {
+    CopyReplyData(reply, 2, bootInfo);
+  } else if (optional) {
+    bootInfo[0] = bootInfo[1] = 0;
+    status = kCommNotAvailable;
+  }
+  CommEndExchange(link);
+  return status;
+}
+
+std::uint16_t CommWordSum(const std::uint8_t* data, int n) {
+  std::uint16_t sum = 0;
+  if (data == nullptr) return 0;
+  for (int i = 0; i < n; i += 2) {
+    const std::uint8_t low = (i + 1 < n) ? data[i + 1] : 0;  // an odd count ends in a half word
+    sum = static_cast<std::uint16_t>(sum + ((data[i] << 8) | low));
+  }
+  return sum;
+}
+
+}  // namespace bcu::link

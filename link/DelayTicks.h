@@ -1,0 +1,25 @@
+#pragma once
+// Fixed waits counted in clock ticks of 55 ms (18.2 a second): the radio's
+// flash erase and its restart after an update. The host's message pump runs
+// between short sleeps, so the window stays alive; the wait ends early only
+// when the program is told to quit, not on Stop.
+#include <cstdint>
+
+namespace bcu::platform {
+class Clock;
+class MessagePump;
+}  // namespace bcu::platform
+
+namespace bcu::link {
+
+struct CommLink;
+
+inline constexpr std::uint32_t kTickMs = 55;
+
+// Waits `ticks` × 55 ms of `clock` time; `pump` may be null. Each sleep lasts
+// at most a few real milliseconds.
+void DelayTicks(platform::Clock& clock, platform::MessagePump* pump, int ticks);
+// The same on the link's clock and pump (the system clock when it has none).
+void DelayTicks(CommLink& link, int ticks);
+
+}  // namespace bcu::link

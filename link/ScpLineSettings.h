@@ -1,0 +1,37 @@
+#pragma once
+// Line settings of the serial port component and how they reach a termios
+// device: raw 8-bit transfer, no character processing, no flow control.
+#include <cstdint>
+
+namespace bcu::link {
+
+enum class TScpParity : std::uint8_t { None, Odd, Even, Mark, Space };
+
+inline constexpr std::int32_t kScpMinBaud = 110;
+inline constexpr std::int32_t kScpMaxBaud = 4000000;
+
+struct TScpLineSettings {
+  std::int32_t baud = 19200;
+  std::uint16_t dataBits = 8;  // 5..8
+  std::uint16_t stopBits = 1;  // 1 or 2
+  TScpParity parity = TScpParity::None;
+};
+
+// Bits one character takes on the wire: start, data, parity and stop bits.
+int ScpBitsPerChar(const TScpLineSettings& s);
+// Real milliseconds that `chars` characters take at the settings' rate,
+// rounded up.
+std::uint32_t ScpCharsMs(const TScpLineSettings& s, std::uint32_t chars);
+
+// Sets the termios of the open descriptor: with `raw`, every character
+// processing and flow-control option is cleared first (as at open);
+// otherwise only speed, character size, parity and stop bits change.
+// Returns 0 or the errno of the call that failed.
+int ScpApplyLineSettings(int fd, const TScpLineSettings& s, bool raw);
+
+// Sets an arbitrary rate through the kernel's termios2 interface (for rates
+// that have no B-constant). Returns 0 or an errno. Lives in its own file
+// because the kernel's termios headers clash with the C library's.
+int ScpSetArbitrarySpeed(int fd, std::int32_t rate);
+
+}  // namespace bcu::link

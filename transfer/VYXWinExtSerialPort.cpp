@@ -1,0 +1,408 @@
+#include "transfer/VYXWinExtSerialPort.h"
+
+#include <errno.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/Clock.h"
+
+namespace bcu::transfer {
+
+VYXWinExtSerialPort::~VYXWinExtSerialPort() {
+  if (isOpen) Close();
+}
+
+void VYXWinExtSerialPort::ReadConfig() {
+  platform::SerialGetAttr(fd_, termios_);
+  dcb_ = SerialDcb{};
+  switch (termios_.c_cflag & CSIZE) {
+    case CS5:
+      dcb_.ByteSize = 5;
+      break;
+    case CS6:
+      dcb_.ByteSize = 6;
+      break;
+    case CS7:
+      dcb_.ByteSize = 7;
+      break;
+    default:
+      dcb_.ByteSize = 8;
+  }
+  dcb_.StopBits = (termios_.c_cflag & CSTOPB) ? kTwoStopBits : kOneStopBit;
+  dcb_.fParity = (termios_.c_cflag & PARENB) != 0;
+  if (dcb_.fParity) dcb_.Parity = (termios_.c_cflag & PARODD) ? 1 : 2;
+  dcb_.fOutxCtsFlow = (termios_.c_cflag & CRTSCTS) != 0;
+  dcb_.fRtsControl = dcb_.fOutxCtsFlow ? kRtsControlHandshake : kRtsControlEnable;
+  dcb_.fOutX = (termios_.c_iflag & IXON) != 0;
+  dcb_.fInX = (termios_.c_iflag & IXOFF) != 0;
+}
+
+void VYXWinExtSerialPort::WriteConfig() {
+  if (fd_ < 0) return;
+  termios& t = termios_;
+  platform::SerialMakeRaw(t);
+  t.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+  switch (dcb_.ByteSize) {
+    case 5:
+      t.c_cflag |= CS5;
+      break;
+    case 6:
+      t.c_cflag |= CS6;
+      break;
+    case 7:
+      t.c_cflag |= CS7;
+      break;
+    default:
+      t.c_cflag |= CS8;
+  }
+  // One and a half stop bits exist only with five data bits, where the
+  // terminal's two-stop-bit flag means exactly that.
+  if (dcb_.StopBits == kOne5StopBits || dcb_.StopBits == kTwoStopBits) t.c_cflag |= CSTOPB;
+  if (dcb_.fParity && dcb_.Parity >= 1 && dcb_.Parity <= 4) {
+    t.c_cflag |= PARENB;
+    if (dcb_.Parity == 1 || dcb_.Parity == 3) t.c_cflag |= PARODD;
+    if (dcb_.Parity == 3 || dcb_.Parity == 4) t.c_cflag |= CMSPAR;
+  }
+  if (dcb_.fOutxCtsFlow || dcb_.fRtsControl == kRtsControlHandshake) t.c_cflag |= CRTSCTS;
+  t.c_iflag &= ~(IXON | IXOFF | IXANY);
+  if (dcb_.fOutX) t.c_iflag |= IXON;
+  if (dcb_.fInX) t.c_iflag |= IXOFF;
+  const bool standard = platform::SerialRateIsStandard(dcb_.BaudRate);
+  if (standard) platform::SerialPutRate(t, dcb_.BaudRate);
+  platform::SerialSetAttr(fd_, t);
+  if (!standard) platform::SerialSetCustomRate(fd_, dcb_.BaudRate);
+  // RTS raised only while sending: the driver's RS-485 direction control.
+  const bool toggle = dcb_.fRtsControl == kRtsControlToggle;
+  if (toggle != rs485Set_) {
+    if (platform::SerialSetRs485(fd_, toggle) || !toggle) rs485Set_ = toggle;
+  }
+}
+
+void VYXWinExtSerialPort::SetBaudRate(std::uint8_t code) {
+  baudCode = CanonicalBaudCode(code);
+  if (!isOpen) return;
+  const std::uint32_t rate = BaudCodeRate(baudCode);
+  if (rate != 0) dcb_.BaudRate = rate;
+  WriteConfig();
+}
+
+void VYXWinExtSerialPort::SetDataBits(std::uint8_t code) {
+  if (LineCombinationRefused(code, stopBitsCode)) return;
+  dataBitsCode = code;
+  if (!isOpen) return;
+  dcb_.ByteSize = static_cast<std::uint8_t>(code + 5);
+  WriteConfig();
+}
+
+void VYXWinExtSerialPort::SetParity(std::uint8_t code) {
+  parityCode = code;
+  if (!isOpen) return;
+  dcb_.Parity = code;
+  if (code == 0)
+    dcb_.fParity = false;
+  else if (code <= 4)
+    dcb_.fParity = true;
+  WriteConfig();
+}
+
+void VYXWinExtSerialPort::SetStopBits(std::uint8_t code) {
+  if (code != 0 && LineCombinationRefused(dataBitsCode, code)) return;
+  stopBitsCode = code;
+  if (!isOpen) return;
+  dcb_.StopBits = code;
+  WriteConfig();
+}
+
+void VYXWinExtSerialPort::SetFlowControl(std::uint8_t code) {
+  flowControlCode = code;
+  if (!isOpen) return;
+  switch (code) {
+    case kFlowNone:
+      dcb_.fOutxCtsFlow = false;
+      dcb_.fRtsControl = kRtsControlDisable;
+      dcb_.fOutX = dcb_.fInX = false;
+      break;
+    case kFlowHardware:
+      dcb_.fOutxCtsFlow = true;
+      dcb_.fRtsControl = kRtsControlHandshake;
+      dcb_.fOutX = dcb_.fInX = false;
+      break;
+    case kFlowSoftware:
+      dcb_.fOutxCtsFlow = false;
+      dcb_.fRtsControl = kRtsControlDisable;
+      dcb_.fOutX = dcb_.fInX = true;
+      break;
+    case kFlowCtsRtsToggle:
+      dcb_.fOutxCtsFlow = true;
+      dcb_.fRtsControl = kRtsControlToggle;
+      dcb_.fOutX = dcb_.fInX = false;
+      break;
+    default:
+      return;  // stored, nothing applied
+  }
+  WriteConfig();
+}
+
+void VYXWinExtSerialPort::SetTimeouts(std::int32_t seconds, std::int32_t milliseconds) {
+  timeoutSeconds = seconds;
+  timeoutMilliseconds = milliseconds;
+  if (!isOpen) return;
+  const std::int64_t t64 = static_cast<std::int64_t>(seconds) * 1000 + milliseconds;
+  const std::uint32_t t =
+      t64 < 0 ? 0u : static_cast<std::uint32_t>(std::min<std::int64_t>(t64, 0x7FFFFFFF));
+  timeouts_.ReadIntervalTimeout = t;
+  timeouts_.ReadTotalTimeoutMultiplier = t;
+  timeouts_.ReadTotalTimeoutConstant = 0;
+  timeouts_.WriteTotalTimeoutMultiplier = t;
+  timeouts_.WriteTotalTimeoutConstant = 0;
+}
+
+bool VYXWinExtSerialPort::Open() {
+  if (isOpen) return true;
+  int err = 0;
+  fd_ = platform::SerialOpenExclusive(portName, err);
+  if (fd_ < 0) return false;
+  isOpen = true;
+  lost_ = false;
+  heldValid_ = false;
+  counters_ = {};
+  std::uint32_t ignored = 0;
+  platform::SerialLineErrors(fd_, counters_, ignored);  // start counting from here
+  ReadConfig();
+  dcb_.fBinary = true;
+  dcb_.fOutX = dcb_.fInX = dcb_.fAbortOnError = dcb_.fNull = false;
+  // Received bytes go to the reader at once, not after the adapter's latency
+  // timer; the previous setting comes back at close.
+  bool before = false;
+  lowLatencyChanged_ = platform::SerialSetLowLatency(fd_, true, before) && !before;
+  lowLatencyBefore_ = before;
+  SetBaudRate(baudCode);
+  SetDataBits(dataBitsCode);
+  SetStopBits(stopBitsCode);
+  SetParity(parityCode);
+  SetFlowControl(flowControlCode);
+  SetTimeouts(timeoutSeconds, timeoutMilliseconds);
+  WriteConfig();
+  return true;
+}
+
+int VYXWinExtSerialPort::Close() {
+  if (fd_ < 0) {
+    isOpen = false;
+    return 0;
+  }
+  if (lowLatencyChanged_) {
+    bool ignored = false;
+    platform::SerialSetLowLatency(fd_, lowLatencyBefore_, ignored);
+    lowLatencyChanged_ = false;
+  }
+  if (rs485Set_) {
+    platform::SerialSetRs485(fd_, false);
+    rs485Set_ = false;
+  }
+  platform::SerialClose(fd_);
+  fd_ = -1;
+  isOpen = false;
+  heldValid_ = false;
+  return 1;
+}
+
+std::uint32_t VYXWinExtSerialPort::LineTimeMs(std::int32_t n) const {
+  if (n <= 0) return 0;
+  const std::uint32_t rate = dcb_.BaudRate ? dcb_.BaudRate : 9600;
+  const std::uint32_t bits =
+      1u + dcb_.ByteSize + (dcb_.fParity ? 1u : 0u) + (dcb_.StopBits == kOneStopBit ? 1u : 2u);
+  const std::uint64_t ms = (static_cast<std::uint64_t>(n) * bits * 1000 + rate - 1) / rate;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, 600000));
+}
+
+void VYXWinExtSerialPort::Flush() {
+  if (fd_ < 0) return;
+  int queued = platform::SerialOutputCount(fd_);
+  platform::SerialDrain(fd_, 2 * LineTimeMs(queued) + kDrainSlackMs);
+}
+
+std::int32_t VYXWinExtSerialPort::InputCount() {
+  if (fd_ < 0) return 0;
+  int n = platform::SerialInputCount(fd_);
+  if (n < 0) return 0;
+  return n + (heldValid_ ? 1 : 0);
+}
+
+std::int32_t VYXWinExtSerialPort::PollInput() {
+  if (!isOpen || fd_ < 0) return 0;
+  std::uint32_t flags = 0;
+  platform::SerialLineErrors(fd_, counters_, flags);
+  int n = platform::SerialInputCount(fd_);
+  SetErrorFromFlags(flags);
+  if (n < 0) return -1;
+  errorCode = 0;
+  return n + (heldValid_ ? 1 : 0);
+}
+
+void VYXWinExtSerialPort::SetErrorFromFlags(std::uint32_t flags) {
+  static constexpr struct {
+    std::uint32_t flag;
+    std::uint32_t code;
+  } kOrder[] = {
+      {platform::kCeBreak, kSerialErrBreak},     {platform::kCeFrame, kSerialErrFrame},
+      {platform::kCeIoe, kSerialErrIoe},         {platform::kCeMode, kSerialErrMode},
+      {platform::kCeOverrun, kSerialErrOverrun}, {platform::kCeRxParity, kSerialErrRxParity},
+      {platform::kCeRxOver, kSerialErrRxOver},   {platform::kCeTxFull, kSerialErrTxFull}};
+  for (const auto& e : kOrder) {
+    if (flags & e.flag) {
+      errorCode = e.code;
+      return;
+    }
+  }
+}
+
+std::int32_t VYXWinExtSerialPort::ReadWaiting(std::uint8_t* buffer, std::int32_t n) {
+  std::int32_t got = 0;
+  if (heldValid_ && n > 0) {
+    buffer[got++] = held_;
+    heldValid_ = false;
+  }
+  while (got < n) {
+    ssize_t r = ::read(fd_, buffer + got, static_cast<std::size_t>(n - got));
+    if (r > 0) {
+      got += static_cast<std::int32_t>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    lost_ = true;  // 0 bytes from a blocking-style read, or EIO: the device is gone
+    return got > 0 ? got : -1;
+  }
+  return got;
+}
+
+std::int32_t VYXWinExtSerialPort::Read(std::uint8_t* buffer, std::int32_t n) {
+  if (!isOpen || fd_ < 0 || buffer == nullptr || n <= 0) return 0;
+  if (InputCount() == 0) return 0;
+  // Bytes already waiting come at once; the rest may take up to the interval
+  // time-out between bytes and the total time-out for the whole read.
+  const std::uint32_t interval = timeouts_.ReadIntervalTimeout;
+  const std::uint64_t total = static_cast<std::uint64_t>(timeouts_.ReadTotalTimeoutMultiplier) *
+                                  static_cast<std::uint64_t>(n) +
+                              timeouts_.ReadTotalTimeoutConstant;
+  const std::uint64_t startUs = platform::RealMicros();
+  std::int32_t got = 0;
+  while (got < n) {
+    std::int32_t r = ReadWaiting(buffer + got, n - got);
+    if (r < 0) break;
+    got += r;
+    if (got >= n || interval == 0) break;
+    const std::uint64_t elapsedMs = (platform::RealMicros() - startUs) / 1000;
+    if (elapsedMs >= total) break;
+    const std::uint32_t wait =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(interval, total - elapsedMs));
+    if (!WaitForInput(wait)) break;
+  }
+  if (got <= 0) {
+    errorCode = kSerialErrRead;
+    return -1;
+  }
+  return got;
+}
+
+bool VYXWinExtSerialPort::ReadChar(char* c) {
+  std::uint8_t b = 0;
+  if (Read(&b, 1) != 1) return false;
+  if (c) *c = static_cast<char>(b);
+  return true;
+}
+
+std::int32_t VYXWinExtSerialPort::Write(const std::uint8_t* buffer, std::int32_t n) {
+  std::int32_t result = 0;
+  if (isOpen && fd_ >= 0) {
+    const std::uint32_t t = timeouts_.WriteTotalTimeoutMultiplier;
+    const std::uint32_t stallMs = (t > 0 && t < kWriteStallMs) ? t : kWriteStallMs;
+    std::int32_t done = 0;
+    bool failed = buffer == nullptr && n > 0;
+    while (!failed && done < n) {
+      ssize_t w = ::write(fd_, buffer + done, static_cast<std::size_t>(n - done));
+      if (w > 0) {
+        done += static_cast<std::int32_t>(w);
+        continue;
+      }
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        bool gone = false;
+        if (platform::SerialWaitWritable(fd_, stallMs, gone)) continue;
+        if (gone) lost_ = true;
+      } else if (w < 0 && errno == EIO) {
+        lost_ = true;
+      }
+      failed = true;
+    }
+    // Every packet leaves the PC before Write returns; a drain that does not
+    // end in twice the line time plus the slack is a hung adapter.
+    if (!failed && done > 0) {
+      int queued = platform::SerialOutputCount(fd_);
+      failed = !platform::SerialDrain(fd_, 2 * LineTimeMs(std::max(queued, done)) + kDrainSlackMs);
+    }
+    if (failed) {
+      errorCode = kSerialErrWrite;
+      result = -1;
+    } else {
+      result = done;
+    }
+  }
+  return result;
+}
+
+bool VYXWinExtSerialPort::WriteChar(char c) {
+  const std::uint8_t b = static_cast<std::uint8_t>(c);
+  return Write(&b, 1) == 1;
+}
+
+void VYXWinExtSerialPort::SetDtr(bool on) {
+  if (fd_ >= 0) platform::SerialSetModemLine(fd_, TIOCM_DTR, on);
+}
+
+void VYXWinExtSerialPort::SetRts(bool on) {
+  if (fd_ >= 0) platform::SerialSetModemLine(fd_, TIOCM_RTS, on);
+}
+
+std::uint32_t VYXWinExtSerialPort::GetModemStatus() {
+  if (!isOpen || fd_ < 0) return 0;
+  int bits = 0;
+  if (!platform::SerialGetModemLines(fd_, bits)) return 0;
+  std::uint32_t status = 0;
+  if (bits & TIOCM_CTS) status |= kModemCts;
+  if (bits & TIOCM_DSR) status |= kModemDsr;
+  if (bits & TIOCM_CAR) status |= kModemRlsd;
+  if (bits & TIOCM_RNG) status |= kModemRing;
+  return status;
+}
+
+bool VYXWinExtSerialPort::WaitForInput(std::uint32_t realMs) {
+  if (!isOpen || fd_ < 0 || lost_) return false;
+  if (heldValid_ || platform::SerialInputCount(fd_) > 0) return true;
+  switch (platform::SerialWaitReadable(fd_, realMs)) {
+    case platform::SerialWait::Timeout:
+      return false;
+    case platform::SerialWait::Gone:
+      lost_ = true;
+      return false;
+    case platform::SerialWait::Input:
+      break;
+  }
+  if (platform::SerialInputCount(fd_) > 0) return true;
+  // Readable with an empty queue: a read tells whether the device is gone.
+  std::uint8_t b = 0;
+  ssize_t r = ::read(fd_, &b, 1);
+  if (r == 1) {
+    held_ = b;
+    heldValid_ = true;
+    return true;
+  }
+  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
+  lost_ = true;
+  return false;
+}
+
+}  // namespace bcu::transfer

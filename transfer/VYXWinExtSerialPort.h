@@ -1,0 +1,118 @@
+#pragma once
+// The serial port over a terminal device, with synchronous I/O.
+//
+// The port keeps a copy of the device's line configuration in the shape the
+// setters speak (SerialDcb): Open reads the device's settings into it, every
+// setter changes one field and writes the whole configuration back.
+#include <termios.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/PosixSerial.h"
+#include "transfer/VYXWinExtSerialBase.h"
+
+namespace bcu::transfer {
+
+inline constexpr std::uint8_t kOneStopBit = 0;
+inline constexpr std::uint8_t kOne5StopBits = 1;
+inline constexpr std::uint8_t kTwoStopBits = 2;
+
+inline constexpr std::uint8_t kRtsControlDisable = 0;
+inline constexpr std::uint8_t kRtsControlEnable = 1;
+inline constexpr std::uint8_t kRtsControlHandshake = 2;
+inline constexpr std::uint8_t kRtsControlToggle = 3;
+
+// The line configuration of an open port.
+struct SerialDcb {
+  std::uint32_t BaudRate = 19200;
+  std::uint8_t ByteSize = 8;
+  std::uint8_t Parity = 0;  // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  std::uint8_t StopBits = kOneStopBit;
+  bool fBinary = true;
+  bool fParity = false;
+  bool fOutxCtsFlow = false;
+  std::uint8_t fRtsControl = kRtsControlDisable;
+  bool fOutX = false;
+  bool fInX = false;
+  bool fAbortOnError = false;
+  bool fNull = false;
+};
+
+// Read and write time-outs in milliseconds, as SetTimeouts writes them.
+struct SerialTimeouts {
+  std::uint32_t ReadIntervalTimeout = 0;
+  std::uint32_t ReadTotalTimeoutMultiplier = 0;
+  std::uint32_t ReadTotalTimeoutConstant = 0;
+  std::uint32_t WriteTotalTimeoutMultiplier = 0;
+  std::uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+class VYXWinExtSerialPort : public VYXWinExtSerialBase {
+ public:
+  VYXWinExtSerialPort() = default;
+  ~VYXWinExtSerialPort() override;
+
+  void SetBaudRate(std::uint8_t code) override;
+  void SetDataBits(std::uint8_t code) override;
+  void SetParity(std::uint8_t code) override;
+  void SetStopBits(std::uint8_t code) override;
+  void SetFlowControl(std::uint8_t code) override;
+  void SetTimeouts(std::int32_t seconds, std::int32_t milliseconds) override;
+  bool Open() override;
+  int Close() override;
+  // Waits, bounded, until every byte written has left.
+  void Flush() override;
+  std::int32_t InputCount() override;
+  std::int32_t PollInput() override;
+  bool ReadChar(char* c) override;
+  bool WriteChar(char c) override;
+  void NoOperation() override {}
+  void SetErrorFromFlags(std::uint32_t flags) override;
+  void SetDtr(bool on) override;
+  void SetRts(bool on) override;
+  std::uint32_t GetModemStatus() override;
+  std::int32_t Read(std::uint8_t* buffer, std::int32_t n) override;
+  std::int32_t Write(const std::uint8_t* buffer, std::int32_t n) override;
+
+  // Blocks up to `realMs` for received bytes; true when some are waiting.
+  bool WaitForInput(std::uint32_t realMs);
+  // The device went away while open (unplugged, hang-up, I/O error).
+  bool Lost() const { return lost_; }
+  // The configuration as last written (valid while open).
+  const SerialDcb& Dcb() const { return dcb_; }
+  const SerialTimeouts& Timeouts() const { return timeouts_; }
+  // The open descriptor, -1 when closed.
+  int Descriptor() const { return fd_; }
+
+  // Longest wait for the output to drain beyond the time the bytes need on
+  // the line: a hung adapter fails the write after this.
+  static constexpr std::uint32_t kDrainSlackMs = 250;
+  // Longest wait for room in the output queue without any byte accepted.
+  static constexpr std::uint32_t kWriteStallMs = 2000;
+
+ private:
+  // Writes the whole configuration to the device (SetCommConfig).
+  void WriteConfig();
+  // Reads the device's current settings into dcb_ (GetCommState).
+  void ReadConfig();
+  // Reads at most n bytes that are already waiting; -1 when the device failed.
+  std::int32_t ReadWaiting(std::uint8_t* buffer, std::int32_t n);
+  // Line time of n bytes at the current rate, in milliseconds.
+  std::uint32_t LineTimeMs(std::int32_t n) const;
+
+  int fd_ = -1;
+  SerialDcb dcb_;
+  SerialTimeouts timeouts_;
+  termios termios_{};
+  bool lowLatencyChanged_ = false;
+  bool lowLatencyBefore_ = false;
+  bool rs485Set_ = false;
+  bool lost_ = false;
+  // A byte taken while checking whether a readable device is still there.
+  bool heldValid_ = false;
+  std::uint8_t held_ = 0;
+  platform::SerialErrorCounters counters_;
+};
+
+}  // namespace bcu::transfer
