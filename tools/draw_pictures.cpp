@@ -43,7 +43,7 @@ bool WriteJpeg(const QImage& source, const QString& path) {
 
 QImage Canvas(int w, int h) {
   QImage image(w, h, QImage::Format_RGB32);
-  image.fill(QColor(236, 233, 216));  // the dialog face colour the window uses
+  image.fill(QColor(239, 239, 239));  // the window face colour
   return image;
 }
 

@@ -5,6 +5,8 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "app/qt/DesignFont.h"
+
 #include "app/qt/JpegImage.h"
 
 namespace bcu::qt {
@@ -12,6 +14,7 @@ namespace bcu::qt {
 TAboutDialog::TAboutDialog(QWidget* owner) : QDialog(owner) {
   setObjectName("TAboutDialog");
   setWindowTitle("About");
+  setFont(DesignFont());
   setModal(true);
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);

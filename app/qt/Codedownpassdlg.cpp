@@ -6,11 +6,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/qt/DesignFont.h"
+
 namespace bcu::qt {
 
 TCodeDownPassDispDlg::TCodeDownPassDispDlg(QWidget* owner) : QDialog(owner) {
   setObjectName("TCodeDownPassDispDlg");
   setWindowTitle("Radio Code Update - Enter Password");
+  setFont(DesignFont());
   setModal(true);
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);

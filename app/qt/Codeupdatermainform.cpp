@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -18,6 +19,7 @@
 
 #include "app/qt/Aboutdlg.h"
 #include "app/qt/Codedownpassdlg.h"
+#include "app/qt/DesignFont.h"
 #include "app/qt/JpegImage.h"
 #include "app/qt/PortComboBox.h"
 #include "app/qt/QtHostTimer.h"
@@ -46,6 +48,17 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int le
     label->adjustSize();
   }
   return label;
+}
+
+// Sets a value text, narrowing the font where the text would not fit the
+// label's design width (the 23 characters of a serial number).
+void SetFittedText(QLabel* label, const QString& text) {
+  QFont font = label->parentWidget()->font();
+  while (font.pointSize() > 6 && QFontMetrics(font).horizontalAdvance(text) > label->width()) {
+    font.setPointSize(font.pointSize() - 1);
+  }
+  label->setFont(font);
+  label->setText(text);
 }
 
 QFrame* MakeBevel(QWidget* parent, const char* name, int left, int top, int width) {
@@ -88,9 +101,7 @@ TCodeUpdaterMainDispForm::TCodeUpdaterMainDispForm(MainFormOptions options)
     : QWidget(nullptr), m_Clock(options.delayScale) {
   setObjectName("TCodeUpdaterMainDispForm");
   setWindowTitle("Brisant Code Updater");
-  QFont designFont = font();
-  designFont.setPointSize(8);
-  setFont(designFont);
+  setFont(DesignFont());
   resize(kDesignClientWidth, kDesignClientHeight);
 
   CreateControls();
@@ -254,7 +265,7 @@ void TCodeUpdaterMainDispForm::CreateControls() {
   int top = 20;
   for (const Row& row : rows) {
     *row.heading = MakeLabel(g, row.headingName, row.headingText, 8, top, 134);
-    *row.value = MakeLabel(g, row.valueName, "", 144, top, 125);
+    *row.value = MakeLabel(g, row.valueName, "", 144, top, 127);
     top += 24;
   }
   Bevel2 = MakeBevel(g, "Bevel2", 8, 192, 257);
@@ -345,6 +356,7 @@ void TCodeUpdaterMainDispForm::Pump() {
 // ---- View ----
 
 void TCodeUpdaterMainDispForm::RunningStateChanged() {
+  if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   const app::CodeUpdater& u = *m_Updater;
   m_StartButton->setText(Q(u.m_StartButtonCaption));
   m_ComportComboBox->setEnabled(u.m_ComportComboBoxEnabled);
@@ -353,6 +365,7 @@ void TCodeUpdaterMainDispForm::RunningStateChanged() {
 }
 
 void TCodeUpdaterMainDispForm::PortListChanged() {
+  if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   const app::CodeUpdater& u = *m_Updater;
   const QSignalBlocker block(m_ComportComboBox);
   m_ComportComboBox->clear();
@@ -362,12 +375,14 @@ void TCodeUpdaterMainDispForm::PortListChanged() {
 }
 
 void TCodeUpdaterMainDispForm::PortSelectionChanged() {
+  if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   const QSignalBlocker block(m_ComportComboBox);
   m_ComportComboBox->setCurrentIndex(m_Updater->m_PortItemIndex);
   m_ComportComboBox->update();
 }
 
 void TCodeUpdaterMainDispForm::VersionPanelToggled() {
+  if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   m_ToggleVersionInfoSpeedButton->setText(Q(m_Updater->m_ToggleVersionInfoCaption));
   // Outside the window when hidden; hidden as well, so that no frame manager
   // shows a sliver of it at the right edge.
@@ -375,18 +390,20 @@ void TCodeUpdaterMainDispForm::VersionPanelToggled() {
 }
 
 void TCodeUpdaterMainDispForm::VersionPanelChanged() {
+  if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   const app::VersionPanelTexts& v = m_Updater->m_VersionPanel;
-  FileVersionLabel->setText(Q(v.FileVersionLabel));
-  DSPVersionLabel->setText(Q(v.DSPVersionLabel));
+  SetFittedText(FileVersionLabel, Q(v.FileVersionLabel));
+  SetFittedText(DSPVersionLabel, Q(v.DSPVersionLabel));
   HWControllerVersionHeadingLabel->setText(Q(v.HWControllerVersionHeadingLabel));
-  HWControllerVersionLabel->setText(Q(v.HWControllerVersionLabel));
-  HWRevisionLabel->setText(Q(v.HWRevisionLabel));
-  SerialNumberLabel->setText(Q(v.SerialNumberLabel));
-  BootLoadVersionLabel->setText(Q(v.BootLoadVersionLabel));
-  SEMVersionLabel->setText(Q(v.SEMVersionLabel));
+  SetFittedText(HWControllerVersionLabel, Q(v.HWControllerVersionLabel));
+  SetFittedText(HWRevisionLabel, Q(v.HWRevisionLabel));
+  SetFittedText(SerialNumberLabel, Q(v.SerialNumberLabel));
+  SetFittedText(BootLoadVersionLabel, Q(v.BootLoadVersionLabel));
+  SetFittedText(SEMVersionLabel, Q(v.SEMVersionLabel));
 }
 
 void TCodeUpdaterMainDispForm::TargetLabelsChanged() {
+  if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   const app::CodeUpdater& u = *m_Updater;
   const app::IntendedTargetTexts& t = u.m_Target;
   m_NameLabel->setText(Q(t.m_NameLabel));
@@ -406,6 +423,7 @@ void TCodeUpdaterMainDispForm::TargetLabelsChanged() {
 }
 
 void TCodeUpdaterMainDispForm::UpgradeChoiceChanged() {
+  if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   m_ApplicationRadioButton->setChecked(m_Updater->m_ApplicationRadioChecked);
   m_BootRadioButton->setChecked(m_Updater->m_BootRadioChecked);
 }

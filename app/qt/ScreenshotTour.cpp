@@ -93,15 +93,19 @@ int main(int argc, char** argv) {
   form.m_RetrieveVersionInfoButton->click();  // runs to its end
   ok = Save(&form, out, "2-version-panel") && ok;
 
-  When([] { return qobject_cast<bcu::qt::TCodeDownPassDispDlg*>(QApplication::activeModalWidget()); },
-       [&] {
-         auto* dialog = qobject_cast<bcu::qt::TCodeDownPassDispDlg*>(QApplication::activeModalWidget());
-         QTest::keyClicks(dialog->m_PasswordEdit, "gablers");
-         ok = Save(dialog, out, "3-password") && ok;
-         dialog->BitBtn1->click();
-         When([&] { return form.Updater().m_Running && form.m_ProgressBar->value() >= 40; },
-              [&] { ok = Save(&form, out, "4-download") && ok; });
-       });
+  When(
+      [] {
+        return qobject_cast<bcu::qt::TCodeDownPassDispDlg*>(QApplication::activeModalWidget());
+      },
+      [&] {
+        auto* dialog =
+            qobject_cast<bcu::qt::TCodeDownPassDispDlg*>(QApplication::activeModalWidget());
+        QTest::keyClicks(dialog->m_PasswordEdit, "gablers");
+        ok = Save(dialog, out, "3-password") && ok;
+        dialog->BitBtn1->click();
+        When([&] { return form.Updater().m_Running && form.m_ProgressBar->value() >= 40; },
+             [&] { ok = Save(&form, out, "4-download") && ok; });
+      });
   form.m_StartButton->click();  // the whole update runs inside
   work.removeRecursively();
   ok = Save(&form, out, "5-done") && ok;

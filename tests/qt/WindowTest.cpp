@@ -44,7 +44,9 @@ class NoSystemPorts final : public platform::PortDiscovery {
   }
 };
 
-QMessageBox* ActiveBox() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
+QMessageBox* ActiveBox() {
+  return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+}
 TCodeDownPassDispDlg* ActivePasswordDialog() {
   return qobject_cast<TCodeDownPassDispDlg*>(QApplication::activeModalWidget());
 }
@@ -278,7 +280,8 @@ class WindowTest : public QObject {
     QString caption, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
-    script.Then("close", [&] { return Downloading(form); }, [&] { closedOnNo = form.close(); });
+    script.Then(
+        "close", [&] { return Downloading(form); }, [&] { closedOnNo = form.close(); });
     script.Then(
         "answer No", [] { return ActiveBox() != nullptr; },
         [&] {
@@ -383,8 +386,8 @@ class WindowTest : public QObject {
     QTest::newRow("mobile series 6, Application/Boot") << 1 << 6 << 3 << "MobileGPicture" << false;
     QTest::newRow("portable series 6, Application") << 0 << 6 << 0 << "PortableGPicture" << false;
     QTest::newRow("portable series 4, Boot") << 0 << 4 << 1 << "PortableXPicture" << false;
-    QTest::newRow("portable series 5, Application/Boot") << 0 << 5 << 3 << "PortableXPicture"
-                                                         << true;
+    QTest::newRow("portable series 5, Application/Boot")
+        << 0 << 5 << 3 << "PortableXPicture" << true;
   }
   void pictureAndChoiceFollowTheAttributes() {
     QFETCH(int, family);
