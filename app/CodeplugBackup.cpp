@@ -60,8 +60,8 @@ std::string WriteCodeplugBackup(const std::string& directory, const std::string&
   return {};
 }
 
-bool ReadCodeplugFile(const std::string& path, std::uint8_t* bytes, std::size_t capacity,
-                      std::size_t& count) {
+bool ReadCodeplugBytes(const std::string& path, std::uint8_t* bytes, std::size_t capacity,
+                       std::size_t& count) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   count = std::fread(bytes, 1, capacity, file);

@@ -22,8 +22,8 @@ std::string WriteCodeplugBackup(const std::string& directory, const std::string&
 
 // Reads a whole codeplug file of at most `capacity` bytes. False when the file
 // cannot be read or is larger.
-bool ReadCodeplugFile(const std::string& path, std::uint8_t* bytes, std::size_t capacity,
-                      std::size_t& count);
+bool ReadCodeplugBytes(const std::string& path, std::uint8_t* bytes, std::size_t capacity,
+                       std::size_t& count);
 
 }  // namespace bcu::app
 

@@ -14,6 +14,9 @@ enum ExitCode : int {
 // Each Register* adds one subcommand (or a group of them) to the program.
 // A subcommand's callback throws CLI::RuntimeError(code) to set the exit code.
 void RegisterVersionCommand(CLI::App& app);
+// Returns the `codeplug` group so that further codeplug subcommands can join it.
+CLI::App* RegisterCodeplugCommand(CLI::App& app);
 void RegisterUpdateCommand(CLI::App& app);
+void RegisterCodeplugTransferCommands(CLI::App& app);
 
 }  // namespace bcu::cli

@@ -9,7 +9,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Show help for every subcommand");
   bcu::cli::RegisterVersionCommand(app);
+  bcu::cli::RegisterCodeplugCommand(app);
   bcu::cli::RegisterUpdateCommand(app);
+  bcu::cli::RegisterCodeplugTransferCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

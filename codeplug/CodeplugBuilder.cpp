@@ -208,7 +208,7 @@ bool BuildCodeplug(const CodeplugShape& shape, CodeplugImage& image, std::size_t
             Tables(w, 15,
                    {Sized(0, v58 ? 10 : 11), v58 ? Exact(1, w.RandomRows(), 2) : Exact(1, 0, 2),
                     v58 ? Exact(2, 0, 0) : Exact(2, 1, v510 ? 59 : 37)});
-        if (v510) t[3] = {0, 37};
+        t[3] = {0, static_cast<std::uint8_t>(v510 ? 37 : 0)};
         block = static_cast<std::uint16_t>(w.Block(kSystemBlock, tag, 42, t));
         if (v58 && w.Ok()) {
           std::uint8_t rows = 0;

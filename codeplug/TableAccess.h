@@ -70,24 +70,29 @@ void SetBlockLength(CodeplugImage& image, std::uint16_t blockPosition, std::uint
 std::uint32_t TableStart(const CodeplugImage& image, std::uint16_t blockPosition, std::uint32_t k,
                          std::uint8_t* rows = nullptr, std::uint8_t* rowSize = nullptr);
 
-// The members that find the block first.
 template <typename Address>
+concept BlockAddress =
+    std::is_same_v<Address, RadioBlock> || std::is_same_v<Address, SystemTypeBlock> ||
+    std::is_same_v<Address, SystemBlock> || std::is_same_v<Address, GroupBlock>;
+
+// The members that find the block first.
+template <BlockAddress Address>
 TableWord GetTableWord(const CodeplugImage& image, Address block) {
   std::uint16_t pos = 0;
   return LocateBlock(image, block, pos) ? GetTableWord(image, pos) : TableWord{};
 }
-template <typename Address>
+template <BlockAddress Address>
 void SetTableWord(CodeplugImage& image, Address block, int offset, int count) {
   std::uint16_t pos = 0;
   if (LocateBlock(image, block, pos)) SetTableWord(image, pos, offset, count);
 }
-template <typename Address>
+template <BlockAddress Address>
 requires(!std::is_same_v<Address, SystemTypeBlock>) DirectoryEntry
     GetDirectoryEntry(const CodeplugImage& image, Address block, std::uint32_t k) {
   std::uint16_t pos = 0;
   return LocateBlock(image, block, pos) ? GetDirectoryEntry(image, pos, k) : DirectoryEntry{};
 }
-template <typename Address>
+template <BlockAddress Address>
 requires(!std::is_same_v<Address, SystemTypeBlock>) void SetDirectoryEntry(CodeplugImage& image,
                                                                            Address block,
                                                                            std::uint32_t k,
@@ -95,12 +100,12 @@ requires(!std::is_same_v<Address, SystemTypeBlock>) void SetDirectoryEntry(Codep
   std::uint16_t pos = 0;
   if (LocateBlock(image, block, pos)) SetDirectoryEntry(image, pos, k, rows, size);
 }
-template <typename Address>
+template <BlockAddress Address>
 std::uint16_t GetBlockLength(const CodeplugImage& image, Address block) {
   std::uint16_t pos = 0;
   return LocateBlock(image, block, pos) ? GetBlockLength(image, pos) : std::uint16_t{0};
 }
-template <typename Address>
+template <BlockAddress Address>
 void SetBlockLength(CodeplugImage& image, Address block, std::uint16_t length) {
   std::uint16_t pos = 0;
   if (LocateBlock(image, block, pos)) SetBlockLength(image, pos, length);

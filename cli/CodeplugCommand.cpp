@@ -1,0 +1,283 @@
+// bcu codeplug: offline work on codeplug files (the image exactly as the radio
+// sends it: big-endian 16-bit words, an even byte count of at most 65,536).
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "codeplug/Blocks.h"
+#include "codeplug/CodeplugBuilder.h"
+#include "codeplug/CodeplugFile.h"
+#include "codeplug/FormatVersion.h"
+#include "codeplug/ParmsFormat510Fixup.h"
+#include "codeplug/ParmsFormatChain.h"
+#include "codeplug/TableAccess.h"
+#include "codeplug/Validity.h"
+
+namespace bcu::cli {
+namespace {
+
+using namespace bcu::codeplug;
+
+enum CodeplugExit : int {
+  kExitInvalid = 3,         // the image fails the structural check
+  kExitNotConvertible = 4,  // a format outside 5.8 .. 5.10
+  kExitConvertFailed = 5,   // the conversion does not fit (image unchanged, nothing written)
+};
+
+bool ParseVersion(const std::string& text, FormatVersion& version) {
+  if (text == "5.8")
+    version = {5, 8};
+  else if (text == "5.9")
+    version = {5, 9};
+  else if (text == "5.10")
+    version = {5, 10};
+  else
+    return false;
+  return true;
+}
+
+std::string VersionText(FormatVersion v) {
+  return std::to_string(v.major) + "." + std::to_string(v.minor);
+}
+
+struct LoadedImage {
+  std::unique_ptr<CodeplugImage> image = std::make_unique<CodeplugImage>();
+  std::size_t byteCount = 0;
+};
+
+LoadedImage Load(const std::string& path) {
+  LoadedImage loaded;
+  std::string error;
+  if (!ReadCodeplugFile(path, *loaded.image, loaded.byteCount, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    throw CLI::RuntimeError(kExitFailure);
+  }
+  return loaded;
+}
+
+void Save(const std::string& path, const CodeplugImage& image, std::size_t byteCount) {
+  std::string error;
+  if (!WriteCodeplugFile(path, image, byteCount, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    throw CLI::RuntimeError(kExitFailure);
+  }
+}
+
+const char* KindName(std::uint16_t kind) {
+  static const char* const kNames[] = {"radio", "system-type", "system", "group"};
+  return kNames[kind & 3];
+}
+
+nlohmann::json Describe(const LoadedImage& loaded) {
+  const CodeplugImage& image = *loaded.image;
+  const ImageCheck check = CheckParmsImage(image);
+  const bool wide = ImageUsesWideLayout(image);
+  nlohmann::json j;
+  j["valid"] = check.valid;
+  if (!check.valid) j["reason"] = check.reason;
+  j["formatVersion"] = VersionText(ImageFormatVersion(image));
+  j["formatIndex"] = ParmsFormatIndex(image);
+  j["byteCount"] = loaded.byteCount;
+  j["imageLength"] = ImageLength(image);
+  j["variantCode"] = VariantCode(image);
+  j["systemBlocks"] = SystemBlockCount(image);
+  j["groupBlocks"] = GroupBlockCount(image);
+  j["tableWordLayout"] = wide ? "wide" : "narrow";
+  nlohmann::json blocks = nlohmann::json::array();
+  const std::uint32_t end =
+      ImageLength(image) > kTrailerWords ? ImageLength(image) - kTrailerWords : 0;
+  for (std::uint32_t pos = 0; pos < end && IsBlockMark(image, pos);) {
+    const TableWord t = DecodeTableWord(WordAt(image, pos + 2), wide);
+    nlohmann::json b;
+    b["position"] = pos;
+    b["kind"] = KindName(KindOfBlock(image, pos));
+    b["length"] = LengthOfBlock(image, pos);
+    b["tag"] = WordAt(image, pos + 3);
+    b["tableCount"] = t.count;
+    b["directoryOffset"] = t.offset;
+    nlohmann::json entries = nlohmann::json::array();
+    for (std::uint32_t k = 0; k < t.count; ++k) {
+      const Word e = WordAt(image, pos + t.offset + k);
+      entries.push_back({{"rows", e >> 8}, {"rowSize", e & 0xFF}});
+    }
+    b["directory"] = entries;
+    blocks.push_back(b);
+    if (LengthOfBlock(image, pos) == 0) break;
+    pos += LengthOfBlock(image, pos);
+  }
+  j["blocks"] = blocks;
+  return j;
+}
+
+void PrintInfo(const nlohmann::json& j) {
+  std::printf("valid:           %s%s\n", j["valid"].get<bool>() ? "yes" : "no",
+              j.contains("reason") ? (" (" + j["reason"].get<std::string>() + ")").c_str() : "");
+  std::printf("format version:  %s (index %d)\n", j["formatVersion"].get<std::string>().c_str(),
+              j["formatIndex"].get<int>());
+  std::printf("image length:    %d words (%zu bytes in the file)\n", j["imageLength"].get<int>(),
+              j["byteCount"].get<std::size_t>());
+  std::printf("variant code:    %d\n", j["variantCode"].get<int>());
+  std::printf("block counts:    %d system blocks, %d group blocks\n", j["systemBlocks"].get<int>(),
+              j["groupBlocks"].get<int>());
+  std::printf("table words:     %s layout\n", j["tableWordLayout"].get<std::string>().c_str());
+  std::printf("blocks:\n");
+  for (const auto& b : j["blocks"]) {
+    std::printf(
+        "  %5d %-11s length %5d tag 0x%04X tables %2d directory at %d:", b["position"].get<int>(),
+        b["kind"].get<std::string>().c_str(), b["length"].get<int>(), b["tag"].get<int>(),
+        b["tableCount"].get<int>(), b["directoryOffset"].get<int>());
+    for (const auto& e : b["directory"])
+      std::printf(" %dx%d", e["rows"].get<int>(), e["rowSize"].get<int>());
+    std::printf("\n");
+  }
+}
+
+void AddSample(CLI::App& group) {
+  auto* cmd = group.add_subcommand("sample", "Write a sample codeplug file built from a seed");
+  struct Options {
+    std::string file;
+    std::string format = "5.9";
+    std::uint32_t seed = 1;
+    std::vector<int> systems{1, 1, 1, 1, 1};
+    int groups = 2;
+    int variant = 0;
+    int maxRows = 3;
+  };
+  auto o = std::make_shared<Options>();
+  cmd->add_option("FILE", o->file, "Codeplug file to write")->required();
+  cmd->add_option("--format", o->format, "5.8, 5.9 or 5.10")->capture_default_str();
+  cmd->add_option("--seed", o->seed, "Seed of the random contents")->capture_default_str();
+  cmd->add_option("--systems", o->systems, "Systems of types 0,1,3,4,5 (sum 1 to 16)")
+      ->delimiter(',')
+      ->expected(5);
+  cmd->add_option("--groups", o->groups, "Group blocks (1 to 54)")->capture_default_str();
+  cmd->add_option("--variant", o->variant, "Variant code (0 to 15)")->capture_default_str();
+  cmd->add_option("--max-rows", o->maxRows, "Rows of each filled table: 0 to this")
+      ->capture_default_str();
+  cmd->callback([o] {
+    CodeplugShape shape;
+    if (!ParseVersion(o->format, shape.version)) throw CLI::ValidationError("--format", o->format);
+    shape.systemsType0 = static_cast<std::uint8_t>(o->systems[0]);
+    shape.systemsType1 = static_cast<std::uint8_t>(o->systems[1]);
+    shape.systemsType3 = static_cast<std::uint8_t>(o->systems[2]);
+    shape.systemsType4 = static_cast<std::uint8_t>(o->systems[3]);
+    shape.systemsType5 = static_cast<std::uint8_t>(o->systems[4]);
+    shape.groups = static_cast<std::uint8_t>(o->groups);
+    shape.seed = o->seed;
+    shape.variantCode = static_cast<std::uint8_t>(o->variant);
+    shape.maxRows = static_cast<std::uint8_t>(o->maxRows);
+    LoadedImage built;
+    if (!BuildCodeplug(shape, *built.image, built.byteCount)) {
+      std::fprintf(stderr, "no image of that shape fits\n");
+      throw CLI::RuntimeError(kExitFailure);
+    }
+    Save(o->file, *built.image, built.byteCount);
+    std::printf("%s: format %s, %zu bytes\n", o->file.c_str(), o->format.c_str(), built.byteCount);
+  });
+}
+
+void AddInfo(CLI::App& group) {
+  auto* cmd = group.add_subcommand("info", "Describe a codeplug file: format, counts, blocks");
+  auto file = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
+  cmd->add_option("FILE", *file, "Codeplug file")->required();
+  cmd->add_flag("--json", *json, "Print the description as JSON");
+  cmd->callback([file, json] {
+    const nlohmann::json j = Describe(Load(*file));
+    if (*json)
+      std::printf("%s\n", j.dump(2).c_str());
+    else
+      PrintInfo(j);
+  });
+}
+
+void AddCheck(CLI::App& group) {
+  auto* cmd = group.add_subcommand("check", "Check a codeplug file's structure");
+  cmd->footer("Exit codes: 0 valid, 3 invalid (the reason is printed), 1 file not readable.");
+  auto file = std::make_shared<std::string>();
+  cmd->add_option("FILE", *file, "Codeplug file")->required();
+  cmd->callback([file] {
+    const LoadedImage loaded = Load(*file);
+    const ImageCheck check = CheckParmsImage(*loaded.image);
+    if (!check.valid) {
+      std::printf("%s: invalid: %s\n", file->c_str(), check.reason.c_str());
+      throw CLI::RuntimeError(kExitInvalid);
+    }
+    std::printf("%s: valid, format %s\n", file->c_str(),
+                VersionText(ImageFormatVersion(*loaded.image)).c_str());
+  });
+}
+
+void AddConvert(CLI::App& group) {
+  auto* cmd = group.add_subcommand("convert", "Convert a codeplug file to another format");
+  cmd->footer(
+      "Exit codes: 0 converted (or already in the target format: OUT is a copy of IN),\n"
+      "  1 file not readable or writable, 3 IN is not a valid codeplug,\n"
+      "  4 IN or the target is not a convertible format (5.8, 5.9, 5.10),\n"
+      "  5 the conversion does not fit (too large or a damaged table): nothing written.");
+  struct Options {
+    std::string in, out, to;
+  };
+  auto o = std::make_shared<Options>();
+  cmd->add_option("IN", o->in, "Codeplug file to read")->required();
+  cmd->add_option("OUT", o->out, "Codeplug file to write")->required();
+  cmd->add_option("--to", o->to, "Target format: 5.8, 5.9 or 5.10")->required();
+  cmd->callback([o] {
+    LoadedImage loaded = Load(o->in);
+    CodeplugImage& image = *loaded.image;
+    const ImageCheck check = CheckParmsImage(image);
+    if (!check.valid) {
+      std::fprintf(stderr, "%s: invalid: %s\n", o->in.c_str(), check.reason.c_str());
+      throw CLI::RuntimeError(kExitInvalid);
+    }
+    FormatVersion target;
+    const std::uint8_t from = ParmsFormatIndex(image);
+    const std::uint8_t to = ParseVersion(o->to, target)
+                                ? ParmsFormatIndexOf(target.major, target.minor)
+                                : kUnknownFormatIndex;
+    if (from < kFormatIndex58 || from == kUnknownFormatIndex || to < kFormatIndex58 ||
+        to == kUnknownFormatIndex) {
+      std::fprintf(stderr, "no conversion from format %s to %s\n",
+                   VersionText(ImageFormatVersion(image)).c_str(), o->to.c_str());
+      throw CLI::RuntimeError(kExitNotConvertible);
+    }
+    if (from == to) {
+      Save(o->out, image, loaded.byteCount);
+      std::printf("already format %s: nothing to do, growth 0 words\n", o->to.c_str());
+      return;
+    }
+    std::int32_t growth = 0;
+    const bool ok = from < to ? ParmsFormatUpgrade(growth, image, from, to)
+                              : ParmsFormatDowngrade(growth, image, to, from);
+    std::int32_t fixupGrowth = 0;
+    if (ok && to == kFormatIndex510) fixupGrowth = ParmsFormat510Fixup(image);
+    const std::int64_t newCount = static_cast<std::int64_t>(loaded.byteCount) +
+                                  2 * static_cast<std::int64_t>(growth + fixupGrowth);
+    if (!ok || newCount < 0 || newCount > kImageBytes) {
+      std::fprintf(stderr, "conversion to %s does not fit: nothing written\n", o->to.c_str());
+      throw CLI::RuntimeError(kExitConvertFailed);
+    }
+    Save(o->out, image, static_cast<std::size_t>(newCount));
+    std::printf("converted %s to %s: growth %d words",
+                VersionText(VersionOfFormatIndex(from)).c_str(), o->to.c_str(), growth);
+    if (fixupGrowth != 0) std::printf(", fix-up %d words", fixupGrowth);
+    std::printf(", %lld bytes\n", static_cast<long long>(newCount));
+  });
+}
+
+}  // namespace
+
+CLI::App* RegisterCodeplugCommand(CLI::App& app) {
+  auto* group = app.add_subcommand("codeplug", "Work on codeplug files");
+  group->require_subcommand(1);
+  AddSample(*group);
+  AddInfo(*group);
+  AddCheck(*group);
+  AddConvert(*group);
+  return group;
+}
+
+}  // namespace bcu::cli

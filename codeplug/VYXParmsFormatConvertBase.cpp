@@ -1,0 +1,394 @@
+#include "codeplug/VYXParmsFormatConvertBase.h"
+
+#include "codeplug/Blocks.h"
+#include "codeplug/FormatVersion.h"
+#include "codeplug/Moves.h"
+#include "codeplug/TableAccess.h"
+
+namespace bcu::codeplug {
+
+void VYXParmsFormatConvertBase::Convert(CodeplugImage* target, bool down) {
+  image = target;
+  backward = down;
+  convertLayout = true;
+  refreshOnly = false;
+  RunSteps();
+}
+
+void VYXParmsFormatConvertBase::Refresh(CodeplugImage* target, bool down) {
+  image = target;
+  backward = down;
+  convertLayout = false;
+  refreshOnly = true;
+  RunSteps();
+}
+
+void VYXParmsFormatConvertBase::RunSteps() {
+  CodeplugImage& img = *image;
+  failed = false;
+  growth = 0;
+  const std::uint16_t before = ImageLength(img);
+  const bool relayUp = convertLayout && Up();
+  const bool relayDown = convertLayout && backward;
+
+  // Radio block.
+  {
+    const LayoutStep entry = LayoutStepFor(BlockClass::kRadio, formatIndex);
+    relaidClass_ = BlockClass::kRadio;
+    if (relayUp) RelayBlock(0, entry);
+    if (!failed) OnRadioBlock();
+    if (!failed && relayDown) RelayBlock(0, entry);
+    if (convertLayout) {
+      const FormatVersion v =
+          VersionOfFormatIndex(static_cast<std::uint8_t>(backward ? formatIndex - 1 : formatIndex));
+      img[kWordFormatVersion] = static_cast<Word>(v.major << 8 | v.minor);
+    }
+  }
+
+  // System-type blocks. The block serving types 1 and 3 is addressed by code 1,
+  // or by code 3 when the image has only that one (never the radio block).
+  struct TypeStep {
+    std::uint16_t code;
+    BlockClass blockClass;
+    void (VYXParmsFormatConvertBase::*hook)();
+  };
+  static constexpr TypeStep kTypeSteps[] = {
+      {0, BlockClass::kSystemTypeCode0, &VYXParmsFormatConvertBase::OnSystemTypeBlock0},
+      {1, BlockClass::kSystemTypeCode1, &VYXParmsFormatConvertBase::OnSystemTypeBlock1},
+      {4, BlockClass::kSystemTypeCode4, &VYXParmsFormatConvertBase::OnSystemTypeBlock4},
+      {5, BlockClass::kSystemTypeCode5, &VYXParmsFormatConvertBase::OnSystemTypeBlock5},
+  };
+  for (const TypeStep& step : kTypeSteps) {
+    if (failed) break;
+    auto find = [&] {
+      std::uint16_t pos = FindSystemTypeBlock(img, step.code);
+      if (pos == 0 && step.code == 1) pos = FindSystemTypeBlock(img, 3);
+      return pos;
+    };
+    if (find() == 0) continue;
+    const LayoutStep entry = LayoutStepFor(step.blockClass, formatIndex);
+    relaidClass_ = step.blockClass;
+    if (relayUp) RelayBlock(find(), entry);
+    if (!failed) (this->*step.hook)();
+    if (!failed && relayDown) RelayBlock(find(), entry);
+  }
+
+  // System blocks, by number; the count is read once.
+  const std::uint16_t systems = SystemBlockCount(img);
+  for (std::uint16_t n = 1; n <= systems && !failed; ++n) {
+    const std::uint16_t type = GetSystemType(img, n);
+    BlockClass blockClass;
+    if (!SystemBlockClass(type, blockClass)) continue;
+    const LayoutStep entry = LayoutStepFor(blockClass, formatIndex);
+    relaidClass_ = blockClass;
+    relaidNumber_ = n;
+    if (relayUp) RelayBlock(FindSystemBlock(img, n), entry);
+    if (failed) break;
+    switch (type) {
+      case 0:
+        OnSystemBlock0(n);
+        break;
+      case 1:
+        OnSystemBlock1(n);
+        break;
+      case 3:
+        OnSystemBlock3(n);
+        break;
+      case 4:
+        OnSystemBlock4(n);
+        break;
+      case 5:
+        OnSystemBlock5(n);
+        break;
+    }
+    if (!failed && relayDown) RelayBlock(FindSystemBlock(img, n), entry);
+  }
+
+  // Group blocks, by ordinal; the count is read once.
+  const std::uint16_t groups = GroupBlockCount(img);
+  const LayoutStep groupEntry = LayoutStepFor(BlockClass::kGroup, formatIndex);
+  for (std::uint16_t n = 1; n <= groups && !failed; ++n) {
+    if (FindGroupBlock(img, n) == 0) continue;
+    relaidClass_ = BlockClass::kGroup;
+    relaidNumber_ = n;
+    if (relayUp) RelayBlock(FindGroupBlock(img, n), groupEntry);
+    if (!failed) OnGroupBlock0(n);
+    if (!failed) OnGroupBlock1(n);
+    if (!failed) OnGroupBlock2(n);
+    if (!failed) OnGroupBlock3(n);
+    if (!failed) OnGroupBlock4(n);
+    if (!failed && relayDown) RelayBlock(FindGroupBlock(img, n), groupEntry);
+  }
+
+  growth = static_cast<std::int32_t>(ImageLength(img)) - before;
+}
+
+bool VYXParmsFormatConvertBase::CanResize(std::uint16_t block, std::int64_t delta) const {
+  const std::int64_t length = GetBlockLength(*image, block) + delta;
+  const std::int64_t total = ImageLength(*image) + delta;
+  return length >= 0 && length <= kMaxBlockLength && total >= 0 && total <= kImageWords;
+}
+
+void VYXParmsFormatConvertBase::Resize(std::uint16_t block, std::int64_t delta) {
+  SetBlockLength(*image, block, static_cast<std::uint16_t>(GetBlockLength(*image, block) + delta));
+  (*image)[kWordImageLength] = static_cast<Word>(ImageLength(*image) + delta);
+}
+
+void VYXParmsFormatConvertBase::RelayBlock(std::uint16_t block, const LayoutStep& entry) {
+  CodeplugImage& img = *image;
+  if (block == 0 && relaidClass_ != BlockClass::kRadio) {
+    Fail();  // a block that vanished is never the radio block
+    return;
+  }
+  const int d = Direction();
+  const int count = GetTableWord(img, block).count;
+  const int offset = Up() ? entry.firstTable - entry.tableCount
+                          : entry.firstTable - entry.fixedAdded - entry.tableCount;
+  const int newCount = count + d * entry.tablesAdded;
+  const std::int64_t added = entry.fixedAdded + entry.tablesAdded;
+  const std::uint32_t a = block + static_cast<std::uint32_t>(offset < 0 ? 0 : offset);
+  const std::uint32_t end = ImageLength(img);
+  // The moved words must lie inside the image: up, the fixed words go in at
+  // a - fixedAdded and the entries at the end of the directory; down, both
+  // removals end at a + fixedAdded + tableCount at the latest.
+  const bool inside = Up() ? a + entry.tableCount <= end + entry.fixedAdded
+                           : a + entry.fixedAdded + entry.tableCount <= end;
+  if (offset < 0 || newCount < 0 || newCount > 31 || !inside || !CanResize(block, d * added)) {
+    Fail();
+    return;
+  }
+  SetTableWord(img, block, offset, newCount);
+  if (Up()) {
+    MoveTail(img, a, a - entry.fixedAdded);
+    ZeroWords(img, a - entry.fixedAdded, entry.fixedAdded);
+    const std::uint32_t p = a + entry.tableCount - entry.tablesAdded;
+    MoveTail(img, p + entry.tablesAdded, p);
+    ZeroWords(img, p, entry.tablesAdded);
+    if (block == 0) {
+      Resize(block, added);
+      CallRelaid(block);
+    } else {
+      CallRelaid(block);
+      Resize(block, added);
+    }
+  } else {
+    const std::uint32_t entriesEnd = a + entry.fixedAdded + entry.tableCount;
+    MoveTail(img, entriesEnd - entry.tablesAdded, entriesEnd);
+    MoveTail(img, a, a + entry.fixedAdded);
+    Resize(block, -added);
+  }
+}
+
+void VYXParmsFormatConvertBase::CallRelaid(std::uint16_t) {
+  const std::uint16_t n = relaidNumber_;
+  switch (relaidClass_) {
+    case BlockClass::kRadio:
+      OnRadioRelaid();
+      break;
+    case BlockClass::kSystemTypeCode0:
+      OnSystemTypeRelaid0();
+      break;
+    case BlockClass::kSystemTypeCode1:
+      OnSystemTypeRelaid1();
+      break;
+    case BlockClass::kSystemTypeCode4:
+      OnSystemTypeRelaid4();
+      break;
+    case BlockClass::kSystemTypeCode5:
+      OnSystemTypeRelaid5();
+      break;
+    case BlockClass::kSystemType0:
+      OnSystemRelaid0(n);
+      break;
+    case BlockClass::kSystemType1:
+      OnSystemRelaid1(n);
+      break;
+    case BlockClass::kSystemType3:
+      OnSystemRelaid3(n);
+      break;
+    case BlockClass::kSystemType4:
+      OnSystemRelaid4(n);
+      break;
+    case BlockClass::kSystemType5:
+      OnSystemRelaid5(n);
+      break;
+    case BlockClass::kGroup:
+      OnGroupRelaid(n);
+      break;
+  }
+}
+
+bool VYXParmsFormatConvertBase::Table(std::uint16_t block, std::uint32_t k, std::uint32_t& start,
+                                      std::uint8_t& rows, std::uint8_t& size) {
+  if (failed || !TableFits(*image, block, k)) {
+    Fail();
+    return false;
+  }
+  start = TableStart(*image, block, k, &rows, &size);
+  if (start + static_cast<std::uint32_t>(rows) * size > ImageLength(*image)) {
+    Fail();
+    return false;
+  }
+  return true;
+}
+
+bool VYXParmsFormatConvertBase::InsertWords(std::uint16_t block, std::uint32_t pos,
+                                            std::uint32_t n) {
+  if (failed) return false;
+  if (n == 0) return true;
+  if (pos > ImageLength(*image) || !CanResize(block, n)) {
+    Fail();
+    return false;
+  }
+  MoveTail(*image, pos + n, pos);
+  ZeroWords(*image, pos, n);
+  Resize(block, n);
+  return true;
+}
+
+bool VYXParmsFormatConvertBase::RemoveWords(std::uint16_t block, std::uint32_t pos,
+                                            std::uint32_t n) {
+  if (failed) return false;
+  if (n == 0) return true;
+  if (pos + n > ImageLength(*image) || !CanResize(block, -static_cast<std::int64_t>(n))) {
+    Fail();
+    return false;
+  }
+  MoveTail(*image, pos, pos + n);
+  Resize(block, -static_cast<std::int64_t>(n));
+  return true;
+}
+
+bool VYXParmsFormatConvertBase::ReplaceSystemTable(std::uint16_t n, std::uint32_t k,
+                                                   const Word* source, std::uint8_t rows,
+                                                   std::uint8_t rowSize) {
+  const std::uint16_t block = FindSystemBlock(*image, n);
+  std::uint32_t start = 0;
+  std::uint8_t oldRows = 0, oldSize = 0;
+  if (block == 0 || !Table(block, k, start, oldRows, oldSize)) {
+    Fail();
+    return false;
+  }
+  const std::int64_t diff =
+      (source ? std::int64_t{rows} * rowSize : 0) - std::int64_t{oldRows} * oldSize;
+  if (!CanResize(block, diff)) {
+    Fail();
+    return false;
+  }
+  ReplaceTable(*image, n, k, source, rows, rowSize);
+  return true;
+}
+
+void VYXParmsFormatConvertBase::SetRadioTableRows(bool skipMove, std::uint32_t k, int rowsLow,
+                                                  int rowsHigh, int sizeLow, int sizeHigh) {
+  std::uint32_t start = 0;
+  std::uint8_t rows = 0, size = 0;
+  if (!Table(0, k, start, rows, size)) return;
+  SetDirectoryEntry(*image, 0, k, Up() ? rowsHigh : rowsLow, Up() ? sizeHigh : sizeLow);
+  if (skipMove) return;
+  // The table must hold the rows the move starts from.
+  if (rows != (Up() ? rowsLow : rowsHigh)) {
+    Fail();
+    return;
+  }
+  const std::uint32_t end = start + static_cast<std::uint32_t>(rows) * size;
+  const std::int64_t delta = std::int64_t{size} * (rowsHigh - rowsLow) * Direction();
+  if (delta > 0) {
+    InsertWords(0, end, static_cast<std::uint32_t>(delta));
+  } else if (delta < 0) {
+    RemoveWords(0, static_cast<std::uint32_t>(end + delta), static_cast<std::uint32_t>(-delta));
+  }
+}
+
+void VYXParmsFormatConvertBase::SetRowSize(std::uint16_t block, int moveRows, std::uint32_t k,
+                                           int rowsLow, int rowsHigh, int sizeLow, int sizeHigh) {
+  std::uint32_t start = 0;
+  std::uint8_t rows = 0, size = 0;
+  if (block == 0 || !Table(block, k, start, rows, size)) {
+    Fail();
+    return;
+  }
+  SetDirectoryEntry(*image, block, k, Up() ? rowsHigh : rowsLow, Up() ? sizeHigh : sizeLow);
+  if (moveRows != 1) return;
+  const int w = sizeHigh - sizeLow;
+  if (rows == 0 || w == 0) return;
+  // Rows of another size than the move starts from would be cut apart.
+  if (w < 0 || size != (Up() ? sizeLow : sizeHigh)) {
+    Fail();
+    return;
+  }
+  const std::uint32_t uw = static_cast<std::uint32_t>(w);
+  const std::int64_t total = std::int64_t{rows} * w * Direction();
+  if (!CanResize(block, total)) {
+    Fail();
+    return;
+  }
+  for (std::uint32_t i = 1; i <= rows; ++i) {
+    if (Up()) {
+      const std::uint32_t p = start + sizeLow * i + (i - 1) * uw;
+      MoveTail(*image, p + uw, p);
+      ZeroWords(*image, p, uw);
+    } else {
+      const std::uint32_t p = start + sizeLow * i;
+      MoveTail(*image, p, p + uw);
+    }
+  }
+  Resize(block, total);
+}
+
+void VYXParmsFormatConvertBase::SetSystemRowSize(int moveRows, std::uint16_t n, std::uint32_t k,
+                                                 int rowsLow, int rowsHigh, int sizeLow,
+                                                 int sizeHigh) {
+  if (failed) return;
+  SetRowSize(FindSystemBlock(*image, n), moveRows, k, rowsLow, rowsHigh, sizeLow, sizeHigh);
+}
+
+void VYXParmsFormatConvertBase::SetGroupRowSize(int moveRows, std::uint16_t n, std::uint32_t k,
+                                                int rowsLow, int rowsHigh, int sizeLow,
+                                                int sizeHigh) {
+  if (failed) return;
+  SetRowSize(FindGroupBlock(*image, n), moveRows, k, rowsLow, rowsHigh, sizeLow, sizeHigh);
+}
+
+void VYXParmsFormatConvertBase::EmptySystemTable(std::uint16_t n, std::uint32_t k) {
+  if (Up() || failed) return;
+  const std::uint16_t block = FindSystemBlock(*image, n);
+  std::uint32_t start = 0;
+  std::uint8_t rows = 0, size = 0;
+  if (block == 0 || !Table(block, k, start, rows, size)) {
+    Fail();
+    return;
+  }
+  if (!RemoveWords(block, start, static_cast<std::uint32_t>(rows) * size)) return;
+  SetDirectoryEntry(*image, block, k, 0, -1);
+}
+
+std::uint16_t VYXParmsFormatConvertBase::SystemBlockOf(std::uint16_t n) {
+  const std::uint16_t block = FindSystemBlock(*image, n);
+  if (block == 0) Fail();
+  return block;
+}
+
+void VYXParmsFormatConvertBase::SetSystemEntry(std::uint16_t n, std::uint32_t k, int rows,
+                                               int size) {
+  if (failed) return;
+  const std::uint16_t block = SystemBlockOf(n);
+  if (block == 0 || k >= GetTableWord(*image, block).count) {
+    Fail();
+    return;
+  }
+  SetDirectoryEntry(*image, block, k, rows, size);
+}
+
+void VYXParmsFormatConvertBase::DeclareSystemRowSize(std::uint16_t n, std::uint32_t k,
+                                                     std::uint8_t size) {
+  if (failed) return;
+  const std::uint16_t block = FindSystemBlock(*image, n);
+  if (block == 0 || k >= GetTableWord(*image, block).count) {
+    Fail();
+    return;
+  }
+  if (GetDirectoryEntry(*image, block, k).size == 0) SetDirectoryEntry(*image, block, k, -1, size);
+}
+
+}  // namespace bcu::codeplug
