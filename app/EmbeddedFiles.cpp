@@ -234,4 +234,44 @@ bool ExtractEmbeddedFiles(const platform::ResourceSource& resources, platform::H
   return true;
 }
 
+std::vector<EmbeddedImage> EmbeddedImages(const ResourceAttributes& a) {
+  return {{"Loader", a.LoaderChunks},
+          {"Code", a.CodeChunks},
+          {"Loader_Boot", a.BootLoaderChunks},
+          {"Code_Boot", a.BootCodeChunks},
+          {"Loader_BootTwo", a.SecondBootLoaderChunks},
+          {"Code_BootTwo", a.SecondBootCodeChunks}};
+}
+
+bool WriteEmbeddedImage(const platform::ResourceSource& resources, const EmbeddedImage& image,
+                        const std::string& path, std::string& error) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) {
+    error = "The file " + path + " could not be created: " + Reason(errno) + ".";
+    return false;
+  }
+  int err = 0;
+  bool ok = true;
+  for (int n = 1; ok && n <= image.chunks; ++n) {
+    const std::string name = image.resourceBase + "_" + std::to_string(n);
+    std::span<const std::uint8_t> bytes;
+    if (!resources.Find("TEXT", name, bytes)) {
+      error = "The embedded resource " + name + " is missing from this program.";
+      ok = false;
+      break;
+    }
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
+      err = errno;
+      ok = false;
+      error = "The file " + path + " could not be written completely: " + Reason(err) + ".";
+    }
+  }
+  if (!CloseChecked(out, err) && ok) {
+    ok = false;
+    error = "The file " + path + " could not be written completely: " + Reason(err) + ".";
+  }
+  if (!ok) std::remove(path.c_str());
+  return ok;
+}
+
 }  // namespace bcu::app

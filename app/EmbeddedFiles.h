@@ -11,6 +11,7 @@
 // Work files live in `workDir` ("" = the current directory); the names handed
 // back carry no directory.
 #include <string>
+#include <vector>
 
 #include "app/ResourceAttributes.h"
 #include "platform/Host.h"
@@ -52,5 +53,21 @@ bool ExtractEmbeddedFiles(const platform::ResourceSource& resources, platform::H
 // created or written; `error` then says why and no partial file is left.
 std::string JoinChunkFiles(const std::string& baseName, int count, const std::string& extension,
                            const std::string& workDir = "", std::string* error = nullptr);
+
+// One image of the set: its resource base name ("Loader", "Code_Boot" ...) and
+// its chunk count from the attributes.
+struct EmbeddedImage {
+  std::string resourceBase;
+  int chunks;
+};
+// The six images the attributes describe, in the order application, boot,
+// second boot line (loader before code).
+std::vector<EmbeddedImage> EmbeddedImages(const ResourceAttributes& attributes);
+
+// Writes the chunks of one image, in order, into a new file `path` (replaced
+// if present). False with `error` set when a chunk is missing or the file
+// cannot be written; no partial file is left.
+bool WriteEmbeddedImage(const platform::ResourceSource& resources, const EmbeddedImage& image,
+                        const std::string& path, std::string& error);
 
 }  // namespace bcu::app

@@ -18,5 +18,6 @@ void RegisterVersionCommand(CLI::App& app);
 CLI::App* RegisterCodeplugCommand(CLI::App& app);
 void RegisterUpdateCommand(CLI::App& app);
 void RegisterCodeplugTransferCommands(CLI::App& app);
+void RegisterFirmwareCommand(CLI::App& app);
 
 }  // namespace bcu::cli

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   bcu::cli::RegisterCodeplugCommand(app);
   bcu::cli::RegisterUpdateCommand(app);
   bcu::cli::RegisterCodeplugTransferCommands(app);
+  bcu::cli::RegisterFirmwareCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

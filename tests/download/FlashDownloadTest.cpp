@@ -1,0 +1,217 @@
+#include "link/FlashDownload.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "DownloadRig.h"
+#include "link/DelayTicks.h"
+
+namespace bcu::test {
+namespace {
+
+using sim::ReceivedFile;
+
+struct FlashRun {
+  int result = 0;
+  std::vector<std::uint8_t> loaderData, codeData;
+};
+
+int Download(RadioRig& rig, const std::string& loader, const std::string& code,
+             std::uint8_t platformCode = 0, bool isBoot = false, bool processor416 = false) {
+  std::istringstream loaderFile(loader), codeFile(code);
+  return link::FlashDownload(rig.host.link, loaderFile, codeFile, StatusLog::Callback, &rig.status,
+                             platformCode, rig.bar, isBoot, processor416);
+}
+
+// The last finished file of a kind; waits for it unless `wait` is false (the
+// end command takes no reply).
+std::vector<std::uint8_t> Received(RadioRig& rig, ReceivedFile::Kind kind, bool wait = true) {
+  if (wait) rig.WaitRadio([kind](sim::VirtualRadio& r) { return r.LastFile(kind) != nullptr; });
+  return rig.radio.With([kind](sim::VirtualRadio& r) {
+    const ReceivedFile* f = r.LastFile(kind);
+    return f ? f->data : std::vector<std::uint8_t>{};
+  });
+}
+
+sim::RadioCounters Counters(RadioRig& rig) {
+  return rig.radio.With([](sim::VirtualRadio& r) { return r.Counters(); });
+}
+
+TEST(FlashDownload, RadioReceivesTheRecordDataInFileOrder) {
+  sim::RadioConfig config;
+  config.codeKind = sim::CodeKind::kApplication;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.Open());
+  std::vector<std::uint8_t> loaderData, codeData;
+  // Loader: S0 header, S2 records of mixed sizes. Code: S3 records with odd
+  // counts, addresses that are not contiguous, S5 and S8 lines that are skipped.
+  const std::string loader = S0() + Records('2', {16, 16, 10, 32, 2}, loaderData) + S9();
+  std::string code = Records('3', {16, 3, 5, 16, 64}, codeData, 0x200000, 7);
+  code += "S5030005F7\r\nS804000000FB\r\n";
+  code += Records('3', std::vector<int>(20, 16), codeData, 0x300000, 9) + S9();
+  code += Records('3', {16}, codeData, 0x400000, 5);  // after S9: not sent
+  codeData.resize(codeData.size() - 16);
+
+  ASSERT_EQ(Download(rig, loader, code), link::kCommSuccess);
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kLoader), PadToPair(loaderData, 0xFF));
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kApplication), PadToPair(codeData, 0xFF));
+  EXPECT_EQ(rig.status.texts,
+            (std::vector<std::string>{"Preparing to download ...", "Downloading Loader code ...",
+                                      "Erasing flash (2 seconds)...",
+                                      "Downloading Application code ...", "Download finished."}));
+  EXPECT_EQ(rig.bar.Max(), static_cast<int>(code.size() / 4 + 64));
+  // 25 S3 records of weight 4 and four blocks of 64 each.
+  EXPECT_EQ(rig.bar.Position(), 25 * 4 + 4 * 64);
+  const auto c = Counters(rig);
+  EXPECT_EQ(c.sumsDiffered, 0);
+  EXPECT_EQ(c.sumsAgreed, c.pairSumsSent);
+  EXPECT_EQ(rig.radio.With([](sim::VirtualRadio& r) { return r.BaudRate(); }), 19200);
+}
+
+TEST(FlashDownload, HeaderOnlyFilesSendOnePairOfFillBlocks) {
+  sim::RadioConfig config;
+  config.codeKind = sim::CodeKind::kBoot;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.Open());
+  // The code file has no end record: the end of the file ends it the same way.
+  ASSERT_EQ(Download(rig, S0() + S9(), S0(), 0, true), link::kCommSuccess);
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kLoader), std::vector<std::uint8_t>(256, 0xFF));
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kBoot), std::vector<std::uint8_t>(256, 0xFF));
+  EXPECT_TRUE(rig.status.Has("Downloading Boot code ..."));
+  EXPECT_FALSE(rig.status.Has("Erasing flash (2 seconds)..."));  // a boot download: 1 s, no text
+  EXPECT_EQ(rig.status.Last(), "Download finished.");
+}
+
+TEST(FlashDownload, VerifyFailureEndsWithItsAddress) {
+  sim::RadioConfig config;
+  config.faults.verifyFailPair = 1;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.Open());
+  std::vector<std::uint8_t> l, c;
+  const std::string code = Records('3', std::vector<int>(64, 16), c) + S9();
+  EXPECT_EQ(Download(rig, Records('2', {16}, l) + S9(), code), link::kCommVerifyFailed);
+  EXPECT_EQ(rig.status.Last(), "Flash Verify failed at address: 0x00000100");
+  EXPECT_FALSE(rig.status.Has("Download finished."));
+  EXPECT_EQ(Counters(rig).verifyFailures, 1);
+}
+
+TEST(FlashDownload, FourResendsAfterDifferingSumsEndTheDownload) {
+  sim::RadioConfig config;
+  config.faults.wrongSums = 1;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.Open());
+  std::vector<std::uint8_t> l, c;
+  EXPECT_EQ(
+      Download(rig, Records('2', std::vector<int>(20, 16), l) + S9(), Records('3', {16}, c) + S9()),
+      link::kCommTimedOut);
+  EXPECT_EQ(rig.status.Last(), "Code download timed out or canceled by user.");
+  // The fourth resend ends the download without waiting for its answer.
+  EXPECT_TRUE(rig.WaitRadio([](sim::VirtualRadio& r) { return r.Counters().resends >= 4; }));
+  const auto counters = Counters(rig);
+  EXPECT_EQ(counters.sumsDiffered, 1);
+  EXPECT_EQ(counters.resends, 4);
+}
+
+TEST(FlashDownload, StopMidDownloadEndsWithTheCancelText) {
+  RadioRig rig;
+  ASSERT_TRUE(rig.Open());
+  std::vector<std::uint8_t> l, c;
+  const std::string code = Records('3', std::vector<int>(400, 16), c) + S9();
+  auto& link = rig.host.link;
+  rig.host.pump.onPump = [&] {
+    if (rig.radio.With([](sim::VirtualRadio& r) { return r.Counters().blocksReceived; }) >= 12)
+      link::CommSetRunning(link, false);  // what the Stop button does
+  };
+  EXPECT_EQ(Download(rig, Records('2', {16}, l) + S9(), code), link::kCommTimedOut);
+  EXPECT_EQ(rig.status.Last(), "Code download timed out or canceled by user.");
+  EXPECT_LT(Counters(rig).blocksReceived, 20);
+  EXPECT_EQ(rig.host.TimeoutsFired(), 0);
+}
+
+TEST(FlashDownload, ProcessorCheckOnPlatformOne) {
+  std::vector<std::uint8_t> l, c;
+  const std::string loader = Records('2', {16}, l) + S9();
+  const std::string code = Records('3', {16}, c) + S9();
+  for (std::uint8_t variant : {4, 8}) {
+    for (bool processor416 : {false, true}) {
+      sim::RadioConfig config;
+      config.processor = variant;
+      RadioRig rig(config);
+      ASSERT_TRUE(rig.Open());
+      const bool matches = (variant == 4) == processor416;
+      const int result = Download(rig, loader, code, 1, false, processor416);
+      EXPECT_EQ(result, matches ? link::kCommSuccess : link::kCommWrongProcessor);
+      EXPECT_EQ(Counters(rig).processorChecks, 1);
+      if (!matches) {
+        EXPECT_EQ(rig.status.Last(), "Downloading Loader code ...");  // no text of its own
+        EXPECT_EQ(Received(rig, ReceivedFile::Kind::kApplication, false).size(), 0u);
+      }
+    }
+  }
+}
+
+TEST(FlashDownload, SilentRadioAtTheProcessorCheckIsACommunicationFailure) {
+  sim::RadioConfig config;
+  config.faults.silentAfterBlocks = 2;  // the loader's one pair, then nothing
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.Open());
+  std::vector<std::uint8_t> l, c;
+  EXPECT_EQ(Download(rig, Records('2', {16}, l) + S9(), Records('3', {16}, c) + S9(), 1),
+            link::kCommTimedOut);
+  EXPECT_EQ(rig.status.Last(), "Code download timed out or canceled by user.");
+}
+
+TEST(FlashDownload, EraseWaitByPlatformCode) {
+  EXPECT_EQ(link::FlashEraseWaitFor(0, false).ticks, 36);
+  EXPECT_STREQ(link::FlashEraseWaitFor(0, false).text, "Erasing flash (2 seconds)...");
+  EXPECT_EQ(link::FlashEraseWaitFor(8, false).ticks, 36);
+  EXPECT_EQ(link::FlashEraseWaitFor(4, false).ticks, 720);
+  EXPECT_STREQ(link::FlashEraseWaitFor(4, false).text, "Erasing flash (40 seconds)...");
+  for (std::uint8_t p : {5, 6, 7, 2}) {
+    EXPECT_EQ(link::FlashEraseWaitFor(p, false).ticks, 1440);
+    EXPECT_STREQ(link::FlashEraseWaitFor(p, false).text, "Erasing flash (80 seconds)...");
+  }
+  for (std::uint8_t p : {0, 1, 4, 5, 8}) {
+    EXPECT_EQ(link::FlashEraseWaitFor(p, true).ticks, 18);
+    EXPECT_STREQ(link::FlashEraseWaitFor(p, true).text, "");
+  }
+  EXPECT_EQ(link::FlashEraseWaitFor(1, false).ticks, 18);
+}
+
+TEST(FlashDownload, LongEraseWaitsPassOnAFastClock) {
+  std::vector<std::uint8_t> l, c;
+  const std::string loader = Records('2', {16}, l) + S9();
+  const std::string code = Records('3', {16}, c) + S9();
+  for (std::uint8_t platformCode : {4, 6}) {
+    RadioRig rig({}, 0.01);
+    ASSERT_TRUE(rig.Open());
+    const auto before = rig.host.Clock().NowMs();
+    ASSERT_EQ(Download(rig, loader, code, platformCode), link::kCommSuccess);
+    const auto wait = link::FlashEraseWaitFor(platformCode, false);
+    EXPECT_TRUE(rig.status.Has(wait.text));
+    EXPECT_GE(rig.host.Clock().NowMs() - before, wait.ticks * link::kTickMs);
+  }
+}
+
+TEST(DelayTicks, WaitsTicksOfTheClockAndEndsOnlyOnQuit) {
+  platform::ManualClock clock;
+  platform::TimerQueue timers(clock);
+  platform::TimerPump pump(timers);
+  int pumps = 0;
+  pump.onPump = [&] { ++pumps; };
+  link::DelayTicks(clock, &pump, 18);
+  EXPECT_EQ(clock.NowMs(), 18u * 55u);
+  EXPECT_GT(pumps, 1);
+
+  pump.onPump = [&] {
+    if (clock.NowMs() >= 1000) pump.quit = true;
+  };
+  const auto start = clock.NowMs();
+  link::DelayTicks(clock, &pump, 1440);
+  EXPECT_LT(clock.NowMs() - start, 1440u * 55u);
+  EXPECT_GE(clock.NowMs(), 1000u);
+}
+
+}  // namespace
+}  // namespace bcu::test
