@@ -44,6 +44,7 @@ CodeUpdater::CodeUpdater(platform::Host& host, CodeUpdaterView& view,
   RefreshPortList();
   if (m_Attributes.UpgradeType == kUpgradeApplicationBoot && !m_AutoBootUpdate)
     m_UpgradeChoiceVisible = true;
+  m_Started = true;
 }
 
 CodeUpdater::~CodeUpdater() {

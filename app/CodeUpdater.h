@@ -238,6 +238,7 @@ class CodeUpdater {
   bool m_BootRadioChecked = false;
 
  private:
+  bool m_Started = false;  // the constructor has run: the view may be called
   void SetRetrieveEnabled(bool enabled);
   void ShowError(const std::string& text, const std::string& caption);
 };

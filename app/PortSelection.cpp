@@ -75,7 +75,7 @@ void CodeUpdater::RefreshPortList() {
     m_PortItems[slot] = std::move(item);
   }
   m_PortItemIndex = 0;
-  m_View.PortListChanged();
+  if (m_Started) m_View.PortListChanged();
 }
 
 void CodeUpdater::m_UpdateCOMPortsMenuItemClick() {

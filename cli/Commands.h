@@ -19,5 +19,7 @@ CLI::App* RegisterCodeplugCommand(CLI::App& app);
 void RegisterUpdateCommand(CLI::App& app);
 void RegisterCodeplugTransferCommands(CLI::App& app);
 void RegisterFirmwareCommand(CLI::App& app);
+void RegisterPortsCommand(CLI::App& app);
+void RegisterInfoCommand(CLI::App& app);
 
 }  // namespace bcu::cli

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/ResourceAttributes.h"
+#include "platform/EmbeddedResources.h"
 
 namespace bcu::cli {
 
@@ -36,15 +37,17 @@ class PatchedResources final : public platform::ResourceSource {
   std::array<std::uint8_t, app::kResourceAttributesSize> record_{};
 };
 
-// The firmware set built into this program (none in a build without one).
-std::shared_ptr<const platform::ResourceSource> EmbeddedResources() {
-  return std::make_shared<platform::MemoryResources>();
+// The firmware set built into this program (not owned: it lives as long as
+// the program).
+std::shared_ptr<const platform::ResourceSource> EmbeddedSet() {
+  return std::shared_ptr<const platform::ResourceSource>(std::shared_ptr<void>(),
+                                                         &platform::EmbeddedResources());
 }
 
 }  // namespace
 
 std::shared_ptr<const platform::ResourceSource> UpdaterSetup::Resources() const {
-  auto base = EmbeddedResources();
+  auto base = EmbeddedSet();
   const bool overridden = !family.empty() || series >= 0 || newPlatform >= 0 || upgradeType >= 0;
   if (!overridden) return base;
   app::ResourceAttributes attributes;

@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
   bcu::cli::RegisterUpdateCommand(app);
   bcu::cli::RegisterCodeplugTransferCommands(app);
   bcu::cli::RegisterFirmwareCommand(app);
+  bcu::cli::RegisterPortsCommand(app);
+  bcu::cli::RegisterInfoCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

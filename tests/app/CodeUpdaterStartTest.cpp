@@ -1,0 +1,156 @@
+// Start-up of the window's logic and its small handlers.
+#include <gtest/gtest.h>
+
+#include "app/CodeUpdater.h"
+#include "support/AppHost.h"
+
+namespace bcu::app {
+namespace {
+
+using testing::AppAttributes;
+using testing::AppFakeDiscovery;
+using testing::AppRecordingView;
+using testing::AppResources;
+using testing::AppTestHost;
+
+struct Window {
+  explicit Window(const ResourceAttributes& attributes,
+                  std::string programPath = "/opt/bcu/Mobile_Release_4_1.exe")
+      : resources(AppResources(attributes)),
+        updater(host, view, *resources, std::move(programPath), discovery) {}
+  AppTestHost host;
+  AppRecordingView view;
+  AppFakeDiscovery discovery;
+  std::unique_ptr<platform::MemoryResources> resources;
+  CodeUpdater updater;
+};
+
+TEST(CodeUpdaterStart, TargetGroupFromAttributesAndFileName) {
+  auto attributes = AppAttributes(1, 4, 1, kUpgradeApplicationBoot);
+  std::snprintf(attributes.ConfigDeskVersion, sizeof attributes.ConfigDeskVersion, "2.10.2");
+  std::snprintf(attributes.TuneDeskVersion, sizeof attributes.TuneDeskVersion, "3.0.14");
+  Window w(attributes);
+  const auto& t = w.updater.m_Target;
+  EXPECT_EQ(t.m_NameLabel, "Name: Mobile_Release_4_1");
+  EXPECT_EQ(t.m_TargetReleaseLabel, "4.1");
+  EXPECT_EQ(t.m_TargetRadioLabel, "6700");
+  EXPECT_EQ(t.m_TargetSeriesLabel, "4");
+  EXPECT_EQ(t.m_TargetUpgradeTypeLabel, "Application/Boot");
+  EXPECT_EQ(t.ConfigDeskVersionLabel, "2.10.2");
+  EXPECT_EQ(t.TuneDeskVersionLabel, "3.0.14");
+  EXPECT_EQ(t.picture, RadioPicture::MobileX);
+  EXPECT_EQ(w.updater.m_PlatformCode, 7);
+  // Series 4 with both upgrade kinds: the boot update is automatic and the
+  // choice stays hidden.
+  EXPECT_TRUE(w.updater.m_AutoBootUpdate);
+  EXPECT_FALSE(w.updater.m_UpgradeChoiceVisible);
+  // The start-up does not call the view; the window draws once afterwards.
+  EXPECT_EQ(w.view.portListChanged, 0);
+  EXPECT_EQ(w.view.targetChanged, 0);
+}
+
+TEST(CodeUpdaterStart, PicturesAndUpgradeChoice) {
+  EXPECT_EQ(Window(AppAttributes(0, 6)).updater.m_Target.picture, RadioPicture::PortableG);
+  EXPECT_EQ(Window(AppAttributes(0, 4)).updater.m_Target.picture, RadioPicture::PortableX);
+  EXPECT_EQ(Window(AppAttributes(1, 6)).updater.m_Target.picture, RadioPicture::MobileG);
+
+  Window series5(AppAttributes(1, 5, 1, kUpgradeApplicationBoot));
+  EXPECT_FALSE(series5.updater.m_AutoBootUpdate);
+  EXPECT_TRUE(series5.updater.m_UpgradeChoiceVisible);
+  EXPECT_TRUE(series5.updater.m_ApplicationRadioChecked);
+  EXPECT_FALSE(series5.updater.m_BootRadioChecked);
+  series5.updater.m_BootRadioButtonClick();
+  EXPECT_TRUE(series5.updater.m_BootRadioChecked);
+  EXPECT_FALSE(series5.updater.m_ApplicationRadioChecked);
+  series5.updater.m_ApplicationRadioButtonClick();
+  EXPECT_TRUE(series5.updater.m_ApplicationRadioChecked);
+  EXPECT_FALSE(series5.updater.m_BootRadioChecked);
+
+  Window series6(AppAttributes(0, 6, 0, kUpgradeBoot));
+  EXPECT_FALSE(series6.updater.m_AutoBootUpdate);
+  EXPECT_FALSE(series6.updater.m_UpgradeChoiceVisible);
+}
+
+TEST(CodeUpdaterStart, MissingAttributesKeepDesignTexts) {
+  AppTestHost host;
+  AppRecordingView view;
+  AppFakeDiscovery discovery;
+  platform::MemoryResources empty;
+  CodeUpdater updater(host, view, empty, "bcu", discovery);
+  EXPECT_EQ(updater.m_Target.m_TargetRadioLabel, "");
+  EXPECT_EQ(updater.m_Target.m_TargetUpgradeTypeLabel, "");
+  EXPECT_EQ(updater.m_Target.m_TargetReleaseLabel, "N/A");
+  // An all-zero record: a portable series 0 updater.
+  EXPECT_EQ(updater.m_PlatformCode, 4);
+  EXPECT_EQ(updater.m_Target.picture, RadioPicture::PortableX);
+  EXPECT_TRUE(host.messages.empty());
+}
+
+TEST(CodeUpdaterStart, InitialStateAndPanelToggle) {
+  Window w(AppAttributes(0, 6));
+  auto& u = w.updater;
+  EXPECT_FALSE(u.m_VersionPanelShown);
+  EXPECT_EQ(u.m_ToggleVersionInfoCaption, ">>");
+  EXPECT_FALSE(u.m_Running);
+  EXPECT_FALSE(u.m_PasswordAccepted);
+  EXPECT_FALSE(u.m_UseSecondBoot);
+  EXPECT_TRUE(u.m_LoaderFileName.empty());
+  EXPECT_EQ(u.m_VersionPanel.HWControllerVersionHeadingLabel, "HC08 Software Version:");
+  ASSERT_TRUE(u.m_CommTimer);
+  EXPECT_FALSE(u.m_CommTimer->Enabled());
+  EXPECT_EQ(u.m_Link.timeoutTimer, u.m_CommTimer.get());
+  EXPECT_EQ(u.m_Link.pump, &w.host);
+  EXPECT_EQ(u.m_Link.clock, &w.host.clock);
+  EXPECT_EQ(u.m_Link.ports, &u.m_PortTable);
+
+  u.m_ToggleVersionInfoSpeedButtonClick();
+  EXPECT_TRUE(u.m_VersionPanelShown);
+  EXPECT_EQ(u.m_ToggleVersionInfoCaption, "<<");
+  u.m_ToggleVersionInfoSpeedButtonClick();
+  EXPECT_FALSE(u.m_VersionPanelShown);
+  EXPECT_EQ(u.m_ToggleVersionInfoCaption, ">>");
+  EXPECT_EQ(w.view.panelToggled, 2);
+}
+
+TEST(CodeUpdaterStart, CommTimerEndsTheWait) {
+  Window w(AppAttributes(0, 6));
+  link::CommSetRunning(w.updater.m_Link, true);
+  w.updater.m_CommTimer->SetEnabled(true);
+  w.updater.m_OnCommTimerTimer();
+  EXPECT_FALSE(link::CommIsRunning(w.updater.m_Link));
+  EXPECT_FALSE(w.updater.m_CommTimer->Enabled());
+}
+
+TEST(CodeUpdaterStart, CloseQueryAndAboutWhileIdle) {
+  Window w(AppAttributes(0, 6));
+  EXPECT_TRUE(w.updater.FormCloseQuery());
+  EXPECT_TRUE(w.host.messages.empty());
+  w.updater.m_HelpAboutMenuItemClick();
+  EXPECT_EQ(w.view.aboutShown, 1);
+}
+
+TEST(CodeUpdaterStart, CloseQueryWhileRunningAsks) {
+  Window w(AppAttributes(0, 6));
+  w.updater.m_Running = true;
+  w.updater.m_HelpAboutMenuItemClick();
+  EXPECT_EQ(w.view.aboutShown, 0);
+  // No: the update goes on.
+  w.host.answers.push_back(platform::MsgResult::No);
+  EXPECT_FALSE(w.updater.FormCloseQuery());
+  EXPECT_TRUE(w.updater.m_Running);
+  ASSERT_EQ(w.host.messages.size(), 1u);
+  EXPECT_EQ(w.host.messages[0].text, "Update in progress.  Are you sure you want to quit?");
+  EXPECT_EQ(w.host.messages[0].caption, "Confirm");
+  EXPECT_EQ(w.host.messages[0].icon, platform::MsgIcon::Question);
+  EXPECT_EQ(w.host.messages[0].buttons, platform::MsgButtons::YesNo);
+}
+
+TEST(CodeUpdaterStart, StatusCallbackReachesTheHost) {
+  Window w(AppAttributes(0, 6));
+  platform::StatusTextCallback callback = &CodeUpdater::ShowStatusText;
+  callback(&w.updater, "Erasing flash...");
+  EXPECT_EQ(w.host.LastStatus(), "Erasing flash...");
+}
+
+}  // namespace
+}  // namespace bcu::app
