@@ -19,7 +19,7 @@ namespace bcu::link {
 namespace {
 
 // Longest real time a wait blocks on the port before it pumps again.
-constexpr std::uint32_t kPollBlockMs = 3;
+constexpr std::uint32_t kPollBlockMs = 5;
 // Bytes taken in one pass of a wait before the host is pumped again.
 constexpr int kBytesPerPass = 4096;
 // The component transport's send path: longest wait for output-ring space and
@@ -93,11 +93,14 @@ class Source {
       return false;
     }
   }
-  void Block() {
-    if (link_.useComPort)
-      link_.comPort->WaitCharReady(kPollBlockMs);
-    else
-      link_.serialDevice->WaitForInput(kPollBlockMs);
+  // Blocks until a byte is waiting (true) or the block time is over.
+  bool Block() {
+    try {
+      if (link_.useComPort) return link_.comPort->WaitCharReady(kPollBlockMs);
+      return link_.serialDevice->WaitForInput(kPollBlockMs);
+    } catch (const EScpException&) {
+      return false;
+    }
   }
 
  private:
@@ -118,9 +121,11 @@ bool WaitLoop(CommLink& link, bool setsLineIdle, Feed feed) {
   while (link.running && !accepted) {
     PumpOnce(link);
     if (!src.Usable()) break;
-    if (!src.Available()) {
+    // The line counts as idle when nothing came within one short block, so
+    // that bytes arriving at any rate the line can carry never read as
+    // silence.
+    if (!src.Available() && !src.Block()) {
       if (setsLineIdle) link.lineIdle = true;
-      src.Block();
       continue;
     }
     link.lineIdle = false;

@@ -1,6 +1,7 @@
 #include "transfer/VYXCommDeviceSerial.h"
 
 #include "platform/PortTable.h"
+#include "platform/PosixSerial.h"
 
 namespace bcu::transfer {
 
@@ -30,15 +31,35 @@ bool VYXCommDeviceSerial::IsOpen() {
 }
 
 bool VYXCommDeviceSerial::HasInput() {
+  if (aheadPos_ < aheadEnd_ && port->IsOpen()) return true;
   return port->PollInput() > 0;
 }
 
+bool VYXCommDeviceSerial::FillAhead() {
+  std::int32_t got = port->ReadNow(ahead_, static_cast<std::int32_t>(sizeof ahead_));
+  if (got <= 0) return false;
+  aheadPos_ = 0;
+  aheadEnd_ = got;
+  return true;
+}
+
 int VYXCommDeviceSerial::ReadByte(std::uint8_t* byte) {
-  return port->Read(byte, 1);
+  if (byte == nullptr || !port->IsOpen()) return port->Read(byte, 1);
+  if (aheadPos_ >= aheadEnd_ && !FillAhead()) return port->Read(byte, 1);
+  *byte = ahead_[aheadPos_++];
+  return 1;
 }
 
 std::int32_t VYXCommDeviceSerial::Read(std::uint8_t* buffer, std::int32_t n) {
-  return port->Read(buffer, n);
+  if (buffer == nullptr || n <= 0 || aheadPos_ >= aheadEnd_ || !port->IsOpen())
+    return port->Read(buffer, n);
+  std::int32_t got = 0;
+  while (got < n && aheadPos_ < aheadEnd_) buffer[got++] = ahead_[aheadPos_++];
+  if (got < n && port->InputCount() > 0) {
+    std::int32_t more = port->Read(buffer + got, n - got);
+    if (more > 0) got += more;
+  }
+  return got;
 }
 
 std::int32_t VYXCommDeviceSerial::Write(const std::uint8_t* buffer, std::int32_t n) {
@@ -83,7 +104,23 @@ void VYXCommDeviceSerial::SetHandshake(bool on) {
 }
 
 bool VYXCommDeviceSerial::WaitForInput(std::uint32_t realMs) {
-  return port->WaitForInput(realMs);
+  if (!port->IsOpen() || port->Lost()) return false;
+  if (aheadPos_ < aheadEnd_) return true;
+  // Block on the descriptor; what arrives goes straight into the read-ahead,
+  // and a readable device that yields nothing is gone.
+  switch (platform::SerialWaitReadable(port->Descriptor(), realMs)) {
+    case platform::SerialWait::Timeout:
+      return false;
+    case platform::SerialWait::Gone:
+      return port->WaitForInput(0);  // the port looks again and records the loss
+    case platform::SerialWait::Input:
+      break;
+  }
+  std::int32_t got = port->ReadNow(ahead_, static_cast<std::int32_t>(sizeof ahead_));
+  if (got <= 0) return false;  // nothing after all, or gone (recorded by the port)
+  aheadPos_ = 0;
+  aheadEnd_ = got;
+  return true;
 }
 
 bool VYXCommDeviceSerial::Lost() const {

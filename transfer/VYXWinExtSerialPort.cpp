@@ -169,7 +169,7 @@ bool VYXWinExtSerialPort::Open() {
   heldValid_ = false;
   counters_ = {};
   std::uint32_t ignored = 0;
-  platform::SerialLineErrors(fd_, counters_, ignored);  // start counting from here
+  countersSupported_ = platform::SerialLineErrors(fd_, counters_, ignored);  // count from here
   ReadConfig();
   dcb_.fBinary = true;
   dcb_.fOutX = dcb_.fInX = dcb_.fAbortOnError = dcb_.fNull = false;
@@ -234,7 +234,7 @@ std::int32_t VYXWinExtSerialPort::InputCount() {
 std::int32_t VYXWinExtSerialPort::PollInput() {
   if (!isOpen || fd_ < 0) return 0;
   std::uint32_t flags = 0;
-  platform::SerialLineErrors(fd_, counters_, flags);
+  if (countersSupported_) countersSupported_ = platform::SerialLineErrors(fd_, counters_, flags);
   int n = platform::SerialInputCount(fd_);
   SetErrorFromFlags(flags);
   if (n < 0) return -1;
@@ -308,6 +308,24 @@ std::int32_t VYXWinExtSerialPort::Read(std::uint8_t* buffer, std::int32_t n) {
   return got;
 }
 
+std::int32_t VYXWinExtSerialPort::ReadNow(std::uint8_t* buffer, std::int32_t n) {
+  if (!isOpen || fd_ < 0 || buffer == nullptr || n <= 0) return 0;
+  std::int32_t got = 0;
+  if (heldValid_) {
+    buffer[got++] = held_;
+    heldValid_ = false;
+    if (got == n) return got;
+  }
+  ssize_t r;
+  do {
+    r = ::read(fd_, buffer + got, static_cast<std::size_t>(n - got));
+  } while (r < 0 && errno == EINTR);
+  if (r > 0) return got + static_cast<std::int32_t>(r);
+  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return got;
+  lost_ = true;  // 0 bytes from a readable device, or EIO
+  return got > 0 ? got : -1;
+}
+
 bool VYXWinExtSerialPort::ReadChar(char* c) {
   std::uint8_t b = 0;
   if (Read(&b, 1) != 1) return false;
@@ -340,10 +358,8 @@ std::int32_t VYXWinExtSerialPort::Write(const std::uint8_t* buffer, std::int32_t
     }
     // Every packet leaves the PC before Write returns; a drain that does not
     // end in twice the line time plus the slack is a hung adapter.
-    if (!failed && done > 0) {
-      int queued = platform::SerialOutputCount(fd_);
-      failed = !platform::SerialDrain(fd_, 2 * LineTimeMs(std::max(queued, done)) + kDrainSlackMs);
-    }
+    if (!failed && done > 0)
+      failed = !platform::SerialDrain(fd_, 2 * LineTimeMs(done) + kDrainSlackMs);
     if (failed) {
       errorCode = kSerialErrWrite;
       result = -1;

@@ -77,6 +77,9 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
 
   // Blocks up to `realMs` for received bytes; true when some are waiting.
   bool WaitForInput(std::uint32_t realMs);
+  // One read of what is waiting, without any wait: the bytes read, 0 when
+  // none were there, -1 when the device is gone (closed port: 0).
+  std::int32_t ReadNow(std::uint8_t* buffer, std::int32_t n);
   // The device went away while open (unplugged, hang-up, I/O error).
   bool Lost() const { return lost_; }
   // The configuration as last written (valid while open).
@@ -113,6 +116,7 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   bool heldValid_ = false;
   std::uint8_t held_ = 0;
   platform::SerialErrorCounters counters_;
+  bool countersSupported_ = true;  // false once the driver refused them
 };
 
 }  // namespace bcu::transfer

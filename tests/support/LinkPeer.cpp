@@ -1,5 +1,6 @@
 #include "support/LinkPeer.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -25,6 +26,7 @@ LinkPeer::LinkPeer() {
     ::tcsetattr(holder_, TCSANOW, &tio);
   }
   ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
   ::fcntl(holder_, F_SETFD, FD_CLOEXEC);
 }
 
@@ -55,8 +57,15 @@ void LinkPeer::Send(const std::vector<std::uint8_t>& bytes) {
   std::size_t done = 0;
   while (master_ >= 0 && done < bytes.size()) {
     ssize_t w = ::write(master_, bytes.data() + done, bytes.size() - done);
-    if (w <= 0) break;
-    done += static_cast<std::size_t>(w);
+    if (w > 0) {
+      done += static_cast<std::size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    // A full line: wait a little for the reader, give up if it has stopped.
+    pollfd p{master_, POLLOUT, 0};
+    if (w < 0 && errno == EAGAIN && ::poll(&p, 1, 100) == 1 && (p.revents & POLLOUT)) continue;
+    break;
   }
 }
 

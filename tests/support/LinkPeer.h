@@ -50,7 +50,8 @@ class LinkPeer {
   void Start(PeerScript script = nullptr);
   // Stops the thread (the line stays).
   void Stop();
-  // Writes bytes to the line now (from the test's thread).
+  // Writes bytes to the line now (from any thread); gives up when the line
+  // stays full for 100 ms.
   void Send(const std::vector<std::uint8_t>& bytes);
   // Pulls the plug: stops the thread and closes the master side.
   void Unplug();

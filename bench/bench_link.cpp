@@ -1,0 +1,207 @@
+// Figures of the radio link over a pseudo-terminal:
+//  (a) CPU time of a wait on a silent line (the serial device transport),
+//      as a share of one core;
+//  (b) round trips per second of a 130-byte framed block answered by a
+//      7-byte acknowledgement frame, through the link and through plain
+//      read/write on the same pseudo-terminal (the ceiling), and their ratio.
+// Usage: bench_link [silent-wait seconds, default 10] [round-trip seconds, default 3]
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/CommLink.h"
+#include "link/Frame.h"
+#include "platform/Clock.h"
+#include "platform/PortTable.h"
+#include "platform/Timer.h"
+#include "platform/TimerPump.h"
+
+using namespace bcu;
+
+namespace {
+
+double CpuSeconds() {
+  rusage ru{};
+  ::getrusage(RUSAGE_SELF, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+double RealSeconds() {
+  return static_cast<double>(platform::RealMicros()) / 1e6;
+}
+
+// A pseudo-terminal pair; the far end answers every frame (counted by its end
+// marker) with a 7-byte acknowledgement frame.
+struct Line {
+  int master = -1;
+  int holder = -1;
+  std::string path;
+  std::atomic<bool> stop{false};
+  std::thread peer;
+
+  Line() {
+    char name[128] = {};
+    if (::openpty(&master, &holder, name, nullptr, nullptr) != 0) std::exit(1);
+    path = name;
+    termios t{};
+    ::tcgetattr(holder, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(holder, TCSANOW, &t);
+  }
+  ~Line() {
+    StopPeer();
+    ::close(master);
+    ::close(holder);
+  }
+  void StartPeer() {
+    const std::uint8_t ackPacket[2] = {0x02, 0x07};
+    const std::vector<std::uint8_t> ack = link::BuildFrame(ackPacket, 2, 0x01, 0x7F);
+    stop = false;
+    peer = std::thread([this, ack] {
+      std::uint8_t buf[4096];
+      while (!stop) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0) continue;
+        ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) continue;
+        for (ssize_t i = 0; i < n; ++i)
+          if (buf[i] == link::kFrameEnd)
+            if (::write(master, ack.data(), ack.size()) != static_cast<ssize_t>(ack.size())) return;
+      }
+    });
+  }
+  void StopPeer() {
+    stop = true;
+    if (peer.joinable()) peer.join();
+  }
+};
+
+// The link as the window wires it: clock, timer queue, pump, comm timer.
+struct Host {
+  platform::SteadyClock clock;
+  platform::TimerQueue timers{clock};
+  platform::TimerPump pump{timers};
+  platform::PortTable ports;
+  link::CommLink lnk;
+  std::unique_ptr<platform::Timer> timer;
+
+  explicit Host(const std::string& path) {
+    link::CommInitLink(lnk);
+    lnk.pump = &pump;
+    lnk.clock = &clock;
+    lnk.ports = &ports;
+    timer = timers.Create([this] {
+      link::CommSetRunning(lnk, false);
+      timer->SetEnabled(false);
+    });
+    lnk.timeoutTimer = timer.get();
+    ports.SetDevicePath(1, path);
+    std::string text;
+    if (!link::CommOpenSerialDevice(lnk, 1, 19200, 0, text)) {
+      std::fprintf(stderr, "open failed: %s\n", text.c_str());
+      std::exit(1);
+    }
+    link::CommSetFramed(lnk, true);
+    link::CommSetRunning(lnk, true);
+  }
+  ~Host() { link::CommCloseLink(lnk); }
+};
+
+link::CommPacket Block() {
+  link::CommPacket p;
+  link::CommMakeCommand(p, link::kKeyDataBlock, true);
+  for (int i = 0; i < 128; ++i) p.data[2 + i] = static_cast<std::uint8_t>(0x20 + (i % 64));
+  p.length = 130;
+  return p;
+}
+
+void SilentWait(double seconds) {
+  Line line;
+  Host host(line.path);
+  link::CommSetTimeout(host.lnk, static_cast<std::uint32_t>(seconds * 1000));
+  const double cpu0 = CpuSeconds(), real0 = RealSeconds();
+  link::CommPacket got = link::CommReceiveFrame(host.lnk);
+  const double cpu = CpuSeconds() - cpu0, real = RealSeconds() - real0;
+  std::printf("silent wait: %.2f s real, %.3f s CPU = %.2f%% of one core (result %d, %d bytes)\n",
+              real, cpu, 100.0 * cpu / real, link::CommGetResult(host.lnk), got.length);
+}
+
+double LinkRoundTrips(double seconds) {
+  Line line;
+  line.StartPeer();
+  Host host(line.path);
+  link::CommSetTimeout(host.lnk, 15000);
+  const link::CommPacket block = Block();
+  link::CommPacket ack;
+  link::CommMakeCommand(ack, link::kKeyAck, true);
+  long n = 0;
+  const double start = RealSeconds();
+  while (RealSeconds() - start < seconds) {
+    link::CommSendPacket(host.lnk, block);
+    bool alt = false;
+    link::CommPacket r = link::CommWaitReply(host.lnk, ack, 2, false, ack, 2, alt);
+    if (r.length != 2 || link::CommGetResult(host.lnk) != link::kCommSuccess) {
+      std::fprintf(stderr, "link exchange failed after %ld round trips\n", n);
+      break;
+    }
+    ++n;
+  }
+  const double rate = static_cast<double>(n) / (RealSeconds() - start);
+  line.StopPeer();
+  return rate;
+}
+
+double RawRoundTrips(double seconds) {
+  Line line;
+  line.StartPeer();
+  int fd = ::open(line.path.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) std::exit(1);
+  const link::CommPacket block = Block();
+  const std::vector<std::uint8_t> frame = link::BuildFrame(block.data, block.length);
+  long n = 0;
+  std::uint8_t buf[64];
+  const double start = RealSeconds();
+  while (RealSeconds() - start < seconds) {
+    if (::write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) break;
+    std::size_t got = 0;
+    while (got < 7) {
+      ssize_t r = ::read(fd, buf, sizeof buf);
+      if (r <= 0) break;
+      got += static_cast<std::size_t>(r);
+    }
+    if (got < 7) break;
+    ++n;
+  }
+  const double rate = static_cast<double>(n) / (RealSeconds() - start);
+  ::close(fd);
+  line.StopPeer();
+  return rate;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double silent = argc > 1 ? std::atof(argv[1]) : 10.0;
+  const double trips = argc > 2 ? std::atof(argv[2]) : 3.0;
+  SilentWait(silent);
+  const double viaLink = LinkRoundTrips(trips);
+  const double raw = RawRoundTrips(trips);
+  std::printf(
+      "round trips (130-byte block, 7-byte ack): link %.0f/s, raw read/write %.0f/s, "
+      "ratio %.0f%%\n",
+      viaLink, raw, raw > 0 ? 100.0 * viaLink / raw : 0.0);
+  return 0;
+}
