@@ -1,6 +1,9 @@
 #include "sim/BuiltinCodeplug.h"
 
+#include <memory>
 #include <string>
+
+#include "codeplug/CodeplugBuilder.h"
 
 namespace bcu::sim {
 namespace {
@@ -33,6 +36,27 @@ void AddBlock(std::vector<std::uint16_t>& w, int kind, std::uint16_t tag, int di
 }  // namespace
 
 std::vector<std::uint8_t> BuildBuiltinCodeplug(std::uint8_t major, std::uint8_t minor) {
+  // Formats the converters know get a full image from the codeplug builder;
+  // any other format a minimal chain of four blocks.
+  if (major == 5 && minor >= 8 && minor <= 10) {
+    codeplug::CodeplugShape shape;
+    shape.version = {major, minor};
+    auto image = std::make_unique<codeplug::CodeplugImage>();
+    std::size_t byteCount = 0;
+    if (codeplug::BuildCodeplug(shape, *image, byteCount)) {
+      std::vector<std::uint8_t> bytes;
+      bytes.reserve(byteCount);
+      for (std::size_t i = 0; i < byteCount / 2; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>((*image)[i] >> 8));
+        bytes.push_back(static_cast<std::uint8_t>((*image)[i] & 0xFF));
+      }
+      return bytes;
+    }
+  }
+  return BuildMinimalCodeplug(major, minor);
+}
+
+std::vector<std::uint8_t> BuildMinimalCodeplug(std::uint8_t major, std::uint8_t minor) {
   const bool wide = major == 5 && minor >= 10;
   std::vector<std::uint16_t> w;
   AddBlock(w, 0, static_cast<std::uint16_t>((major << 8) | minor), wide ? 69 : 49, wide, 0);

@@ -78,7 +78,7 @@ struct RadioConfig {
   // Slow steps, in clock milliseconds (the clock may be scaled).
   std::uint32_t eraseMs = 500;         // after the loader: silent (02 0B still answered)
   std::uint32_t restartMs = 8000;      // after application code: silent
-  std::uint32_t bootReentryMs = 1000;  // after boot code: silent, then bootload mode
+  std::uint32_t bootReentryMs = 50;  // after boot code: silent, then bootload mode
   double timeScale = 1.0;              // real ms per clock ms (used by bcu-radiosim)
   bool pacing = false;                 // model the line rate: 10 bits a byte at the current baud
 

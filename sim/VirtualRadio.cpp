@@ -88,6 +88,8 @@ struct VirtualRadio::Impl {
   std::mt19937 noise;
   std::deque<TimedByte> in, out;
   double rxFreeMs = 0, txFreeMs = 0;
+  // When the frame being handled was complete on the line: replies start then.
+  double eventMs = 0;
 
   Phase phase = Phase::kIdle;
   std::uint64_t phaseEndMs = 0;
@@ -177,9 +179,10 @@ double ByteMs(int baud) {
 }  // namespace
 
 void VirtualRadio::Receive(const std::uint8_t* data, std::size_t n) {
+  Poll();  // a baud change already on the line sets the rate for these bytes
   const double now = static_cast<double>(clock_.NowMs());
   for (std::size_t i = 0; i < n; ++i) {
-    double due = 0;
+    double due = now;
     if (config_.pacing) {
       impl_->rxFreeMs = std::max(now, impl_->rxFreeMs) + ByteMs(baud_);
       due = impl_->rxFreeMs;
@@ -215,7 +218,12 @@ std::int64_t VirtualRadio::MsUntilNextEvent() {
     if (next < 0 || d < next) next = d;
   };
   if (!impl_->out.empty()) consider(impl_->out.front().dueMs);
-  if (!impl_->in.empty()) consider(impl_->in.front().dueMs);
+  // Input only matters once a frame is complete: wake for the next end marker.
+  for (const auto& byte : impl_->in)
+    if (byte.b == link::kFrameEnd) {
+      consider(byte.dueMs);
+      break;
+    }
   if (impl_->phase != Impl::Phase::kIdle) consider(static_cast<double>(impl_->phaseEndMs));
   if (next < 0) return -1;
   return static_cast<std::int64_t>(std::ceil(next));
@@ -250,11 +258,13 @@ void VirtualRadio::Poll() {
     const bool phaseDue = s.phase != Impl::Phase::kIdle && s.phaseEndMs <= now;
     const bool byteDue = !s.in.empty() && s.in.front().dueMs <= static_cast<double>(now);
     if (phaseDue && (!byteDue || static_cast<double>(s.phaseEndMs) <= s.in.front().dueMs)) {
+      s.eventMs = static_cast<double>(s.phaseEndMs);
       EndPhase();
       continue;
     }
     if (!byteDue) break;
     const std::uint8_t b = s.in.front().b;
+    s.eventMs = config_.pacing ? s.in.front().dueMs : static_cast<double>(now);
     s.in.pop_front();
     switch (s.reader.Feed(b)) {
       case RadioFrameReader::Result::kFrame:
@@ -337,11 +347,10 @@ void VirtualRadio::Send(std::vector<std::uint8_t> payload, std::uint8_t header1)
                                 static_cast<std::uint8_t>(header1 + (corrupt ? 1 : 0)), 0x7F);
   frame[1] = header1;
   wire.insert(wire.end(), frame.begin(), frame.end());
-  const double now = static_cast<double>(clock_.NowMs());
   for (std::uint8_t b : wire) {
     double due = 0;
     if (config_.pacing) {
-      s.txFreeMs = std::max(now, s.txFreeMs) + ByteMs(baud_);
+      s.txFreeMs = std::max(s.eventMs, s.txFreeMs) + ByteMs(baud_);
       due = s.txFreeMs;
     }
     s.out.push_back({due, b});
