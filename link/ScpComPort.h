@@ -12,6 +12,7 @@
 // WaitCharReady and PortLost answer from the closed state without opening it.
 //
 // Failures raise the exceptions of link/ScpException.h.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,7 +61,8 @@ class TScpCustomComPort {
 
   // Opens or closes the port. Opening raises EAlreadyOpen (-2008) for a port
   // that is in use or access-denied, EBadId (-2001) for a port that does not
-  // exist, EScpIOError (the errno) for any other system failure.
+  // exist, EScpIOError (the errno) for any other system failure. Closing
+  // drops output not sent yet: wait for OutBuffUsed() == 0 first to keep it.
   void SetOpen(bool open);
   bool Open() const;
 
@@ -68,7 +70,10 @@ class TScpCustomComPort {
   // queued output go out at the old rate, then switches. Any rate from 110 to
   // 4000000 is taken (rates without a termios constant, such as 14400, 56000,
   // 128000 or 256000, go through the kernel's arbitrary-rate interface; a
-  // driver that refuses raises EScpIOError and the old rate stays).
+  // driver that refuses raises EScpIOError and the old rate stays). Other
+  // rates raise EBadArgument. The wait for queued output is bounded: after
+  // 10 s the rate changes anyway. With the device gone the rate is only
+  // stored.
   void SetBaud(std::int32_t rate);
   std::int32_t Baud() const { return baud_; }
   void SetDataBits(std::uint16_t bits);  // 5..8

@@ -128,7 +128,9 @@ class TScpWin32Dispatcher final : public TScpBaseDispatcher {
   std::atomic<bool> stop_{false};
   std::atomic<std::int32_t> baud_{19200};
   std::atomic<int> bitsPerChar_{10};
+  std::atomic<bool> rs485On_{false};
   std::atomic<bool> rtsByOutput_{false};  // RS-485 by RTS handling in the output thread
+  bool owned_ = false;  // the advisory lock was taken: this open may change the port
   bool modemLines_ = false;
   bool kernelRs485_ = false;  // RS-485 switched on in the driver by this open
   bool restoreRs485_ = false;

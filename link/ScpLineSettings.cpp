@@ -63,7 +63,7 @@ int ScpApplyLineSettings(int fd, const TScpLineSettings& s, bool raw) {
   if (raw) {
     cfmakeraw(&tio);
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | HUPCL);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;

@@ -10,7 +10,9 @@
 //   non-blocking write() calls, waiting for POLLOUT in steps of at most 20 ms,
 //   and frees ring space only as the system's output queue (TIOCOUTQ) shows
 //   the bytes gone. In RS-485 mode without driver support it raises RTS before
-//   the first byte and drops it once the last byte has left.
+//   the first byte and drops it once the last byte has left. In RS-485 mode
+//   it also runs one step above its normal priority where the system lets it
+//   (lowering a nice value needs privileges; without them it stays).
 // Neither thread spins: each blocks on the descriptor, an eventfd or a
 // condition variable.
 #include <fcntl.h>
@@ -18,6 +20,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -87,6 +90,7 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
       if (errno == EWOULDBLOCK) throw EAlreadyOpen("Serial port " + path + " is in use");
       break;  // a file system without locks: go on without one
     }
+    owned_ = true;
     termios probe{};
     if (::tcgetattr(fd_, &probe) < 0) {
       const int err = errno;
@@ -169,10 +173,14 @@ void TScpWin32Dispatcher::CloseDescriptors() {
       ::ioctl(fd_, TIOCSRS485, &savedRs485_);
       restoreRs485_ = false;
     }
-    // Output not sent by now is dropped (as the ring's is), so close() does
-    // not wait for it.
-    ::tcflush(fd_, TCOFLUSH);
-    ::ioctl(fd_, TIOCNXCL);
+    if (owned_) {
+      // Output not sent by now is dropped (as the ring's is), so close()
+      // does not wait for it. A port that another program holds is left as
+      // it is.
+      ::tcflush(fd_, TCOFLUSH);
+      ::ioctl(fd_, TIOCNXCL);
+      owned_ = false;
+    }
     ::close(fd_);  // releases the advisory lock
     fd_ = -1;
   }
@@ -195,6 +203,7 @@ int TScpWin32Dispatcher::SetLine(const TScpLineSettings& line) {
 
 void TScpWin32Dispatcher::SetRS485(bool on) {
   if (fd_ < 0) return;
+  rs485On_.store(on);  // the output thread follows it when it next runs
   if (on) {
     if (!kernelRs485_) {
       serial_rs485 conf{};
@@ -266,7 +275,7 @@ void TScpWin32Dispatcher::ReaderLoop() {
       std::unique_lock lock(rxMutex_);
       if (rxRing_.Full()) {
         // The bytes wait in the system's input queue until GetChar makes room.
-        rxSpaceCv_.wait_for(lock, std::chrono::milliseconds(kDrainStepMs),
+        rxSpaceCv_.wait_for(lock, std::chrono::milliseconds(kModemPollMs),
                             [this] { return stop_.load() || !rxRing_.Full(); });
         continue;
       }
@@ -316,6 +325,18 @@ void TScpWin32Dispatcher::WaitWritable(int ms) {
 }
 
 void TScpWin32Dispatcher::OutputLoop() {
+  const pid_t tid = ::gettid();
+  errno = 0;
+  const int baseNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+  const bool niceKnown = errno == 0;
+  bool priorityRaised = false;
+  const auto followMode = [&] {
+    const bool want = niceKnown && rs485On_.load();
+    if (want == priorityRaised) return;
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), want ? baseNice - 1 : baseNice);
+    priorityRaised = want;
+  };
+
   std::unique_lock lock(outMutex_);
   bool rtsUp = false;
   const auto lostHere = [&] {
@@ -329,8 +350,10 @@ void TScpWin32Dispatcher::OutputLoop() {
       outWorkCv_.wait(lock, [this] { return stop_.load(); });
       continue;
     }
+    followMode();
 
     // Hand the unwritten bytes to the system, as far as it takes them.
+    bool deviceFull = false;
     if (outRing_.Used() > handed_) {
       const std::uint8_t* data = nullptr;
       const std::size_t len = outRing_.Peek(handed_, data);
@@ -348,10 +371,7 @@ void TScpWin32Dispatcher::OutputLoop() {
       if (n > 0) {
         handed_ += static_cast<std::size_t>(n);
       } else if (n == 0 || err == EAGAIN) {
-        lock.unlock();
-        WaitWritable(kWriteWaitMs);
-        lock.lock();
-        continue;
+        deviceFull = true;
       } else if (err != EINTR) {
         lostHere();
         continue;
@@ -378,6 +398,12 @@ void TScpWin32Dispatcher::OutputLoop() {
       }
     }
 
+    if (deviceFull) {
+      lock.unlock();
+      WaitWritable(kWriteWaitMs);
+      lock.lock();
+      continue;
+    }
     if (outRing_.Used() > handed_) continue;  // more to write
 
     if (handed_ > 0) {
@@ -397,7 +423,7 @@ void TScpWin32Dispatcher::OutputLoop() {
       // release the bus.
       lock.unlock();
       ::tcdrain(fd_);
-      SetRts(false);
+      if (rtsByOutput_.load()) SetRts(false);  // unless RS-485 mode was left meanwhile
       lock.lock();
       rtsUp = false;
       continue;
@@ -405,7 +431,7 @@ void TScpWin32Dispatcher::OutputLoop() {
 
     outWorkCv_.wait(lock, [this] { return stop_.load() || lost_.load() || !outRing_.Empty(); });
   }
-  if (rtsUp) SetRts(false);
+  if (rtsUp && rtsByOutput_.load()) SetRts(false);
 }
 
 }  // namespace bcu::link

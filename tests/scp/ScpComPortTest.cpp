@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -63,7 +65,7 @@ void SendThroughPort(TScpComPort& port, const Bytes& bytes) {
 // With the radio not reading, hands blocks to the port until the system's
 // queue is full and the output ring holds bytes that stay there. Returns
 // everything accepted.
-Bytes FillUntilHeld(TScpComPort& port) {
+Bytes FillUntilHeld(TScpComPort& port, const PseudoTerminal& pty) {
   Bytes accepted;
   std::uint32_t seed = 1;
   for (;;) {
@@ -73,8 +75,12 @@ Bytes FillUntilHeld(TScpComPort& port) {
       accepted.insert(accepted.end(), block.begin(), block.end());
       continue;
     }
-    // The ring is nearly full; wait until the output thread has given up on
-    // the full device (the used count stops moving).
+    if (pty.SlaveWritable()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    // The device takes nothing more; let the output thread finish the write
+    // it may still be in (the used count stops moving).
     std::uint16_t before = 0;
     std::uint16_t after = port.OutBuffUsed();
     do {
@@ -176,6 +182,44 @@ TEST_F(ScpComPortTest, OpensClosesAndOpensAgain) {
   EXPECT_EQ(test::LineRate(pty_.SlaveFd()), 19200u);
 }
 
+TEST_F(ScpComPortTest, OpenSetsARawLineAndSettingsApplyWhileOpen) {
+  OpenOn(port_, pty_);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(pty_.SlaveFd(), &tio), 0);
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_NE(tio.c_cflag & CLOCAL, 0u);
+  EXPECT_NE(tio.c_cflag & CREAD, 0u);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+
+  port_.SetStopBits(2);
+  ASSERT_EQ(::tcgetattr(pty_.SlaveFd(), &tio), 0);
+  EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
+  EXPECT_EQ(test::LineRate(pty_.SlaveFd()), 19200u);  // the rate stays
+  // A pseudo-terminal only carries 8-bit characters without parity: the
+  // refusal is reported and the property keeps its value.
+  EXPECT_THROW(port_.SetDataBits(7), EScpIOError);
+  EXPECT_EQ(port_.DataBits(), 8);
+  EXPECT_THROW(port_.SetParity(TScpParity::Even), EScpIOError);
+  EXPECT_EQ(port_.Parity(), TScpParity::None);
+
+  EXPECT_EQ(ErrorCodeOf([&] { port_.SetDataBits(9); }), kScpErrBadArgument);
+  EXPECT_EQ(ErrorCodeOf([&] { port_.SetStopBits(3); }), kScpErrBadArgument);
+  EXPECT_EQ(port_.StopBits(), 2);
+
+  // A new output ring size counts from the next open.
+  port_.SetOutSize(1000);
+  EXPECT_EQ(port_.OutBuffFree(), 4096);
+  port_.SetOpen(false);
+  EXPECT_EQ(port_.OutBuffFree(), 1000);
+  port_.SetOpen(true);
+  EXPECT_EQ(port_.OutBuffFree(), 1000);
+  const Bytes block(1001, 1);
+  EXPECT_THROW(port_.PutBlock(block.data(), 1001), EOutputBufferTooSmall);
+}
+
 TEST_F(ScpComPortTest, RS485ModeOpensWithoutModemLines) {
   port_.SetRS485Mode(true);
   OpenOn(port_, pty_);
@@ -191,6 +235,7 @@ TEST_F(ScpComPortTest, APortHeldElsewhereIsAlreadyOpen) {
   const int other = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(other, 0);
   ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  const bool exclusive = ::ioctl(other, TIOCEXCL) == 0;
   port_.SetDevicePath(pty_.SlavePath());
   try {
     port_.SetOpen(true);
@@ -199,6 +244,12 @@ TEST_F(ScpComPortTest, APortHeldElsewhereIsAlreadyOpen) {
     EXPECT_EQ(e.ErrorCode(), -2008);
   }
   EXPECT_FALSE(port_.Open());
+  // The refused open left the holder's settings alone.
+  int stillExclusive = 0;
+  if (exclusive && ::ioctl(other, TIOCGEXCL, &stillExclusive) == 0) {
+    EXPECT_EQ(stillExclusive, 1);
+  }
+  ::ioctl(other, TIOCNXCL);
   ::close(other);
   port_.SetOpen(true);  // free again
   EXPECT_TRUE(port_.Open());
@@ -275,7 +326,7 @@ TEST_F(ScpComPortTest, ATooLargeBlockLeavesTheRingUnchanged) {
   Bytes tooBig(4097, 0x55);
   EXPECT_EQ(ErrorCodeOf([&] { port_.PutBlock(tooBig.data(), 4097); }), kScpErrOutputBufferTooSmall);
 
-  Bytes expected = FillUntilHeld(port_);
+  Bytes expected = FillUntilHeld(port_, pty_);
   const std::uint16_t used = port_.OutBuffUsed();
   const std::uint16_t free = port_.OutBuffFree();
   ASSERT_GT(used, 0);
@@ -317,7 +368,7 @@ TEST_F(ScpComPortTest, FlushesEmptyBothDirections) {
   pty_.Write(after);
   EXPECT_EQ(ReceiveFromPort(port_, 3), after);
 
-  FillUntilHeld(port_);
+  FillUntilHeld(port_, pty_);
   ASSERT_GT(port_.OutBuffUsed(), 0);
   port_.FlushOutBuffer();
   EXPECT_EQ(port_.OutBuffUsed(), 0);
@@ -355,7 +406,7 @@ TEST_F(ScpComPortTest, NewComNumberReopensOnTheNewPort) {
 
 TEST_F(ScpComPortTest, RateChangeLetsQueuedOutputOutFirst) {
   OpenOn(port_, pty_);
-  const Bytes expected = FillUntilHeld(port_);
+  const Bytes expected = FillUntilHeld(port_, pty_);
   ASSERT_GT(port_.OutBuffUsed(), 0);
   Bytes got;
   std::thread radio([&] {
@@ -437,7 +488,7 @@ TEST_F(ScpComPortTest, HangUpMarksThePortLostAndEndsWaits) {
 
 TEST_F(ScpComPortTest, HangUpWithQueuedOutputFreesTheRing) {
   OpenOn(port_, pty_);
-  FillUntilHeld(port_);
+  FillUntilHeld(port_, pty_);
   pty_.CloseMaster();
   for (int i = 0; i < 2000 && !port_.PortLost(); ++i) port_.WaitCharReady(5);
   EXPECT_TRUE(port_.PortLost());

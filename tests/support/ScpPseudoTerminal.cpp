@@ -18,10 +18,8 @@ PseudoTerminal::PseudoTerminal() {
     throw std::system_error(errno, std::system_category(), "openpty");
   }
   slavePath_ = name;
-  termios tio{};
-  ::tcgetattr(slave_, &tio);
-  ::cfmakeraw(&tio);
-  ::tcsetattr(slave_, TCSANOW, &tio);
+  // The slave keeps the system's default (cooked, echoing) settings: the
+  // component under test has to switch them to raw itself.
   ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
   ::fcntl(master_, F_SETFD, FD_CLOEXEC);
   ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
@@ -65,6 +63,11 @@ std::vector<std::uint8_t> PseudoTerminal::Read(std::size_t n, int silenceMs) {
 
 std::vector<std::uint8_t> PseudoTerminal::ReadUntilSilent(int silenceMs) {
   return Read(static_cast<std::size_t>(-1), silenceMs);
+}
+
+bool PseudoTerminal::SlaveWritable() const {
+  pollfd p{slave_, POLLOUT, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLOUT) != 0;
 }
 
 void PseudoTerminal::CloseMaster() {

@@ -28,6 +28,8 @@ class PseudoTerminal {
   std::vector<std::uint8_t> Read(std::size_t n, int silenceMs = 5000);
   // Reads whatever arrives until `silenceMs` pass without a byte.
   std::vector<std::uint8_t> ReadUntilSilent(int silenceMs);
+  // True while the slave side can take output (the master's input has room).
+  bool SlaveWritable() const;
   // Hangs up: the slave side sees the device go away.
   void CloseMaster();
 
