@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QToolButton>
+#include <QWindow>
 
 #include "app/qt/Aboutdlg.h"
 #include "app/qt/Codedownpassdlg.h"
@@ -301,13 +302,29 @@ void TCodeUpdaterMainDispForm::ConnectHandlers() {
           &TCodeUpdaterMainDispForm::m_BootRadioButtonClick);
 }
 
+int TCodeUpdaterMainDispForm::FrameWidth() const {
+  const QWindow* window = windowHandle();
+  if (window == nullptr) return 0;
+  const QMargins margins = window->frameMargins();
+  return margins.left() + margins.right();
+}
+
 int TCodeUpdaterMainDispForm::OuterWidth() const {
-  return isVisible() ? frameGeometry().width() : width();
+  return width() + FrameWidth();
 }
 
 void TCodeUpdaterMainDispForm::SetOuterWidth(int outerWidth) {
-  const int frame = OuterWidth() - width();
-  resize(outerWidth - frame, height());
+  resize(outerWidth - FrameWidth(), height());
+}
+
+void TCodeUpdaterMainDispForm::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  // The frame is known once the window is on the screen: the start-up width
+  // (panel hidden) is an outer width.
+  if (!m_Shown && !m_Updater->m_VersionPanelShown) {
+    SetOuterWidth(m_TargetVersionInfoGroupBox->x() + 5);
+  }
+  m_Shown = true;
 }
 
 // ---- Host ----

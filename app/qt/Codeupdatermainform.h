@@ -149,9 +149,11 @@ class TCodeUpdaterMainDispForm : public QWidget,
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   class ProgressBarAdapter;
+  int FrameWidth() const;
   void CreateControls();
   void ConnectHandlers();
 
@@ -162,6 +164,7 @@ class TCodeUpdaterMainDispForm : public QWidget,
   std::unique_ptr<app::CodeUpdater> m_Updater;
   bool m_QuitRequested = false;
   bool m_WaitCursor = false;
+  bool m_Shown = false;
 };
 
 }  // namespace bcu::qt

@@ -32,6 +32,9 @@ class ModalScript : public QObject {
     steps_.push_back({std::move(name), std::move(ready), std::move(act)});
   }
 
+  // Stops watching (before another script takes over).
+  void Stop() { timer_.stop(); }
+
   bool Finished() const { return next_ == steps_.size(); }
   QString Pending() const { return Finished() ? QString() : steps_[next_].name; }
   // Texts of message boxes that no step expected.
@@ -46,8 +49,9 @@ class ModalScript : public QObject {
 
   void Tick() {
     if (!Finished() && steps_[next_].ready()) {
-      Step& step = steps_[next_++];  // counted before it runs: its action may nest loops
-      step.act();
+      // The action runs from a timer of its own: it may open a modal loop,
+      // and a timer is never fired again while its own handler runs.
+      QTimer::singleShot(0, this, steps_[next_++].act);
       return;
     }
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
