@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "link/CommReceive.h"
 #include "link/Frame.h"
 #include "link/ScpComPort.h"
 #include "platform/Clock.h"
@@ -155,47 +156,6 @@ CommPacket PayloadPacket(const FrameParser& parser) {
   std::memcpy(p.data, parser.Payload(), static_cast<std::size_t>(p.length));
   return p;
 }
-
-bool CodeMatches(const std::uint8_t* payload, std::size_t length, const CommPacket& code,
-                 int codeBytes) {
-  if (length < static_cast<std::size_t>(codeBytes)) return false;
-  for (int i = 0; i < codeBytes; ++i)
-    if (payload[i] != code.data[i]) return false;
-  return true;
-}
-
-// The raw collector: `target` bytes beginning with `first`, with an 8-bit sum
-// of zero when `checked`.
-class RawCollector {
- public:
-  RawCollector(std::uint8_t first, int target, bool checked)
-      : first_(first), target_(target), checked_(checked) {}
-  bool Feed(std::uint8_t b) {
-    if (target_ < 1 || target_ > kCommPacketMax) return false;  // can never complete
-    sum_ = static_cast<std::uint8_t>(sum_ + b);
-    packet.data[count_++] = b;
-    if (packet.data[0] != first_) {
-      count_ = 0;
-      sum_ = 0;
-      return false;
-    }
-    if (count_ < target_) return false;
-    if (checked_ && sum_ != 0) {
-      count_ = 0;
-      sum_ = 0;
-      return false;
-    }
-    return true;
-  }
-  CommPacket packet;
-
- private:
-  std::uint8_t first_;
-  int target_;
-  bool checked_;
-  int count_ = 0;
-  std::uint8_t sum_ = 0;
-};
 
 // Copies n data bytes of a reply (after its two-byte code) to `out`; bytes
 // the reply does not carry (a 04 20 answer) are zero.
@@ -475,30 +435,22 @@ CommPacket CommWaitReply(CommLink& link, const CommPacket& expected, int expecte
   CommPacket reply;
   CommStartTimer(link);
   if (link.framed || !link.useComPort) {
-    const int codeBytes = expected.length >= 2 ? 2 : 1;
     auto parser = std::make_unique<FrameParser>();
     WaitLoop(link, true, [&](std::uint8_t b) {
       if (!parser->Feed(b)) return false;
       TraceReceived(link, *parser);
-      const std::uint8_t* payload = parser->Payload();
-      const std::size_t len = parser->PayloadLength();
-      if (CodeMatches(payload, len, expected, codeBytes) &&
-          len == static_cast<std::size_t>(expectedLen)) {
-        gotAlternative = false;
-      } else if (CodeMatches(payload, len, alternative, codeBytes) &&
-                 len == static_cast<std::size_t>(alternativeLen)) {
-        gotAlternative = true;
-      } else {
-        return false;
-      }
+      const CommMatch m = CommMatchReply(parser->Payload(), parser->PayloadLength(), expected,
+                                         expectedLen, alternative, alternativeLen);
+      if (m == CommMatch::None) return false;
+      gotAlternative = m == CommMatch::Alternative;
       reply = PayloadPacket(*parser);
       return true;
     });
   } else {
-    RawCollector raw(expected.data[0], expectedLen + (withChecksum ? 1 : 0), withChecksum);
+    CommRawCollector raw(expected.data[0], expectedLen + (withChecksum ? 1 : 0), withChecksum);
     if (WaitLoop(link, true, [&](std::uint8_t b) { return raw.Feed(b); })) {
-      reply = raw.packet;
-      reply.length = expectedLen;
+      reply = raw.Packet();
+      reply.length = expectedLen;  // a checksum byte stays in the data after the reply
     }
   }
   CommStopTimer(link);
@@ -533,10 +485,10 @@ int CommReceive(CommLink& link, CommPacket& packet, std::uint8_t firstByte, int 
       return true;
     });
   } else {
-    RawCollector raw(firstByte, count, true);
+    CommRawCollector raw(firstByte, count, true);
     got = WaitLoop(link, false, [&](std::uint8_t b) { return raw.Feed(b); });
     if (got) {
-      std::memcpy(packet.data, raw.packet.data, static_cast<std::size_t>(count));
+      std::memcpy(packet.data, raw.Packet().data, static_cast<std::size_t>(count));
       packet.length = count;
     }
   }

@@ -43,7 +43,9 @@ bool StartsWith(const std::string& text, const char* prefix) {
 
 // The kernel registers a fixed number of 8250 ports whether or not a UART is
 // behind them; reading and writing such a phantom port just hangs the link.
-// The driver reports their type as unknown.
+// The driver reports their type as unknown (PORT_UNKNOWN). This asks the
+// driver where sysfs does not say; a port we may not open is kept (it shows
+// grey with the reason).
 bool Has8250Hardware(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errno == EACCES || errno == EPERM || errno == EBUSY;
@@ -91,9 +93,9 @@ bool SystemPortDiscovery::ListDevices(std::vector<SerialDeviceInfo>& devices) {
       SerialDeviceInfo info{node != nullptr ? node : "/dev/" + name, name, {}};
       bool keep = true;
       if (onBoard) {
-        const char* driver = udev_device_get_driver(parent);
-        if (driver != nullptr && std::strcmp(driver, "serial8250") == 0)
-          keep = Has8250Hardware(info.path);
+        // The serial core publishes the UART type; 0 is a phantom port.
+        const char* type = udev_device_get_sysattr_value(device, "type");
+        keep = type != nullptr ? std::strcmp(type, "0") != 0 : Has8250Hardware(info.path);
       } else {
         udev_device* usbDevice =
             udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");

@@ -138,6 +138,21 @@ TEST_F(ComPortLink, BootInfoIsAskedAgainWhileTheRadioIsBusy) {
   EXPECT_EQ(boot[1], 0x08);
 }
 
+TEST_F(ComPortLink, ABlockLargerThanTheOutputRingIsRefused) {
+  port.SetOutSize(256);
+  Open();
+  peer.Start();
+  CommSetFramed(host.link, false);
+  CommPacket big;
+  big.length = 300;
+  EXPECT_EQ(CommSendPacket(host.link, big), -1);
+  EXPECT_EQ(CommSendBlock(host.link, big), -1);
+  big.length = 200;
+  EXPECT_EQ(CommSendPacket(host.link, big), 0);
+  big.length = 10;
+  EXPECT_EQ(CommSendBlock(host.link, big), 1);
+}
+
 TEST_F(ComPortLink, ChangeBaudFollowsAfterThePacket) {
   Open();
   peer.Start();

@@ -271,6 +271,19 @@ TEST(SerialPortIo, WriteReachesTheFarEndWhole) {
   EXPECT_EQ(pty.ReceiveAvailable(), std::vector<std::uint8_t>{0x0A});
 }
 
+TEST(SerialPortIo, WriteToALineNobodyReadsGivesUpWithTheWriteError) {
+  Pty pty;  // the master never reads: the line fills and stays full
+  VYXWinExtSerialPort port;
+  port.SetPortName(pty.Path());
+  ASSERT_TRUE(port.Open());
+  port.SetTimeouts(0, 100);
+  std::vector<std::uint8_t> big(1 << 20, 0x55);
+  EXPECT_EQ(port.Write(big.data(), static_cast<std::int32_t>(big.size())), -1);
+  EXPECT_EQ(port.GetErrorCode(), kSerialErrWrite);
+  EXPECT_FALSE(port.Lost());
+  EXPECT_TRUE(port.IsOpen());
+}
+
 TEST(SerialPortIo, ReadLineStopsAtLineFeedWaitingCountOrSize) {
   Pty pty;
   VYXWinExtSerialPort port;

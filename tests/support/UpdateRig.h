@@ -1,0 +1,120 @@
+#pragma once
+// A whole update against the virtual radio: a CodeUpdater with a recording
+// host, a small firmware set in memory, and a PtyRadio on a pseudo-terminal,
+// both on clocks scaled by the same factor so that the fixed waits pass
+// quickly.
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CodeUpdater.h"
+#include "platform/Clock.h"
+#include "platform/Host.h"
+#include "platform/PortDiscovery.h"
+#include "platform/Resources.h"
+#include "platform/Timer.h"
+#include "sim/PtyRadio.h"
+#include "sim/RadioConfig.h"
+
+namespace bcu::testsupport {
+
+// Real milliseconds per clock millisecond of both sides.
+inline constexpr double kUpdateTimeScale = 0.04;
+
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  platform::MsgIcon icon;
+};
+
+class RecordingHost final : public platform::Host {
+ public:
+  explicit RecordingHost(double scale);
+  void ShowStatusText(const std::string& text) override { status.push_back(text); }
+  platform::ProgressBar& Progress() override { return progress; }
+  platform::MsgResult ShowMessage(const std::string& text, const std::string& caption,
+                                  platform::MsgIcon icon, platform::MsgButtons buttons) override;
+  bool AskPassword(platform::PasswordPurpose purpose, std::string& text) override;
+  std::unique_ptr<platform::Timer> CreateTimer(platform::TimerHandler handler) override {
+    return timers_.Create(std::move(handler));
+  }
+  platform::Clock& GetClock() override { return clock_; }
+  void Pump() override;
+
+  std::vector<std::string> status;
+  std::vector<ShownMessage> messages;
+  platform::ProgressValues progress;
+  // Answers to the password dialogs, in order; nullopt cancels. An empty
+  // queue cancels.
+  std::deque<std::optional<std::string>> startPasswords;
+  std::deque<std::optional<std::string>> codeplugPasswords;
+  int startPrompts = 0;
+  int codeplugPrompts = 0;
+  // Runs on every pump pass and when a message box is shown.
+  std::function<void()> onPump;
+  std::function<void(const ShownMessage&)> onMessage;
+
+ private:
+  platform::SteadyClock clock_;
+  platform::TimerQueue timers_;
+};
+
+// No system ports: only the device the test names.
+class NoSystemPorts final : public platform::PortDiscovery {
+ public:
+  bool ListDevices(std::vector<platform::SerialDeviceInfo>& devices) override {
+    devices.clear();
+    return true;
+  }
+  platform::PortTestResult TestOpen(const std::string& path) override {
+    return platform::TestOpenDevice(path);
+  }
+};
+
+// The firmware set of the tests: S-record images small enough to download in
+// a moment. Application code is `codeBytes` long, boot code `bootBytes`.
+struct TestFirmware {
+  std::uint8_t upgradeType = 3;
+  std::uint8_t series = 4;
+  std::uint8_t family = 1;  // mobile
+  std::uint8_t bootMajor = 4;
+  std::uint8_t bootMinor = 2;
+  int codeBytes = 4096;
+  int bootBytes = 512;
+};
+std::shared_ptr<platform::MemoryResources> MakeTestResources(const TestFirmware& firmware);
+// The data bytes of the application code and of the boot code of that set.
+std::vector<std::uint8_t> TestCodeData(int bytes, std::uint8_t seed);
+
+class UpdateRig {
+ public:
+  // A radio whose application code files are the sizes above (boot code up
+  // to 1024 bytes), and an updater for `firmware` working in `workDir`.
+  UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir);
+  ~UpdateRig();
+
+  sim::PtyRadio& Radio() { return *radio_; }
+  RecordingHost& Host() { return host_; }
+  app::CodeUpdater& Updater() { return *updater_; }
+  const std::string& WorkDir() const { return workDir_; }
+  // Files in the work folder.
+  std::vector<std::string> WorkFiles() const;
+
+ private:
+  RecordingHost host_;
+  app::CodeUpdaterView view_;
+  NoSystemPorts discovery_;
+  std::shared_ptr<platform::MemoryResources> resources_;
+  std::unique_ptr<sim::PtyRadio> radio_;
+  std::unique_ptr<app::CodeUpdater> updater_;
+  std::string workDir_;
+};
+
+// A fresh empty folder under the system's temporary folder.
+std::string MakeTempDir(const std::string& stem);
+void RemoveTree(const std::string& dir);
+
+}  // namespace bcu::testsupport

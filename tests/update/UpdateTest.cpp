@@ -1,0 +1,361 @@
+// Whole updates against the virtual radio on a pseudo-terminal: the Start
+// button's run from the password to the outcome text, what the radio
+// received, and what is left on disk.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "codeplug/CodeplugBuilder.h"
+#include "codeplug/CodeplugImage.h"
+#include "codeplug/ParmsFormatChain.h"
+#include "codeplug/VYXParmsFormat59510.h"
+#include "sim/BuiltinCodeplug.h"
+#include "sim/VirtualRadio.h"
+#include "tests/support/UpdateRig.h"
+
+namespace bcu::app {
+namespace {
+
+using testsupport::MakeTempDir;
+using testsupport::RemoveTree;
+using testsupport::TestCodeData;
+using testsupport::TestFirmware;
+using testsupport::UpdateRig;
+
+constexpr const char* kNotConvertible =
+    "Brisant Code updaters do not support a file format conversion for your\nradio.  To clear "
+    "the Bad File Format error, please perform a parms\nupload and then download using "
+    "ConfigDesk.  If you do not\nhave ConfigDesk, then contact your local dealer for "
+    "assistance.";
+
+class UpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = MakeTempDir("bcu-update-test"); }
+  void TearDown() override {
+    if (HasFailure() && rig_) {
+      for (const auto& t : rig_->Host().status) std::fprintf(stderr, "  status: %s\n", t.c_str());
+    }
+    rig_.reset();
+    RemoveTree(dir_);
+    if (!codeplugFile_.empty()) std::remove(codeplugFile_.c_str());
+  }
+
+  // A radio with current boot code that keeps codeplug format 5.9.
+  static sim::RadioConfig CurrentRadio() {
+    sim::RadioConfig c;
+    c.bootVersion = {4, 2};
+    c.formatBefore = {5, 9};
+    c.formatAfter = {5, 9};
+    return c;
+  }
+
+  // A built codeplug of `version`, as a file the radio loads (big-endian).
+  std::string SampleCodeplug(codeplug::FormatVersion version) {
+    auto image = std::make_unique<codeplug::CodeplugImage>();
+    std::size_t n = 0;
+    codeplug::CodeplugShape shape;
+    shape.version = version;
+    shape.seed = 7;
+    EXPECT_TRUE(codeplug::BuildCodeplug(shape, *image, n));
+    auto* bytes = reinterpret_cast<std::uint8_t*>(image->data());
+    codeplug::ParmsImageSwapBytes(bytes, n);
+    const std::string path = dir_ + "-codeplug.bin";
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    if (f != nullptr) {
+      std::fwrite(bytes, 1, n, f);
+      std::fclose(f);
+    }
+    codeplugFile_ = path;
+    return path;
+  }
+
+  UpdateRig& Rig(sim::RadioConfig c, TestFirmware fw = {}) {
+    rig_ = std::make_unique<UpdateRig>(c, fw, dir_);
+    rig_->Host().startPasswords = {std::string("gablers")};
+    return *rig_;
+  }
+
+  static bool Shown(const UpdateRig& rig, const std::string& text) {
+    const auto& s = const_cast<UpdateRig&>(rig).Host().status;
+    return std::find(s.begin(), s.end(), text) != s.end();
+  }
+
+  const std::string& WorkDir() const { return dir_; }
+  std::string dir_;
+  std::unique_ptr<UpdateRig> rig_;
+  std::string codeplugFile_;
+};
+
+// The code a radio holds starts with the bytes of the set's code image.
+void ExpectCode(UpdateRig& rig, sim::ReceivedFile::Kind kind, const std::vector<std::uint8_t>& d) {
+  const auto data = rig.Radio().With([kind](sim::VirtualRadio& r) {
+    const auto* f = r.LastFile(kind);
+    return f ? f->data : std::vector<std::uint8_t>{};
+  });
+  ASSERT_GE(data.size(), d.size());
+  EXPECT_TRUE(std::equal(d.begin(), d.end(), data.begin()));
+}
+
+TEST_F(UpdateTest, RadioNeedingNoConversionEndsDoneWithoutDownload) {
+  auto& rig = Rig(CurrentRadio());
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().status.back(), "Done.");
+  EXPECT_TRUE(Shown(rig, "Uploading codeplug..."));
+  EXPECT_FALSE(Shown(rig, "Downloading codeplug..."));
+  const auto counters = rig.Radio().With([](sim::VirtualRadio& r) { return r.Counters(); });
+  EXPECT_EQ(counters.uploads, 1);
+  EXPECT_EQ(counters.downloads, 0);
+  ExpectCode(rig, sim::ReceivedFile::Kind::kApplication, TestCodeData(4096, 2));
+  EXPECT_FALSE(rig.Updater().m_Running);
+  EXPECT_EQ(rig.Updater().m_StartButtonCaption, "Start");
+  EXPECT_TRUE(rig.WorkFiles().empty());
+  EXPECT_TRUE(rig.Host().messages.empty());
+
+  // The start password is asked once per run of the program (the radio now
+  // runs its application, so this second update stops at the download).
+  const std::size_t before = rig.Host().status.size();
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().startPrompts, 1);
+  ASSERT_GT(rig.Host().status.size(), before);
+  EXPECT_EQ(rig.Host().status[before], "Extracting embedded files...");
+}
+
+// What the converters make of a big-endian codeplug: the bytes to download.
+std::vector<std::uint8_t> Converted(const std::vector<std::uint8_t>& wire, std::uint8_t from,
+                                    std::uint8_t to) {
+  auto image = std::make_unique<codeplug::CodeplugImage>();
+  image->fill(0);
+  auto* bytes = reinterpret_cast<std::uint8_t*>(image->data());
+  std::copy(wire.begin(), wire.end(), bytes);
+  codeplug::ParmsImageSwapBytes(bytes, wire.size());
+  std::int32_t growth = 0;
+  const bool ok = from < to ? codeplug::ParmsFormatUpgrade(growth, *image, from, to)
+                            : codeplug::ParmsFormatDowngrade(growth, *image, to, from);
+  EXPECT_TRUE(ok);
+  if (to == 5) growth += codeplug::ParmsFormat510Fixup(*image);
+  const std::size_t n = wire.size() + 2 * growth;
+  codeplug::ParmsImageSwapBytes(bytes, n);
+  return {bytes, bytes + n};
+}
+
+// The converted codeplug is in the radio, and no backup is left.
+void ExpectConvertedCodeplug(UpdateRig& rig, const std::vector<std::uint8_t>& before,
+                             std::uint8_t from, std::uint8_t to) {
+  EXPECT_EQ(rig.Host().status.back(), "Done.");
+  const auto [image, counters] = rig.Radio().With(
+      [](sim::VirtualRadio& r) { return std::make_pair(r.LastDownloadedImage(), r.Counters()); });
+  // The upload ends with the block that ends the chain: what the updater
+  // converted is that much of the radio's codeplug (zero bytes after it).
+  std::vector<std::uint8_t> uploaded(before);
+  uploaded.resize(static_cast<std::size_t>(counters.codeplugBlocksSent) * 128, 0);
+  const auto expected = Converted(uploaded, from, to);
+  const std::pair<std::vector<std::uint8_t>, int> received{image, counters.downloads};
+  EXPECT_EQ(received.second, 1);
+  ASSERT_FALSE(received.first.empty());
+  // The radio keeps what it received up to the length the image declares;
+  // the bytes sent are exactly the converted ones.
+  const std::size_t common = std::min(received.first.size(), expected.size());
+  EXPECT_GT(common, expected.size() - 256);
+  EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + common, received.first.begin()));
+  EXPECT_EQ(sim::DeclaredImageBytes(received.first), sim::DeclaredImageBytes(expected));
+  EXPECT_TRUE(rig.WorkFiles().empty());  // work files and the backup are gone
+}
+
+TEST_F(UpdateTest, FullApplicationUpdateConvertsTheCodeplugTo510) {
+  sim::RadioConfig c = CurrentRadio();
+  c.formatAfter = {5, 10};
+  c.codeplugFile = SampleCodeplug({5, 9});
+  auto& rig = Rig(c);
+  const auto before = rig.Radio().With([](sim::VirtualRadio& r) { return r.Codeplug(); });
+  rig.Updater().m_StartButtonClick();
+  const std::vector<std::string> tail = {"Resetting radio...", "Uploading codeplug...",
+                                         "Resetting radio and converting codeplug...",
+                                         "Downloading codeplug...", "Done."};
+  ASSERT_GE(rig.Host().status.size(), tail.size());
+  EXPECT_TRUE(std::equal(tail.begin(), tail.end(), rig.Host().status.end() - 5));
+  ExpectConvertedCodeplug(rig, before, 4, 5);
+  EXPECT_EQ(rig.Host().progress.Position(), 100);
+}
+
+TEST_F(UpdateTest, CodeplugIsConvertedDownTo59) {
+  sim::RadioConfig c = CurrentRadio();
+  c.formatBefore = {5, 10};
+  c.formatAfter = {5, 9};
+  c.codeplugFile = SampleCodeplug({5, 10});
+  auto& rig = Rig(c);
+  const auto before = rig.Radio().With([](sim::VirtualRadio& r) { return r.Codeplug(); });
+  rig.Updater().m_StartButtonClick();
+  ExpectConvertedCodeplug(rig, before, 5, 4);
+}
+
+TEST_F(UpdateTest, FailedCodeplugDownloadKeepsANamedBackup) {
+  sim::RadioConfig c = CurrentRadio();
+  c.formatAfter = {5, 10};
+  c.password = "2468";
+  c.codeplugFile = SampleCodeplug({5, 9});
+  auto& rig = Rig(c);
+  const auto before = rig.Radio().With([](sim::VirtualRadio& r) { return r.Codeplug(); });
+  // The password for the upload; the download's prompt is cancelled.
+  rig.Host().codeplugPasswords = {std::string("2468"), std::nullopt};
+  rig.Updater().m_StartButtonClick();
+  const std::string last = rig.Host().status.back();
+  EXPECT_EQ(last.rfind("An error occurred while downloading the codeplug.", 0), 0u);
+  const auto files = rig.WorkFiles();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].rfind("codeplug-backup-001A2B3C4D5E6F70-", 0), 0u);
+  EXPECT_NE(last.find(files[0]), std::string::npos);
+  std::FILE* f = std::fopen((WorkDir() + "/" + files[0]).c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<std::uint8_t> saved(70000);
+  saved.resize(std::fread(saved.data(), 1, saved.size(), f));
+  std::fclose(f);
+  // The backup holds the codeplug as uploaded: the radio's bytes up to the
+  // block that ended the chain.
+  ASSERT_GT(saved.size(), 0u);
+  EXPECT_EQ(saved.size() % 128, 0u);
+  const std::size_t common = std::min(saved.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + common, saved.begin()));
+  EXPECT_EQ(rig.Radio().With([](sim::VirtualRadio& r) { return r.Codeplug(); }), before);
+}
+
+TEST_F(UpdateTest, OutOfDateBootIsUpdatedFirst) {
+  sim::RadioConfig c = CurrentRadio();
+  c.bootVersion = {4, 1};
+  auto& rig = Rig(c);
+  // The technician puts the radio back into bootload mode before pressing OK.
+  rig.Host().onMessage = [&rig](const testsupport::ShownMessage&) {
+    for (int i = 0; i < 500 && rig.Radio().With([](sim::VirtualRadio& r) {
+           return r.IsBusy() || r.Mode() != sim::RadioMode::kBootload;
+         });
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  rig.Updater().m_StartButtonClick();
+  ASSERT_FALSE(rig.Host().messages.empty());
+  EXPECT_EQ(rig.Host().messages[0].caption, "Brisant Code Updater");
+  EXPECT_EQ(rig.Host().messages[0].text.rfind("Brisant Code Updater has detected that", 0), 0u);
+  ExpectCode(rig, sim::ReceivedFile::Kind::kBoot, TestCodeData(512, 4));
+  ExpectCode(rig, sim::ReceivedFile::Kind::kApplication, TestCodeData(4096, 2));
+  EXPECT_EQ(rig.Host().status.back(), "Done.");
+  EXPECT_TRUE(rig.WorkFiles().empty());
+}
+
+TEST_F(UpdateTest, FormatBelow58IsNotConverted) {
+  sim::RadioConfig c = CurrentRadio();
+  c.formatBefore = {5, 7};
+  auto& rig = Rig(c);
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().status.back(), "Done.");
+  ASSERT_EQ(rig.Host().messages.size(), 1u);
+  EXPECT_EQ(rig.Host().messages[0].text, kNotConvertible);
+  EXPECT_EQ(rig.Host().messages[0].icon, platform::MsgIcon::Information);
+  const auto counters = rig.Radio().With([](sim::VirtualRadio& r) { return r.Counters(); });
+  EXPECT_EQ(counters.downloads, 0);
+}
+
+TEST_F(UpdateTest, CancelledCodeplugPasswordFailsTheUpload) {
+  sim::RadioConfig c = CurrentRadio();
+  c.password = "4321";
+  auto& rig = Rig(c);
+  rig.Host().codeplugPasswords = {std::nullopt};
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().status.back(), "An error occurred while uploading the codeplug.");
+  EXPECT_EQ(rig.Host().codeplugPrompts, 1);
+}
+
+TEST_F(UpdateTest, WrongThenRightCodeplugPassword) {
+  sim::RadioConfig c = CurrentRadio();
+  c.password = "4321";
+  auto& rig = Rig(c);
+  rig.Host().codeplugPasswords = {std::string("1111"), std::string(" 4321 ")};
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().status.back(), "Done.");
+  EXPECT_EQ(rig.Host().codeplugPrompts, 2);
+}
+
+TEST_F(UpdateTest, SilentRadioAfterTheUpdateIsNotResponding) {
+  sim::RadioConfig c = CurrentRadio();
+  c.restartMs = 120000;  // still restarting when the updater asks
+  auto& rig = Rig(c);
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().status.back(), "The radio is no longer responding.");
+  EXPECT_FALSE(Shown(rig, "Uploading codeplug..."));
+}
+
+TEST_F(UpdateTest, StopDuringTheCodeDownload) {
+  auto& rig = Rig(CurrentRadio(), TestFirmware{.codeBytes = 65536});
+  int positionAtStop = -1;
+  bool pressed = false;
+  rig.Host().onPump = [&] {
+    auto& s = rig.Host().status;
+    if (!pressed && !s.empty() && s.back() == "Downloading Application code ...") {
+      pressed = true;
+      rig.Updater().m_StartButtonClick();  // Stop
+      positionAtStop = rig.Host().progress.Position();
+    }
+  };
+  rig.Updater().m_StartButtonClick();
+  ASSERT_TRUE(pressed);
+  EXPECT_EQ(positionAtStop, 0);
+  EXPECT_FALSE(Shown(rig, "Done."));
+  EXPECT_FALSE(Shown(rig, "Resetting radio..."));
+  EXPECT_FALSE(rig.Updater().m_Running);
+  EXPECT_TRUE(rig.WorkFiles().empty());
+}
+
+TEST_F(UpdateTest, CancelledStartPasswordChangesNothing) {
+  auto& rig = Rig(CurrentRadio());
+  rig.Host().startPasswords = {std::nullopt, std::string(" gablers\t")};
+  rig.Updater().m_StartButtonClick();
+  EXPECT_TRUE(rig.Host().status.empty());
+  EXPECT_FALSE(rig.Updater().m_PasswordAccepted);
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().startPrompts, 2);
+  EXPECT_TRUE(rig.Updater().m_PasswordAccepted);
+}
+
+TEST_F(UpdateTest, BootUpdateWantsItsOwnPassword) {
+  // An Application/Boot updater that is not automatic (series 2).
+  sim::RadioConfig c = CurrentRadio();
+  c.bootVersion = {2, 1};
+  TestFirmware fw;
+  fw.series = 2;
+  fw.bootMajor = 2;
+  auto& rig = Rig(c, fw);
+  ASSERT_FALSE(rig.Updater().m_AutoBootUpdate);
+  rig.Updater().m_BootRadioButtonClick();
+  rig.Host().startPasswords = {std::string("gablers"), std::string("tollmore")};
+  rig.Updater().m_StartButtonClick();
+  EXPECT_TRUE(rig.Host().status.empty());  // refused silently
+  EXPECT_TRUE(rig.Host().messages.empty());
+  rig.Updater().m_StartButtonClick();
+  ASSERT_FALSE(rig.Host().status.empty());
+  EXPECT_EQ(rig.Host().status.front(), "Extracting embedded files...");
+  // A boot update never runs the codeplug step.
+  EXPECT_FALSE(Shown(rig, "Resetting radio..."));
+  EXPECT_FALSE(rig.Updater().m_Running);
+  EXPECT_TRUE(rig.WorkFiles().empty());
+}
+
+TEST_F(UpdateTest, DspUpdateHasNoCodeplugStep) {
+  TestFirmware fw;
+  fw.upgradeType = 2;
+  auto& rig = Rig(CurrentRadio(), fw);
+  rig.Updater().m_StartButtonClick();
+  EXPECT_TRUE(Shown(rig, "Extracting embedded files..."));
+  EXPECT_FALSE(Shown(rig, "Resetting radio..."));
+  EXPECT_FALSE(Shown(rig, "Uploading codeplug..."));
+  EXPECT_TRUE(rig.WorkFiles().empty());
+}
+
+}  // namespace
+}  // namespace bcu::app
