@@ -103,8 +103,16 @@ int main(int argc, char** argv) {
         QTest::keyClicks(dialog->m_PasswordEdit, "gablers");
         ok = Save(dialog, out, "3-password") && ok;
         dialog->BitBtn1->click();
-        When([&] { return form.Updater().m_Running && form.m_ProgressBar->value() >= 40; },
-             [&] { ok = Save(&form, out, "4-download") && ok; });
+        When(
+            [&] {
+              // The downloads set the bar's range to their own block counts.
+              const QProgressBar* bar = form.m_ProgressBar;
+              const int span = bar->maximum() - bar->minimum();
+              return form.Updater().m_Running && span > 0 &&
+                     form.m_StatusLabel->text() != "Extracting embedded files..." &&
+                     (bar->value() - bar->minimum()) * 100 / span >= 40;
+            },
+            [&] { ok = Save(&form, out, "4-download") && ok; });
       });
   form.m_StartButton->click();  // the whole update runs inside
   work.removeRecursively();
