@@ -5,6 +5,7 @@
 // QT_QPA_PLATFORM=offscreen.
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
