@@ -98,7 +98,7 @@ class WindowTest : public QObject {
   // The window on a virtual radio whose boot code is current, so that Start
   // runs the application update straight away.
   TCodeUpdaterMainDispForm& Open(const platform::ResourceSource* resources = nullptr,
-                                 bool simulate = true) {
+                                 bool simulate = true, std::array<std::uint8_t, 2> boot = {4, 2}) {
     workDir_ = std::make_unique<QTemporaryDir>();
     WindowSetupRequest request;
     request.programPath = "/opt/bcu/BrisantCodeUpdater_6700_Series_4_Release_4_2";
@@ -107,7 +107,7 @@ class WindowTest : public QObject {
     request.discovery = &ports_;
     request.resources = resources;
     request.workDir = workDir_->path().toStdString();
-    request.radio.bootVersion = {4, 2};
+    request.radio.bootVersion = boot;
     std::string error;
     setup_ = WindowSetup::Create(request, error);
     if (!setup_) qFatal("cannot open the window: %s", error.c_str());
@@ -239,6 +239,44 @@ class WindowTest : public QObject {
     QTest::mouseClick(form.m_StartButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!form.Updater().m_Running, kLongWaitMs);
     QVERIFY2(again.unexpected.isEmpty(), qPrintable(again.unexpected.join("; ")));
+  }
+
+  // A radio with boot code older than the set's: the boot code goes first,
+  // the user is asked to put the radio back into bootload mode, then the
+  // application follows on the same port.
+  void outdatedBootCodeIsUpdatedFirst() {
+    const app::ResourceAttributes a = EmbeddedAttributes();
+    if (!((a.Series == 4 || a.Series == 6) && a.UpgradeType == app::kUpgradeApplicationBoot)) {
+      QSKIP("the embedded set does not update boot code by itself");
+    }
+    TCodeUpdaterMainDispForm& form =
+        Open(nullptr, true, {static_cast<std::uint8_t>(a.BootMajor), 0});
+    ModalScript script;
+    AnswerPassword(script, "gablers", true);
+    QString caption, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    script.Then(
+        "bootload mode", [] { return ActiveBox() != nullptr; },
+        [&] {
+          QMessageBox* box = ActiveBox();
+          caption = box->windowTitle();
+          text = box->text();
+          icon = box->icon();
+          box->button(QMessageBox::Ok)->click();
+        });
+    QTest::mouseClick(form.m_StartButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Updater().m_Running, kLongWaitMs);
+    QVERIFY2(script.Finished(), Why(script, form).constData());
+    QVERIFY2(script.unexpected.isEmpty(), Why(script, form).constData());
+    QCOMPARE(caption, QString("Brisant Code Updater"));
+    QCOMPARE(icon, QMessageBox::Information);
+    QCOMPARE(text, QString("Brisant Code Updater has detected that the connected radio did not\n"
+                           "have the latest bootload code version.  This has been automatically\n"
+                           "updated.  Please place the radio back into bootload mode to continue\n"
+                           "with the application code upgrade.\n\nPress OK once the radio is "
+                           "ready."));
+    QCOMPARE(form.m_StatusLabel->text(), QString("Done."));
+    QCOMPARE(form.m_ProgressBar->value(), 100);
   }
 
   void cancelledPasswordChangesNothing() {
