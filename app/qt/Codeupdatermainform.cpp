@@ -203,13 +203,13 @@ void TCodeUpdaterMainDispForm::CreateControls() {
   m_CodeUpdateGroupBox->setObjectName("m_CodeUpdateGroupBox");
   m_CodeUpdateGroupBox->setGeometry(8, 222, 393, 179);
   g = m_CodeUpdateGroupBox;
-  Label5 = MakeLabel(g, "Label5", "COM:", 8, 27);
+  Label5 = MakeLabel(g, "Label5", "COM:", 8, 24);
   m_ComportComboBox = new TPortComboBox(g);
   m_ComportComboBox->setObjectName("m_ComportComboBox");
   m_ComportComboBox->setGeometry(56, 24, 121, 21);
   m_ComportComboBox->addItem("COM 1");  // the design's items, replaced by the first scan
   m_ComportComboBox->addItem("COM 2");
-  m_UpgradeTypeLabel = MakeLabel(g, "m_UpgradeTypeLabel", "Upgrade Type:", 188, 27);
+  m_UpgradeTypeLabel = MakeLabel(g, "m_UpgradeTypeLabel", "Upgrade Type:", 188, 24);
   m_UpgradeTypeLabel->hide();
   m_ApplicationRadioButton = new QRadioButton("Application", g);
   m_ApplicationRadioButton->setObjectName("m_ApplicationRadioButton");

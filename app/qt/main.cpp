@@ -10,14 +10,34 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 
 #include "app/qt/Codeupdatermainform.h"
 #include "app/qt/WindowSetup.h"
 
+namespace {
+
+// An exception that escapes an event handler is shown in a message box with
+// the program's title, and the program goes on, instead of ending it.
+class TApplication final : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+      QMessageBox::critical(nullptr, applicationName(), QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  TApplication app(argc, argv);
   QApplication::setApplicationName("Brisant Code Updater");
 
   QCommandLineParser parser;
