@@ -207,6 +207,31 @@ class WindowTest : public QObject {
     QCOMPARE(form.m_StatusLabel->text(), QString("Idle"));
   }
 
+  void retrieveWithoutAPortOnlyComplains() {
+    TCodeUpdaterMainDispForm& form = Open(nullptr, false);  // no port present at all
+    ModalScript script;
+    QString caption, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    script.Then(
+        "COM Port box", [] { return ActiveBox() != nullptr; },
+        [&] {
+          QMessageBox* box = ActiveBox();
+          caption = box->windowTitle();
+          text = box->text();
+          icon = box->icon();
+          box->button(QMessageBox::Ok)->click();
+        });
+    QTest::mouseClick(form.m_RetrieveVersionInfoButton, Qt::LeftButton);
+    QVERIFY2(script.Finished(), Why(script, form).constData());
+    QVERIFY2(script.unexpected.isEmpty(), Why(script, form).constData());
+    QCOMPARE(caption, QString("COM Port"));
+    QCOMPARE(text, QString("Selected COM port is in use or not available."));
+    QCOMPARE(icon, QMessageBox::Critical);
+    QVERIFY(form.FileVersionLabel->text().isEmpty());
+    QCOMPARE(form.HWControllerVersionHeadingLabel->text(), QString("HC08 Software Version:"));
+    QVERIFY(form.m_RetrieveVersionInfoButton->isEnabled());
+  }
+
   void fullUpdateEndsDone() {
     TCodeUpdaterMainDispForm& form = Open();
     ModalScript script;
