@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -197,11 +198,16 @@ int main(int argc, char** argv) {
   const double silent = argc > 1 ? std::atof(argv[1]) : 10.0;
   const double trips = argc > 2 ? std::atof(argv[2]) : 3.0;
   SilentWait(silent);
-  const double viaLink = LinkRoundTrips(trips);
-  const double raw = RawRoundTrips(trips);
+  // Link and ceiling measured in alternating rounds, best of each, so that
+  // other load on the machine weighs on both alike.
+  double viaLink = 0, raw = 0;
+  for (int round = 0; round < 3; ++round) {
+    viaLink = std::max(viaLink, LinkRoundTrips(trips / 3));
+    raw = std::max(raw, RawRoundTrips(trips / 3));
+  }
   std::printf(
-      "round trips (130-byte block, 7-byte ack): link %.0f/s, raw read/write %.0f/s, "
-      "ratio %.0f%%\n",
+      "round trips (130-byte block, 7-byte ack), best of 3 rounds: link %.0f/s, "
+      "raw read/write %.0f/s, ratio %.0f%%\n",
       viaLink, raw, raw > 0 ? 100.0 * viaLink / raw : 0.0);
   return 0;
 }

@@ -71,11 +71,11 @@ const char* KindName(std::uint16_t kind) {
   return kNames[kind & 3];
 }
 
-nlohmann::json Describe(const LoadedImage& loaded) {
+nlohmann::ordered_json Describe(const LoadedImage& loaded) {
   const CodeplugImage& image = *loaded.image;
   const ImageCheck check = CheckParmsImage(image);
   const bool wide = ImageUsesWideLayout(image);
-  nlohmann::json j;
+  nlohmann::ordered_json j;
   j["valid"] = check.valid;
   if (!check.valid) j["reason"] = check.reason;
   j["formatVersion"] = VersionText(ImageFormatVersion(image));
@@ -86,19 +86,19 @@ nlohmann::json Describe(const LoadedImage& loaded) {
   j["systemBlocks"] = SystemBlockCount(image);
   j["groupBlocks"] = GroupBlockCount(image);
   j["tableWordLayout"] = wide ? "wide" : "narrow";
-  nlohmann::json blocks = nlohmann::json::array();
+  nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
   const std::uint32_t end =
       ImageLength(image) > kTrailerWords ? ImageLength(image) - kTrailerWords : 0;
   for (std::uint32_t pos = 0; pos < end && IsBlockMark(image, pos);) {
     const TableWord t = DecodeTableWord(WordAt(image, pos + 2), wide);
-    nlohmann::json b;
+    nlohmann::ordered_json b;
     b["position"] = pos;
     b["kind"] = KindName(KindOfBlock(image, pos));
     b["length"] = LengthOfBlock(image, pos);
     b["tag"] = WordAt(image, pos + 3);
     b["tableCount"] = t.count;
     b["directoryOffset"] = t.offset;
-    nlohmann::json entries = nlohmann::json::array();
+    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
     for (std::uint32_t k = 0; k < t.count; ++k) {
       const Word e = WordAt(image, pos + t.offset + k);
       entries.push_back({{"rows", e >> 8}, {"rowSize", e & 0xFF}});
@@ -112,7 +112,7 @@ nlohmann::json Describe(const LoadedImage& loaded) {
   return j;
 }
 
-void PrintInfo(const nlohmann::json& j) {
+void PrintInfo(const nlohmann::ordered_json& j) {
   std::printf("valid:           %s%s\n", j["valid"].get<bool>() ? "yes" : "no",
               j.contains("reason") ? (" (" + j["reason"].get<std::string>() + ")").c_str() : "");
   std::printf("format version:  %s (index %d)\n", j["formatVersion"].get<std::string>().c_str(),
@@ -186,7 +186,7 @@ void AddInfo(CLI::App& group) {
   cmd->add_option("FILE", *file, "Codeplug file")->required();
   cmd->add_flag("--json", *json, "Print the description as JSON");
   cmd->callback([file, json] {
-    const nlohmann::json j = Describe(Load(*file));
+    const nlohmann::ordered_json j = Describe(Load(*file));
     if (*json)
       std::printf("%s\n", j.dump(2).c_str());
     else
@@ -196,7 +196,7 @@ void AddInfo(CLI::App& group) {
 
 void AddCheck(CLI::App& group) {
   auto* cmd = group.add_subcommand("check", "Check a codeplug file's structure");
-  cmd->footer("Exit codes: 0 valid, 3 invalid (the reason is printed), 1 file not readable.");
+  cmd->footer("Exit codes: 0 valid, 3 invalid (the reason is printed), 1 file not readable.\n");
   auto file = std::make_shared<std::string>();
   cmd->add_option("FILE", *file, "Codeplug file")->required();
   cmd->callback([file] {
@@ -217,7 +217,7 @@ void AddConvert(CLI::App& group) {
       "Exit codes: 0 converted (or already in the target format: OUT is a copy of IN),\n"
       "  1 file not readable or writable, 3 IN is not a valid codeplug,\n"
       "  4 IN or the target is not a convertible format (5.8, 5.9, 5.10),\n"
-      "  5 the conversion does not fit (too large or a damaged table): nothing written.");
+      "  5 the conversion does not fit (too large or a damaged table): nothing written.\n");
   struct Options {
     std::string in, out, to;
   };

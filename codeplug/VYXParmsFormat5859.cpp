@@ -157,13 +157,13 @@ void VYXParmsFormat5859::OnSystemBlock5(std::uint16_t n) {
 }
 
 void VYXParmsFormat5859::OnSystemRelaid1(std::uint16_t n) {
-  SetSystemEntry(n, 9, 0, 2);
+  DeclareEmptyTable(n, 9, 2);
 }
 void VYXParmsFormat5859::OnSystemRelaid3(std::uint16_t n) {
-  SetSystemEntry(n, 13, 0, 2);
+  DeclareEmptyTable(n, 13, 2);
 }
 void VYXParmsFormat5859::OnSystemRelaid4(std::uint16_t n) {
-  SetSystemEntry(n, 13, 0, 2);
+  DeclareEmptyTable(n, 13, 2);
 }
 
 void VYXParmsFormat5859::Word107Step(std::uint16_t n) {

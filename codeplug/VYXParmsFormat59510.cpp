@@ -128,21 +128,11 @@ void VYXParmsFormat59510::OnSystemBlock5(std::uint16_t n) {
   EmptySystemTable(n, 3);
 }
 
-void VYXParmsFormat59510::DeclareEmpty(std::uint16_t n, std::uint32_t k, std::uint8_t size) {
-  const std::uint16_t block = SystemBlockOf(n);
-  if (block == 0) return;
-  if (k < GetTableWord(*image, block).count && GetDirectoryEntry(*image, block, k).rows != 0) {
-    Fail();
-    return;
-  }
-  SetSystemEntry(n, k, 0, size);
-}
-
 void VYXParmsFormat59510::OnSystemRelaid4(std::uint16_t n) {
-  DeclareEmpty(n, 15, 2);
+  DeclareEmptyTable(n, 15, 2);
 }
 void VYXParmsFormat59510::OnSystemRelaid5(std::uint16_t n) {
-  DeclareEmpty(n, 3, 37);
+  DeclareEmptyTable(n, 3, 37);
 }
 
 void VYXParmsFormat59510::BuildIndexTable(std::uint16_t n, std::uint32_t x, std::uint32_t y,

@@ -40,15 +40,6 @@ class VYXParmsFormat59510 : public VYXParmsFormatConvertBase {
   void BuildIndexTable(std::uint16_t n, std::uint32_t x, std::uint32_t y, Word mask);
   void FfffCleanUp(std::uint16_t n);
   void FourStepUp(std::uint32_t word, std::uint16_t mask, unsigned shift);
-  // A system table that 5.10 adds in place of an existing one: declared empty
-  // only when it holds no rows (rows there would lose their words).
-  void DeclareEmpty(std::uint16_t n, std::uint32_t k, std::uint8_t size);
 };
-
-// The pass over every image converted to 5.10: defaults fields that 5.10 code
-// needs set, bounds type-0 word 8 by its table 3, and caps type-3 table 11 at
-// 16 rows. Returns the growth in words of that cap (0 or negative); the rest
-// of the image keeps its length.
-std::int32_t ParmsFormat510Fixup(CodeplugImage& image);
 
 }  // namespace bcu::codeplug

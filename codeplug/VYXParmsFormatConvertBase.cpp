@@ -380,6 +380,19 @@ void VYXParmsFormatConvertBase::SetSystemEntry(std::uint16_t n, std::uint32_t k,
   SetDirectoryEntry(*image, block, k, rows, size);
 }
 
+void VYXParmsFormatConvertBase::DeclareEmptyTable(std::uint16_t n, std::uint32_t k,
+                                                  std::uint8_t size) {
+  if (failed) return;
+  const std::uint16_t block = SystemBlockOf(n);
+  if (block == 0) return;
+  if (k < GetTableWord(*image, block).count && GetDirectoryEntry(*image, block, k).rows != 0 &&
+      GetDirectoryEntry(*image, block, k).size != 0) {
+    Fail();
+    return;
+  }
+  SetSystemEntry(n, k, 0, size);
+}
+
 void VYXParmsFormatConvertBase::DeclareSystemRowSize(std::uint16_t n, std::uint32_t k,
                                                      std::uint8_t size) {
   if (failed) return;

@@ -104,6 +104,10 @@ class VYXParmsFormatConvertBase {
   std::uint16_t SystemBlockOf(std::uint16_t n);
   // Directory entry k of system block n, which must have that many tables.
   void SetSystemEntry(std::uint16_t n, std::uint32_t k, int rows, int size);
+  // Declares table k of system block n as 0 rows of `size` words, the way a
+  // new format adds a table. Rows already there would lose their words to the
+  // tables after them, so such a table fails the run instead.
+  void DeclareEmptyTable(std::uint16_t n, std::uint32_t k, std::uint8_t size);
   void Fail() { failed = true; }
   bool Up() const { return !backward; }
 

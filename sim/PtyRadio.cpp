@@ -96,6 +96,7 @@ void PtyRadio::Stop() {
   master_ = slaveHold_ = wakeFd_ = -1;
   if (!symlink_.empty()) ::unlink(symlink_.c_str());
   symlink_.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
   closed_ = true;
 }
 

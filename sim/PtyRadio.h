@@ -17,7 +17,7 @@ namespace bcu::sim {
 class PtyRadio {
  public:
   // timeScale: real ms per clock ms of the radio's clock (0.01 makes a 20 s
-  // restart last 0.2 s).
+  // restart last 0.2 s). Throws as VirtualRadio does.
   explicit PtyRadio(RadioConfig config, double timeScale = 1.0);
   ~PtyRadio();
   PtyRadio(const PtyRadio&) = delete;

@@ -27,7 +27,7 @@ struct RadioFaults {
   // Answers 02 0A with 4 address bytes (a verify failure) after this pair of
   // the code file (0 = first pair); -1: never.
   int verifyFailPair = -1;
-  // Reports a wrong pair sum for the first N pairs of flash blocks.
+  // Reports a wrong pair sum for the first N pairs of blocks (flash or DSP).
   int wrongSums = 0;
   // Answers nothing at all once this many data blocks went by; -1: never.
   int silentAfterBlocks = -1;
@@ -76,11 +76,14 @@ struct RadioConfig {
   std::uint32_t bootCodeMaxBytes = 65536;  // auto: a code file up to this size is boot code
 
   // Slow steps, in clock milliseconds (the clock may be scaled).
-  std::uint32_t eraseMs = 500;         // after the loader: silent (02 0B still answered)
-  std::uint32_t restartMs = 8000;      // after application code: silent
-  std::uint32_t bootReentryMs = 50;  // after boot code: silent, then bootload mode
-  double timeScale = 1.0;              // real ms per clock ms (used by bcu-radiosim)
-  bool pacing = false;                 // model the line rate: 10 bits a byte at the current baud
+  std::uint32_t eraseMs = 500;     // after the loader: silent (02 0B still answered)
+  std::uint32_t restartMs = 8000;  // after application code: silent
+  // After boot code: silent, then bootload mode again. Longer than the
+  // updater takes to its next baud change, that change is lost and the two
+  // sides run at different rates; 0 suits unattended runs.
+  std::uint32_t bootReentryMs = 0;
+  double timeScale = 1.0;  // real ms per clock ms (used by bcu-radiosim)
+  bool pacing = false;     // model the line rate: 10 bits a byte at the current baud
 
   RadioFaults faults;
 };

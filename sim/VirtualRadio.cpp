@@ -581,7 +581,7 @@ void VirtualRadio::HandleFlash(const std::uint8_t* p, std::size_t n) {
         std::vector<std::uint8_t> pair(s.first);
         pair.insert(pair.end(), s.second.begin(), s.second.end());
         std::uint16_t sum = FlashPairSum(pair.data(), pair.size());
-        if (!s.dsp && s.wrongSumsLeft > 0) {
+        if (s.wrongSumsLeft > 0) {
           --s.wrongSumsLeft;
           sum = static_cast<std::uint16_t>(sum + 1);
         }

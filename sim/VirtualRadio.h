@@ -61,6 +61,7 @@ struct RadioCounters {
 
 class VirtualRadio {
  public:
+  // Throws std::runtime_error when config.codeplugFile cannot be read.
   VirtualRadio(RadioConfig config, platform::Clock& clock);
   ~VirtualRadio();
   VirtualRadio(const VirtualRadio&) = delete;

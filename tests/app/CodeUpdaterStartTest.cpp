@@ -145,6 +145,18 @@ TEST(CodeUpdaterStart, CloseQueryWhileRunningAsks) {
   EXPECT_EQ(w.host.messages[0].buttons, platform::MsgButtons::YesNo);
 }
 
+TEST(CodeUpdaterStart, CloseQueryYesStopsTheUpdate) {
+  Window w(AppAttributes(0, 6));
+  w.updater.EnterRunningState();
+  link::CommSetRunning(w.updater.m_Link, true);
+  w.host.answers.push_back(platform::MsgResult::Yes);
+  EXPECT_TRUE(w.updater.FormCloseQuery());
+  EXPECT_FALSE(w.updater.m_Running);
+  EXPECT_FALSE(link::CommIsRunning(w.updater.m_Link));
+  EXPECT_EQ(w.updater.m_StartButtonCaption, "Start");
+  EXPECT_TRUE(w.updater.m_ComportComboBoxEnabled);
+}
+
 TEST(CodeUpdaterStart, StatusCallbackReachesTheHost) {
   Window w(AppAttributes(0, 6));
   platform::StatusTextCallback callback = &CodeUpdater::ShowStatusText;

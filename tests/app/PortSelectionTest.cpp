@@ -151,6 +151,25 @@ TEST(PortSlots, ProcessorCountIsInjectable) {
 
 // ---- Opening the link ----
 
+TEST(PortOpen, LinkFailureShowsItsTextAndFreesThePort) {
+  // The scan found the port, but it is gone when the link opens it.
+  for (std::uint8_t family : {0, 1}) {
+    AppFakeDiscovery fake;
+    CodeUpdaterOptions options;
+    options.extraDevicePaths = {"/dev/vanished-radio"};
+    fake.results["/dev/vanished-radio"] = {PortAccess::Free, 0};
+    options.processorCount = [] { return 1u; };
+    Window w(AppAttributes(family, 6), fake, options);
+    EXPECT_FALSE(w.updater.OpenSelectedPort(true));
+    ASSERT_EQ(w.host.messages.size(), 1u) << int(family);
+    EXPECT_EQ(w.host.messages[0].text, "Unable to start communication: COM port error");
+    EXPECT_EQ(w.host.messages[0].caption, "COM Port");
+    EXPECT_EQ(w.updater.m_PortState[0], 2);
+    EXPECT_EQ(w.updater.m_Link.serialDevice, nullptr);
+    EXPECT_FALSE(w.updater.m_Link.useComPort);
+  }
+}
+
 struct RadioWindow {
   explicit RadioWindow(const ResourceAttributes& attributes, unsigned processors = 1)
       : resources(AppResources(attributes)),

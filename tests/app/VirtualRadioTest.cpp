@@ -1,6 +1,8 @@
 // The window's logic against the virtual radio on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/CodeUpdater.h"
 #include "sim/PtyRadio.h"
 #include "support/AppHost.h"
@@ -93,6 +95,31 @@ TEST(VirtualRadio, MobileWithoutBoxOnSeveralProcessorsIsRefused) {
   ASSERT_EQ(w.host.messages.size(), 1u);
   EXPECT_EQ(w.host.messages[0].caption, "COM Port");
   EXPECT_EQ(w.updater->m_VersionPanel.FileVersionLabel, "");
+}
+
+TEST(VirtualRadio, TwoWindowsInTwoThreadsKeepTheirRadiosApart) {
+  sim::RadioConfig first;
+  first.serialNumber = {1, 1, 1, 1, 1, 1, 1, 1};
+  sim::RadioConfig second;
+  second.serialNumber = {2, 2, 2, 2, 2, 2, 2, 2};
+  second.bootVersion = {4, 2};
+  SimWindow a(AppAttributes(1, 4, 1), first);
+  SimWindow b(AppAttributes(1, 4, 1), second);
+  ASSERT_TRUE(a.started && b.started);
+  auto retrieveTwice = [](SimWindow& w) {
+    for (int i = 0; i < 2; ++i) w.updater->m_RetrieveVersionInfoButtonClick();
+  };
+  std::thread other([&] { retrieveTwice(b); });
+  retrieveTwice(a);
+  other.join();
+  EXPECT_TRUE(a.host.messages.empty());
+  EXPECT_TRUE(b.host.messages.empty());
+  EXPECT_EQ(a.updater->m_VersionPanel.SerialNumberLabel, "01-01-01-01-01-01-01-01");
+  EXPECT_EQ(b.updater->m_VersionPanel.SerialNumberLabel, "02-02-02-02-02-02-02-02");
+  EXPECT_EQ(a.updater->m_VersionPanel.BootLoadVersionLabel, "4.1");
+  EXPECT_EQ(b.updater->m_VersionPanel.BootLoadVersionLabel, "4.2");
+  EXPECT_EQ(a.view.panelChanged, 2);
+  EXPECT_EQ(b.view.panelChanged, 2);
 }
 
 }  // namespace

@@ -211,6 +211,21 @@ TEST(ConvertChain, FailureLeavesTheImageAsItWas) {
   const auto oddBefore = testing::Copy(*odd.image);
   EXPECT_FALSE(ParmsFormatUpgrade(growth, *odd.image, 4, 5));
   EXPECT_EQ(*odd.image, *oddBefore);
+
+  // A table that 5.10 declares empty (type-5 table 3) already holds rows.
+  auto held = Build(Shape(k59, 0, 0, 0, 0, 1));
+  SetTableWordLayout(*held.image, true);
+  testing::ResizeTable(*held.image, FindSystemBlock(*held.image, 1), 3, 1, 2);
+  SetTableWordLayout(*held.image, false);
+  ASSERT_TRUE(ParmsImageIsValid(*held.image));
+  const auto heldBefore = testing::Copy(*held.image);
+  EXPECT_FALSE(ParmsFormatUpgrade(growth, *held.image, 4, 5));
+  EXPECT_EQ(*held.image, *heldBefore);
+  // Rows of size 0 hold no words: the table is simply declared.
+  SetTableWordLayout(*held.image, true);
+  testing::ResizeTable(*held.image, FindSystemBlock(*held.image, 1), 3, 4, 0);
+  SetTableWordLayout(*held.image, false);
+  EXPECT_TRUE(ParmsFormatUpgrade(growth, *held.image, 4, 5));
 }
 
 TEST(ConvertChain, GrowthPastTheBufferFails) {

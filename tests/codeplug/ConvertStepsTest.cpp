@@ -1,6 +1,8 @@
 // The hooks of the 5.8/5.9 and 5.9/5.10 converters and the 5.10 fix-up pass.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "codeplug/Blocks.h"
 #include "codeplug/Fields.h"
 #include "codeplug/ParmsFormat510Fixup.h"
@@ -352,6 +354,57 @@ TEST(Fixup510, InvalidHeaderGetsOnlyWord52) {
   EXPECT_EQ(image[52], 0x9248);
   image[52] = 0;
   EXPECT_EQ(image, *before);
+}
+
+}  // namespace
+}  // namespace bcu::codeplug
+
+namespace bcu::codeplug {
+namespace {
+
+TEST(Convert59510, RadioTable1MovesFromTheRowsItHolds) {
+  // A 5.9 radio table 1 of 20 rows grows to 64 rows (44 appended), not 68.
+  auto built = Wide(k59, 1, 0, 0, 0, 0);
+  CodeplugImage& image = *built.image;
+  testing::ResizeTable(image, 0, 1, 20, 2);
+  const auto table2 = testing::TableWords(image, 0, 2);
+  Convert(image, 4, 5);
+  EXPECT_EQ(GetDirectoryEntry(image, std::uint16_t{0}, 1).rows, 64);
+  EXPECT_EQ(testing::TableWords(image, 0, 2), table2);
+  Convert(image, 5, 4);
+  EXPECT_EQ(GetDirectoryEntry(image, std::uint16_t{0}, 1).rows, 16);
+  EXPECT_EQ(testing::TableWords(image, 0, 2), table2);
+}
+
+// Valid images damaged word by word: every conversion either succeeds with a
+// whole chain of blocks or fails and leaves the image untouched.
+TEST(ConvertRobustness, DamagedImagesConvertWholeOrNotAtAll) {
+  std::mt19937 random(11);
+  auto scratch = std::make_unique<CodeplugImage>();
+  int failures = 0;
+  for (int round = 0; round < 150; ++round) {
+    const std::uint8_t from = 3 + round % 3, to = 3 + (round / 3) % 3;
+    CodeplugShape shape = Shape(VersionOfFormatIndex(from), 1, 1, 1, 1, 1, 2, round);
+    shape.variantCode = static_cast<std::uint8_t>(round % 16);
+    auto built = testing::Build(shape);
+    CodeplugImage& image = *built.image;
+    const std::uint32_t length = ImageLength(image);
+    for (int k = 0; k < 3; ++k) image[random() % length] = static_cast<Word>(random() & 0xFFFF);
+    const auto before = testing::Copy(image);
+    std::int32_t growth = 0;
+    const bool ok = from <= to ? ParmsFormatUpgrade(growth, image, from, to, *scratch)
+                               : ParmsFormatDowngrade(growth, image, to, from, *scratch);
+    if (!ok) {
+      ++failures;
+      EXPECT_EQ(growth, 0);
+      EXPECT_EQ(image, *before);
+      continue;
+    }
+    EXPECT_TRUE(ParmsImageChainFits(image, to == 5));
+    EXPECT_EQ(ImageLength(image), ImageLength(*before) + growth);
+    if (to == 5) ParmsFormat510Fixup(image);
+  }
+  EXPECT_GT(failures, 0);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/CommLink.h"
+#include "link/ScpComPort.h"
 #include "platform/Host.h"
 #include "sim/PtyRadio.h"
 #include "support/LinkHost.h"
@@ -50,6 +51,24 @@ struct RadioRig {
     return true;
   }
 
+  // The same over the serial port component in RS-485 mode.
+  bool OpenComponent() {
+    std::string error;
+    if (!radio.Start(&error)) {
+      ADD_FAILURE() << error;
+      return false;
+    }
+    port.SetDevicePath(radio.DevicePath());
+    port.SetRS485Mode(true);
+    if (!link::CommOpenComPort(host.link, &port, error)) {
+      ADD_FAILURE() << error;
+      return false;
+    }
+    link::CommSetRunning(host.link, true);
+    link::CommSetFramed(host.link, true);
+    return true;
+  }
+
   // Waits (at most 5 s real time) until `done(radio)` holds: commands that
   // take no reply may still be on their way when a download returns.
   template <class F>
@@ -62,6 +81,7 @@ struct RadioRig {
   }
 
   sim::PtyRadio radio;
+  link::TScpComPort port;  // outlives the link, which the host closes
   LinkHost host;
   StatusLog status;
   platform::ProgressValues bar;

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "DownloadRig.h"
+#include "app/EmbeddedFiles.h"
 #include "link/DelayTicks.h"
+#include "platform/EmbeddedResources.h"
 
 namespace bcu::test {
 namespace {
@@ -211,6 +215,134 @@ TEST(DelayTicks, WaitsTicksOfTheClockAndEndsOnlyOnQuit) {
   link::DelayTicks(clock, &pump, 1440);
   EXPECT_LT(clock.NowMs() - start, 1440u * 55u);
   EXPECT_GE(clock.NowMs(), 1000u);
+}
+
+}  // namespace
+}  // namespace bcu::test
+
+namespace bcu::test {
+namespace {
+
+TEST(FlashDownload, BusyStartOnTheSerialDeviceCountsAsTheAnswer) {
+  sim::RadioConfig config;
+  config.faults.busyReplies = 1;  // the loader's 02 01 is answered busy, once
+  config.codeKind = sim::CodeKind::kApplication;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.Open());
+  std::vector<std::uint8_t> l, c;
+  const std::string loader = Records('2', {16, 16}, l) + S9();
+  ASSERT_EQ(Download(rig, loader, Records('3', {16}, c) + S9()), link::kCommSuccess);
+  const auto counters = Counters(rig);
+  EXPECT_EQ(counters.busyReplies, 1);
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kLoader), PadToPair(l, 0xFF));
+}
+
+TEST(FlashDownload, EmbeddedBootSetGoesIntoTheRadioUnchanged) {
+  // The work files as the update writes them, then the boot download.
+  app::ResourceAttributes a;
+  ASSERT_TRUE(app::ReadResourceAttributes(platform::EmbeddedResources(), a));
+  std::string dir = (std::filesystem::temp_directory_path() / "bcu-boot-XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  struct Cleanup {
+    std::string d;
+    ~Cleanup() { std::filesystem::remove_all(d); }
+  } cleanup{dir};
+  struct Host final : platform::Host {
+    void Pump() override {}
+    void ShowStatusText(const std::string&) override {}
+    platform::ProgressBar& Progress() override { return bar; }
+    platform::MsgResult ShowMessage(const std::string& text, const std::string&, platform::MsgIcon,
+                                    platform::MsgButtons) override {
+      ADD_FAILURE() << text;
+      return platform::MsgResult::Ok;
+    }
+    bool AskPassword(platform::PasswordPurpose, std::string&) override { return false; }
+    std::unique_ptr<platform::Timer> CreateTimer(platform::TimerHandler) override {
+      return nullptr;
+    }
+    platform::Clock& GetClock() override { return clock; }
+    platform::ProgressValues bar;
+    platform::ManualClock clock;
+  } host;
+  std::string loaderName, codeName;
+  ASSERT_TRUE(app::ExtractEmbeddedFiles(platform::EmbeddedResources(), host, a, true, false,
+                                        loaderName, codeName, dir));
+
+  sim::RadioConfig config;
+  config.codeKind = sim::CodeKind::kBoot;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.Open());
+  std::ifstream loaderFile(dir + "/" + loaderName, std::ios::binary);
+  std::ifstream codeFile(dir + "/" + codeName, std::ios::binary);
+  ASSERT_EQ(link::FlashDownload(rig.host.link, loaderFile, codeFile, StatusLog::Callback,
+                                &rig.status, 5, rig.bar, true, false),
+            link::kCommSuccess);
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kLoader),
+            PadToPair(tools::DemoImageData("Loader_Boot"), 0xFF));
+  EXPECT_TRUE(Received(rig, ReceivedFile::Kind::kBoot) ==
+              PadToPair(tools::DemoImageData("Code_Boot"), 0xFF));
+  EXPECT_EQ(rig.status.Last(), "Download finished.");
+}
+
+}  // namespace
+}  // namespace bcu::test
+
+namespace bcu::test {
+namespace {
+
+TEST(FlashDownloadComponent, BusyStartIsSentAgain) {
+  sim::RadioConfig config;
+  config.faults.busyReplies = 2;
+  config.codeKind = sim::CodeKind::kApplication;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.OpenComponent());
+  std::vector<std::uint8_t> l, c;
+  const std::string loader = Records('2', {16, 16}, l) + S9();
+  ASSERT_EQ(Download(rig, loader, Records('3', {16, 2}, c) + S9()), link::kCommSuccess);
+  EXPECT_EQ(Counters(rig).busyReplies, 2);
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kLoader), PadToPair(l, 0xFF));
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kApplication), PadToPair(c, 0xFF));
+}
+
+TEST(FlashDownloadComponent, SilenceIsACommunicationProblem) {
+  sim::RadioConfig config;
+  config.faults.silentAfterBlocks = 3;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.OpenComponent());
+  std::vector<std::uint8_t> l, c;
+  EXPECT_EQ(Download(rig, Records('2', std::vector<int>(40, 16), l) + S9(), Records('3', {16}, c)),
+            link::kCommProblem);
+  EXPECT_EQ(rig.status.Last(), "Communication problem during code download.");
+}
+
+}  // namespace
+}  // namespace bcu::test
+
+namespace bcu::test {
+namespace {
+
+TEST(FlashDownload, TwoDownloadsOnTwoPortsInTwoThreads) {
+  sim::RadioConfig config;
+  config.codeKind = sim::CodeKind::kApplication;
+  RadioRig first(config), second(config);
+  ASSERT_TRUE(first.Open());
+  ASSERT_TRUE(second.Open());
+  std::vector<std::uint8_t> l1, c1, l2, c2;
+  const std::string loader1 = Records('2', {16, 16}, l1, 0x100, 1) + S9();
+  const std::string code1 = Records('3', std::vector<int>(100, 16), c1, 0x1000, 2) + S9();
+  const std::string loader2 = Records('2', {16, 8}, l2, 0x100, 3) + S9();
+  const std::string code2 = Records('3', std::vector<int>(90, 16), c2, 0x1000, 4) + S9();
+  int result1 = 0, result2 = 0;
+  std::thread t1([&] { result1 = Download(first, loader1, code1); });
+  std::thread t2([&] { result2 = Download(second, loader2, code2); });
+  t1.join();
+  t2.join();
+  EXPECT_EQ(result1, link::kCommSuccess);
+  EXPECT_EQ(result2, link::kCommSuccess);
+  EXPECT_EQ(Received(first, ReceivedFile::Kind::kApplication), PadToPair(c1, 0xFF));
+  EXPECT_EQ(Received(second, ReceivedFile::Kind::kApplication), PadToPair(c2, 0xFF));
+  EXPECT_EQ(first.status.Last(), "Download finished.");
+  EXPECT_EQ(second.status.Last(), "Download finished.");
 }
 
 }  // namespace

@@ -31,7 +31,6 @@ CommPacket Packet(const Bytes& b) {
 class ComPortLink : public ::testing::Test {
  protected:
   ComPortLink() : host(0.05) {}
-  ~ComPortLink() override { CommCloseLink(host.link); }
   void Open() {
     ASSERT_TRUE(peer.Ok());
     port.SetDevicePath(peer.DevicePath());
@@ -47,8 +46,8 @@ class ComPortLink : public ::testing::Test {
   }
 
   LinkPeer peer;
+  TScpComPort port;  // outlives the host, whose link refers to it
   LinkHost host;
-  TScpComPort port;
 };
 
 TEST_F(ComPortLink, OpenErrorsAreTold) {
@@ -107,6 +106,17 @@ TEST_F(ComPortLink, SilenceGivesTwoAndBytesStillArrivingGiveFour) {
   };
   CommSetRunning(host.link, true);
   EXPECT_EQ(WaitFileFormat(alt).length, 0);
+  EXPECT_FALSE(CommIsLineIdle(host.link));
+  EXPECT_EQ(CommGetResult(host.link), kCommTimedOut);
+}
+
+TEST_F(ComPortLink, ReceiveNeverMarksTheLineIdle) {
+  Open();
+  CommSetTimeout(host.link, 4000);
+  CommPacket p;
+  p.length = 77;
+  EXPECT_EQ(CommReceive(host.link, p, 255, -1), -1);
+  EXPECT_EQ(p.length, 77);  // left alone
   EXPECT_FALSE(CommIsLineIdle(host.link));
   EXPECT_EQ(CommGetResult(host.link), kCommTimedOut);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -366,6 +367,38 @@ TEST_F(SerialLink, RawReceiveNeedsTheFirstByteAndAZeroSum) {
   EXPECT_EQ(CommSendShortCommand(host.link, 0xBA, nullptr, 0), 1);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(peer.RawBytes(), (Bytes{0xBA}));
+}
+
+// Two links on two lines in two threads: each sees only its own radio.
+TEST(SerialLinkThreads, TwoLinksInTwoThreadsDoNotMeet) {
+  auto run = [](std::uint8_t tag, int& good) {
+    LinkPeer peer;
+    LinkHost host(0.05);
+    peer.Start([tag](const PeerFrame& f) -> PeerReplies {
+      if (f.Is(0x04, 0x1C))
+        return {LinkPeer::Frame(
+            {0x04, 0x1D, tag, f.payload.size() > 2 ? f.payload[2] : std::uint8_t{0}})};
+      return {};
+    });
+    host.ports.SetDevicePath(1, peer.DevicePath());
+    if (!host.OpenSerial(1)) return;
+    CommSetTimeout(host.link, 4000);
+    for (int i = 0; i < 100; ++i) {
+      const std::uint8_t seq = static_cast<std::uint8_t>(i);
+      CommSendCommand(host.link, 0x04, 0x1C, &seq, 1);
+      bool alt = false;
+      CommPacket r =
+          CommWaitReply(host.link, Packet({0x04, 0x1D}), 4, false, Packet({0x04, 0x20}), 2, alt);
+      if (r.length == 4 && r.data[2] == tag && r.data[3] == seq) ++good;
+    }
+  };
+  int goodA = 0, goodB = 0;
+  std::thread a(run, std::uint8_t{0xA1}, std::ref(goodA));
+  std::thread b(run, std::uint8_t{0xB2}, std::ref(goodB));
+  a.join();
+  b.join();
+  EXPECT_EQ(goodA, 100);
+  EXPECT_EQ(goodB, 100);
 }
 
 }  // namespace

@@ -95,8 +95,13 @@ TEST_F(PtyLink, ProbeFindsTheBoxOnlyWhenPresent) {
   EXPECT_FALSE(CommProbeInterface(host_.link));
 }
 
-TEST_F(PtyLink, SmallDownloadThroughTheCommApi) {
+class PtyDownload : public PtyLink, public ::testing::WithParamInterface<bool> {};
+
+// Loader and code through the Comm* API at 115200, with the line rate modelled
+// or not; then the restart and the new application's format version.
+TEST_P(PtyDownload, SmallDownloadThroughTheCommApi) {
   RadioConfig c;
+  c.pacing = GetParam();
   c.eraseMs = 0;
   c.codeKind = CodeKind::kApplication;
   c.restartMs = 100;
@@ -144,6 +149,8 @@ TEST_F(PtyLink, SmallDownloadThroughTheCommApi) {
     return 0;
   });
 }
+
+INSTANTIATE_TEST_SUITE_P(Pacing, PtyDownload, ::testing::Bool());
 
 TEST_F(PtyLink, DroppedLineEndsTheWaitAsACommunicationProblem) {
   RadioConfig c;

@@ -14,8 +14,8 @@
 
 #include "codeplug/CodeplugBuilder.h"
 #include "codeplug/CodeplugImage.h"
+#include "codeplug/ParmsFormat510Fixup.h"
 #include "codeplug/ParmsFormatChain.h"
-#include "codeplug/VYXParmsFormat59510.h"
 #include "sim/BuiltinCodeplug.h"
 #include "sim/VirtualRadio.h"
 #include "tests/support/UpdateRig.h"
