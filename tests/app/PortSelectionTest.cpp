@@ -181,7 +181,9 @@ struct RadioWindow {
     return options;
   }
   AppRadio radio;
-  AppTestHost host;
+  // Unscaled: the probe's 500 ms let the radio read the probe before the
+  // device is closed (closing flushes what the radio has not read yet).
+  AppTestHost host{1.0};
   AppRecordingView view;
   AppFakeDiscovery discovery;
   std::unique_ptr<platform::MemoryResources> resources;

@@ -221,6 +221,7 @@ TEST(BootCheck, AutomaticUpdateFlags) {
   EXPECT_TRUE(w.updater.CheckBootForAutoUpdate(majorDiffers, commError, kindMismatch));
   EXPECT_FALSE(majorDiffers || commError || kindMismatch);
   EXPECT_TRUE(link::CommIsRunning(w.updater.m_Link));
+  ASSERT_TRUE(w.radio.WaitForFrames(2));  // 04 2D, 04 67
   EXPECT_EQ(w.radio.Count(0x04, 0x67), 1);
 
   // A portable radio answers 1: current boot code needs nothing.
