@@ -4,47 +4,9 @@
 
 #include <cerrno>
 
+#include "platform/PosixSerial.h"
+
 namespace bcu::link {
-
-namespace {
-
-// The B-constant of a rate, or B0 when termios has none for it.
-speed_t StandardSpeed(std::int32_t rate) {
-  switch (rate) {
-    case 110:
-      return B110;
-    case 300:
-      return B300;
-    case 600:
-      return B600;
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    case 460800:
-      return B460800;
-    case 921600:
-      return B921600;
-    default:
-      return B0;
-  }
-}
-
-}  // namespace
 
 int ScpBitsPerChar(const TScpLineSettings& s) {
   return 1 + s.dataBits + (s.parity == TScpParity::None ? 0 : 1) + s.stopBits;
@@ -100,12 +62,13 @@ int ScpApplyLineSettings(int fd, const TScpLineSettings& s, bool raw) {
       break;
   }
   if (s.stopBits == 2) tio.c_cflag |= CSTOPB;
-  const speed_t speed = StandardSpeed(s.baud);
-  if (speed != B0) {
+  const auto rate = static_cast<std::uint32_t>(s.baud);
+  const speed_t speed = platform::SerialSpeedConstant(rate);
+  if (speed != 0) {
     if (cfsetspeed(&tio, speed) < 0) return errno;
   }
   if (tcsetattr(fd, TCSANOW, &tio) < 0) return errno;
-  if (speed == B0) return ScpSetArbitrarySpeed(fd, s.baud);
+  if (speed == 0 && !platform::SerialSetCustomRate(fd, rate)) return errno != 0 ? errno : EINVAL;
   return 0;
 }
 

@@ -29,9 +29,4 @@ std::uint32_t ScpCharsMs(const TScpLineSettings& s, std::uint32_t chars);
 // Returns 0 or the errno of the call that failed.
 int ScpApplyLineSettings(int fd, const TScpLineSettings& s, bool raw);
 
-// Sets an arbitrary rate through the kernel's termios2 interface (for rates
-// that have no B-constant). Returns 0 or an errno. Lives in its own file
-// because the kernel's termios headers clash with the C library's.
-int ScpSetArbitrarySpeed(int fd, std::int32_t rate);
-
 }  // namespace bcu::link

@@ -123,6 +123,10 @@ speed_t SerialSpeedConstant(std::uint32_t rate) {
       return B115200;
     case 230400:
       return B230400;
+    case 460800:
+      return B460800;
+    case 921600:
+      return B921600;
     default:
       return 0;
   }
