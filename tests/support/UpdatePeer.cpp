@@ -142,7 +142,10 @@ UpdateLinkHost::~UpdateLinkHost() {
 }
 
 Payload Group3(std::uint8_t code, const std::vector<std::uint8_t>& data) {
-  Payload p{3, code};
+  Payload p;
+  p.reserve(2 + data.size());
+  p.push_back(3);
+  p.push_back(code);
   p.insert(p.end(), data.begin(), data.end());
   return p;
 }
