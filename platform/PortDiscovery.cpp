@@ -165,12 +165,15 @@ int ComNumberFromFriendlyName(const std::string& name) {
   const auto close = rest.find(')');
   if (close == std::string::npos) return 0;
   rest.erase(close);
-  // A decimal number and nothing else.
-  if (rest.empty() || rest.size() > 9) return 0;
-  for (char c : rest)
+  // A decimal number and nothing else; leading zeros do not count, and any
+  // value above 64 is out of range however many digits it has.
+  if (rest.empty()) return 0;
+  int n = 0;
+  for (char c : rest) {
     if (c < '0' || c > '9') return 0;
-  const long n = std::strtol(rest.c_str(), nullptr, 10);
-  return (n >= 1 && n <= 64) ? static_cast<int>(n) : 0;
+    if (n <= 64) n = n * 10 + (c - '0');
+  }
+  return (n >= 1 && n <= 64) ? n : 0;
 }
 
 std::string PortAccessText(const PortTestResult& result) {

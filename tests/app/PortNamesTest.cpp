@@ -34,6 +34,9 @@ TEST(PortNames, FriendlyNameParser) {
   EXPECT_EQ(ComNumberFromFriendlyName("USB XIF VYX 6400 (COM0)"), 0);
   EXPECT_EQ(ComNumberFromFriendlyName("USB XIF VYX 6400 (COMx)"), 0);
   EXPECT_EQ(ComNumberFromFriendlyName("USB XIF VYX 6400 (COM)"), 0);
+  // Leading zeros are part of a decimal number, however many there are.
+  EXPECT_EQ(ComNumberFromFriendlyName("USB XIF VYX 6400 (COM0000000007)"), 7);
+  EXPECT_EQ(ComNumberFromFriendlyName("USB XIF VYX 6700 (COM99999999999999999999)"), 0);
   EXPECT_EQ(ComNumberFromFriendlyName("USB XIF VYX 6400"), 0);
 }
 
