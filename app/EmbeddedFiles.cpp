@@ -209,7 +209,9 @@ bool ExtractEmbeddedFiles(const platform::ResourceSource& resources, platform::H
   }
   loaderFileName = loaderName;
   const std::string loaderPath = InDir(workDir, loaderName);
-  // The joined loader is of no use once the code fails; it goes with the call.
+  // The joined loader goes with the call only when the code fails for a reason
+  // other than the existence guard; after that guard it stays, as it is named
+  // in loaderFileName.
   auto dropLoader = [&] { std::remove(loaderPath.c_str()); };
 
   if (!WriteChunks(resources, "Code" + suffix, "Code", codeCount, workDir, made, exists, error)) {
@@ -217,10 +219,7 @@ bool ExtractEmbeddedFiles(const platform::ResourceSource& resources, platform::H
     dropLoader();
     return fail(error);
   }
-  if (exists > 0) {
-    dropLoader();
-    return fail(kTextCodeChunkFailed);  // chunk files written stay, as for the loader
-  }
+  if (exists > 0) return fail(kTextCodeChunkFailed);  // chunk files and joined loader stay
   const std::string extension = a.UpgradeType == kUpgradeDsp ? "OUT" : "hex";
   std::string codeName = JoinChunkFiles("Code", codeCount, extension, workDir, &error);
   if (codeName.empty()) {

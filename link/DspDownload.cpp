@@ -125,7 +125,8 @@ int DspDownloader::DspSendLoader(std::istream& loaderFile) {
       if (line.size() >= 2 && line[0] == 'S' && line[1] == '9') break;
       // Every other line counts as an S3 record.
       blocks_.progress += 4;
-      const int present = std::max(0, (static_cast<int>(line.size()) - 12 - 2) / 2);
+      // Only data digits the line holds (a missing checksum takes nothing away).
+      const int present = std::max(0, (static_cast<int>(line.size()) - 12) / 2);
       const int n = std::min(SRecordHexByte(line, 2) - 5, present);
       for (int i = 0; i < n && blocks_.result == kCommSuccess; ++i)
         blocks_.PutByte(SRecordHexByte(line, 12 + 2 * i));

@@ -97,9 +97,9 @@ int FlashDownloader::FlashSendFile(std::istream& file, bool isCode) {
     if (kind < kSRecordS1 || kind > kSRecordS3) continue;  // S0 and others are skipped
     blocks_.progress += SRecordWeight(kind);
     const int first = SRecordFirstData(kind);
-    // Data bytes the line really holds before its checksum (a cut-off record
-    // sends only what it has).
-    const int present = std::max(0, (static_cast<int>(line.size()) - first - 2) / 2);
+    // Data bytes whose digits the line really holds: a cut-off record sends
+    // only what it has, a record without its checksum still sends all its data.
+    const int present = std::max(0, (static_cast<int>(line.size()) - first) / 2);
     const int n = std::min(SRecordDataLength(line), present);
     for (int i = 0; i < n && blocks_.result == kCommSuccess; ++i)
       blocks_.PutByte(SRecordHexByte(line, first + 2 * i));

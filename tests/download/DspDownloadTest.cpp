@@ -64,9 +64,11 @@ struct DspResult {
 };
 
 DspResult RunDsp(RadioRig& rig, const std::string& dsp, const std::string& directory,
-                 int platformCode = 0, std::vector<std::uint8_t>* loaderData = nullptr) {
+                 int platformCode = 0, std::vector<std::uint8_t>* loaderData = nullptr,
+                 const std::string& loaderText = "") {
   std::vector<std::uint8_t> l;
-  std::istringstream loaderFile(S0() + Records('3', {16, 16, 30}, l) + S9());
+  std::istringstream loaderFile(loaderText.empty() ? S0() + Records('3', {16, 16, 30}, l) + S9()
+                                                   : loaderText);
   std::istringstream dspFile(dsp);
   DspResult r;
   r.result = link::DspDownload(rig.host.link, loaderFile, dspFile, platformCode,
@@ -104,6 +106,16 @@ class DspDownloadTest : public ::testing::Test {
   }
   std::string dir_;
 };
+
+TEST_F(DspDownloadTest, LoaderRecordWithoutChecksumStillSendsAllItsData) {
+  RadioRig rig;
+  ASSERT_TRUE(rig.Open());
+  // Byte count 0x09: 4 address bytes, 4 data bytes, and the checksum is missing.
+  const std::string loader = "S30900001000A1B2C3D4\r\n" + S9();
+  const DspResult r = RunDsp(rig, DspFile({{0, Pattern(8, 1), 0}}), dir_, 0, nullptr, loader);
+  ASSERT_EQ(r.result, link::kCommSuccess);
+  EXPECT_EQ(r.loader, PadToPair({0xA1, 0xB2, 0xC3, 0xD4}, 0x20));
+}
 
 TEST_F(DspDownloadTest, PagesZeroAndFiveGoOutAsPageOneAndTwoOfTwo) {
   RadioRig rig;

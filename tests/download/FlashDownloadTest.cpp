@@ -73,6 +73,18 @@ TEST(FlashDownload, RadioReceivesTheRecordDataInFileOrder) {
   EXPECT_EQ(rig.radio.With([](sim::VirtualRadio& r) { return r.BaudRate(); }), 19200);
 }
 
+TEST(FlashDownload, RecordWithoutChecksumStillSendsAllItsData) {
+  RadioRig rig;
+  ASSERT_TRUE(rig.Open());
+  std::vector<std::uint8_t> c;
+  // Byte count 0x13: 2 address bytes, 16 data bytes, and the checksum is missing.
+  const std::string loader = "S113000000112233445566778899AABBCCDDEE5A\r\n" + S9();
+  ASSERT_EQ(Download(rig, loader, Records('3', {16}, c) + S9()), link::kCommSuccess);
+  const std::vector<std::uint8_t> data = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                                          0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x5A};
+  EXPECT_EQ(Received(rig, ReceivedFile::Kind::kLoader), PadToPair(data, 0xFF));
+}
+
 TEST(FlashDownload, HeaderOnlyFilesSendOnePairOfFillBlocks) {
   sim::RadioConfig config;
   config.codeKind = sim::CodeKind::kBoot;
