@@ -35,6 +35,10 @@ bool IsPacket(const link::CommPacket& packet, std::uint8_t code) {
   return packet.length >= 2 && packet.data[0] == kGroup && packet.data[1] == code;
 }
 
+std::uint8_t ByteAt(const link::CommPacket& packet, int index) {
+  return index < packet.length ? packet.data[index] : 0;
+}
+
 // Sets the link's running flag for the length of one transfer.
 class RunningScope {
  public:
@@ -185,9 +189,10 @@ std::int32_t VYXTransferParms::RunDownload() {
       result = link::CommSendCommand(*link, kGroup, kCodeData, block, kCodeplugBlockSize);
       if (result <= 0) return result;
       ++index;
-    } else if (IsPacket(packet, kCodeRadioSum) && packet.length >= 4) {
+    } else if (IsPacket(packet, kCodeRadioSum)) {
+      // A report cut short is still a report: the bytes it lacks count as 0.
       const std::uint16_t radioSum =
-          static_cast<std::uint16_t>(packet.data[2] * 256 + packet.data[3]);
+          static_cast<std::uint16_t>(ByteAt(packet, 2) * 256 + ByteAt(packet, 3));
       const bool agree = radioSum == blockSum;
       if (!agree) sumDiffered_ = true;
       result = link::CommSendCommand(*link, kGroup, agree ? kCodeSumsAgree : kCodeSumsDiffer,

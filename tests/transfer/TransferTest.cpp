@@ -338,6 +338,31 @@ TEST(TransferDownloadTest, RadioEndingEarlyIsAFailureEndingAfterTheLastBlockIsNo
   EXPECT_EQ(late.plain.size(), 4u);
 }
 
+TEST(TransferDownloadTest, SumReportWithoutItsBytesIsStillAnswered) {
+  Fixture f;
+  for (int i = 0; i < 256; ++i) f.buffer[i] = 0x01;
+  f.transfer.SetBuffer(f.buffer.data(), 256);
+  std::vector<Payload> answers;
+  f.peer.Run([&](UpdatePeer& p) {
+    if (!p.Next()) return;
+    p.Send(Group3(0x0D));
+    for (int i = 0; i < 2; ++i) {
+      p.Send(Group3(0x08));
+      if (!p.Next()) return;
+    }
+    // The report lacks its sum bytes: they count as 0, which is not the sum.
+    p.Send(Group3(0x03));
+    if (auto a = p.Next()) answers.push_back(*a);
+    p.Send(Group3(0x08));
+    if (auto a = p.Next()) answers.push_back(*a);
+  });
+  EXPECT_EQ(f.transfer.Download(), kTransferSumDiffered);
+  f.peer.Join();
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_TRUE(Is(answers[0], 3, 0x06));
+  EXPECT_TRUE(Is(answers[1], 3, 0x04));
+}
+
 TEST(TransferDownloadTest, LengthBeyondTheBufferIsRefusedWithoutSending) {
   Fixture f;
   f.transfer.SetBuffer(f.buffer.data(), kCodeplugBufferSize + 2);

@@ -41,14 +41,16 @@ struct ScriptLog {
 
 // The radio after its restart: answers the serial number request unless
 // `withholdSerial`, reports format 5.10, sends `image` for the upload, and for
-// a download reports each pair's sum off by one.
+// a download reports each pair's sum off by one. With `ackFirst` the serial
+// number follows a 07 25 acknowledgement.
 void RestartedRadio(UpdatePeer& p, const std::vector<std::uint8_t>& image, bool withholdSerial,
-                    ScriptLog& log) {
+                    ScriptLog& log, bool ackFirst = false) {
   std::size_t sent = 0;
   int blocks = 0;
   while (auto packet = p.Next(1500)) {
     const Payload& m = *packet;
     if (Is(m, 4, 0x04)) {
+      if (ackFirst) p.Send({7, 0x25});
       if (!withholdSerial) p.Send({4, 5, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70});
     } else if (Is(m, 4, 0x1C)) {
       p.Send({4, 0x1D, 5, 10});
@@ -152,6 +154,19 @@ TEST_F(PreservationTest, DisputedBlockSumFailsTheDownloadAndKeepsTheBackup) {
   EXPECT_NE(report.note.find(files[0]), std::string::npos);
   updater_->ShowCodeplugOutcome(report.outcome);
   EXPECT_EQ(host_.status.back(), "An error occurred while downloading the codeplug.");
+}
+
+TEST_F(PreservationTest, SerialNumberAfterAnAcknowledgementIsRead) {
+  const auto image = Codeplug59();
+  ScriptLog log;
+  peer_.Run([&](UpdatePeer& p) { RestartedRadio(p, image, false, log, true); });
+  const CodeplugStepReport report = PreserveCodeplugWithReport(*updater_);
+  peer_.Join();
+  EXPECT_TRUE(report.radioKeyRead);
+  EXPECT_TRUE(log.downloadStarted);
+  const auto files = Files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].rfind("codeplug-backup-001A2B3C4D5E6F70-", 0), 0u);
 }
 
 TEST(CodeplugBackupTest, NamesAndNoOverwrite) {
