@@ -28,8 +28,10 @@ void VYXParmsFormatConvertBase::RunSteps() {
   failed = false;
   growth = 0;
   const std::uint16_t before = ImageLength(img);
+  // Going up only convert mode relays a block before its hook; going down
+  // every run relays it back after the hook.
   const bool relayUp = convertLayout && Up();
-  const bool relayDown = convertLayout && backward;
+  const bool relayDown = backward;
 
   // Radio block.
   {

@@ -26,8 +26,9 @@ class VYXParmsFormatConvertBase {
 
   // Convert mode: relays the blocks, writes the format version, runs the hooks.
   void Convert(CodeplugImage* image, bool backward);
-  // Refresh mode (upward only, on an image already in the converter's format):
-  // runs the hooks' refresh parts, leaves the layout and version alone.
+  // Refresh mode (used upward, on an image already in the converter's format):
+  // runs the hooks' refresh parts and leaves the version alone; going up it
+  // leaves the layout alone too, going down the blocks are still relaid.
   void Refresh(CodeplugImage* image, bool backward);
 
   std::int32_t GetGrowth() const { return growth; }

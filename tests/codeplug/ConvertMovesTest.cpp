@@ -154,6 +154,23 @@ TEST(ConvertRelayout, RadioBlockGains20FixedWordsAndLosesThemAgain) {
   EXPECT_EQ(testing::TableWords(image, 0, 14), testing::TableWords(*before, 0, 14));
 }
 
+TEST(ConvertRelayout, RelayoutDownDoesNotDependOnTheMode) {
+  // Refresh mode leaves the layout alone going up only: a downward run relays
+  // every block back to the lower layout, but keeps the format version.
+  auto built = Build(Shape(k510, 0, 1, 0, 1, 0, 2, 4));
+  CodeplugImage& image = *built.image;
+  VYXParmsFormat59510 down;
+  down.Refresh(&image, true);
+  ASSERT_FALSE(down.Failed());
+  EXPECT_EQ(image[kWordFormatVersion], 0x050A);
+  EXPECT_EQ(GetTableWord(image, std::uint16_t{0}).offset, 49);
+  EXPECT_EQ(TableStart(image, 0, 0), 64u);
+  EXPECT_EQ(GetDirectoryEntry(image, std::uint16_t{0}, 1).rows, 16);
+  EXPECT_EQ(GetTableWord(image, SystemBlock{1}).count, 15);
+  EXPECT_EQ(GetTableWord(image, SystemBlock{2}).count, 15);
+  EXPECT_LT(down.GetGrowth(), -20);
+}
+
 TEST(ConvertChain, UpFrom58To510AndDownAgain) {
   auto built = Build(Shape(k58, 2, 1, 1, 1, 1, 3, 11));
   CodeplugImage& image = *built.image;
