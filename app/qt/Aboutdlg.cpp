@@ -2,14 +2,23 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QMargins>
 #include <QPixmap>
 #include <QPushButton>
+#include <QWindow>
 
 #include "app/qt/DesignFont.h"
 
 #include "app/qt/JpegImage.h"
 
 namespace bcu::qt {
+
+namespace {
+
+constexpr int kOuterWidth = 302;
+constexpr int kOuterHeight = 225;
+
+}  // namespace
 
 TAboutDialog::TAboutDialog(QWidget* owner) : QDialog(owner) {
   setObjectName("TAboutDialog");
@@ -18,7 +27,7 @@ TAboutDialog::TAboutDialog(QWidget* owner) : QDialog(owner) {
   setModal(true);
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(302, 225);
+  setFixedSize(kOuterWidth, kOuterHeight);  // until the frame is known
 
   Panel1 = new QFrame(this);
   Panel1->setObjectName("Panel1");
@@ -59,6 +68,15 @@ TAboutDialog::TAboutDialog(QWidget* owner) : QDialog(owner) {
     const QRect o = owner->frameGeometry();
     move(o.center() - QPoint(width() / 2, height() / 2));
   }
+}
+
+void TAboutDialog::showEvent(QShowEvent* e) {
+  if (const QWindow* window = windowHandle()) {
+    const QMargins frame = window->frameMargins();
+    setFixedSize(kOuterWidth - frame.left() - frame.right(),
+                 kOuterHeight - frame.top() - frame.bottom());
+  }
+  QDialog::showEvent(e);
 }
 
 }  // namespace bcu::qt

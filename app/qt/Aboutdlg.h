@@ -22,6 +22,11 @@ class TAboutDialog : public QDialog {
   QLabel* VersionLabel;
   QLabel* CopyrightLabel;
   QPushButton* OKButton;
+
+ protected:
+  // The box measures 302 by 225 on the screen, its frame included: once the
+  // frame is known the inside shrinks by it.
+  void showEvent(QShowEvent* e) override;
 };
 
 }  // namespace bcu::qt

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QToolButton>
 #include <QWindow>
+#include <algorithm>
 
 #include "app/qt/Aboutdlg.h"
 #include "app/qt/Codedownpassdlg.h"
@@ -83,13 +84,17 @@ QLabel* MakePicture(QWidget* parent, const char* name, const char* resource, int
 
 }  // namespace
 
-// The progress bar as the downloads see it: minimum, maximum, position.
+// The progress bar as the downloads see it: minimum, maximum, position. A
+// position beyond the range stops at its nearer end, as the control of the
+// design does (a plain QProgressBar would ignore it and stay where it was).
 class TCodeUpdaterMainDispForm::ProgressBarAdapter final : public platform::ProgressBar {
  public:
   explicit ProgressBarAdapter(QProgressBar* bar) : bar_(bar) {}
   void SetMin(int value) override { bar_->setMinimum(value); }
   void SetMax(int value) override { bar_->setMaximum(value); }
-  void SetPosition(int value) override { bar_->setValue(value); }
+  void SetPosition(int value) override {
+    bar_->setValue(std::clamp(value, bar_->minimum(), std::max(bar_->minimum(), bar_->maximum())));
+  }
   int Min() const override { return bar_->minimum(); }
   int Max() const override { return bar_->maximum(); }
   int Position() const override { return bar_->value(); }

@@ -157,12 +157,16 @@ class PartsTest : public QObject {
     QCOMPARE(about.OKButton->text(), QString("OK"));
     QVERIFY(!about.Image1->pixmap().isNull());
     QCOMPARE(about.Image1->pixmap().size(), QSize(64, 64));
-    WhenModalShown([](QWidget* modal) {
+    // On the screen the box measures 302 by 225 with its frame.
+    QSize outer;
+    WhenModalShown([&outer](QWidget* modal) {
       auto* dlg = qobject_cast<TAboutDialog*>(modal);
       QVERIFY(dlg != nullptr);
+      outer = dlg->frameGeometry().size();
       QTest::mouseClick(dlg->OKButton, Qt::LeftButton);
     });
     QCOMPARE(about.exec(), int(QDialog::Accepted));
+    QCOMPARE(outer, QSize(302, 225));
   }
 
   void portItemColours() {

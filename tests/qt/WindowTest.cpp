@@ -187,6 +187,22 @@ class WindowTest : public QObject {
     QVERIFY(!form.m_TargetVersionInfoGroupBox->isVisible());
   }
 
+  // The downloads set the bar's range and position; a position past the
+  // range shows a full (or empty) bar instead of being ignored.
+  void progressPositionStopsAtTheRangeEnds() {
+    TCodeUpdaterMainDispForm& form = Open(nullptr, false);
+    platform::ProgressBar& bar = form.Progress();
+    bar.SetMin(0);
+    bar.SetMax(100);
+    bar.SetPosition(40);
+    QCOMPARE(form.m_ProgressBar->value(), 40);
+    bar.SetPosition(130);
+    QCOMPARE(form.m_ProgressBar->value(), 100);
+    QCOMPARE(bar.Position(), 100);
+    bar.SetPosition(-5);
+    QCOMPARE(form.m_ProgressBar->value(), 0);
+  }
+
   void retrieveFillsThePanel() {
     TCodeUpdaterMainDispForm& form = Open();
     QTest::mouseClick(form.m_ToggleVersionInfoSpeedButton, Qt::LeftButton);

@@ -357,5 +357,77 @@ TEST_F(UpdateTest, DspUpdateHasNoCodeplugStep) {
   EXPECT_TRUE(rig.WorkFiles().empty());
 }
 
+TEST_F(UpdateTest, OtherProcessorVariantShowsTheProcessorMessage) {
+  // A series-5 application updater for 816 processors, a radio with a 416.
+  sim::RadioConfig c = CurrentRadio();
+  c.bootVersion = {5, 1};
+  c.processor = 4;
+  TestFirmware fw;
+  fw.upgradeType = 0;
+  fw.series = 5;
+  fw.bootMajor = 5;
+  auto& rig = Rig(c, fw);
+  rig.Updater().m_StartButtonClick();
+  ASSERT_EQ(rig.Host().messages.size(), 1u);
+  EXPECT_EQ(rig.Host().messages[0].text,
+            "This version of Brisant Code Updater is meant for Series 1 radios with 816\n"
+            "processors.  Please acquire the updater for Series 1 radios with 416 processors.");
+  EXPECT_EQ(rig.Host().messages[0].caption, "Brisant Code Updater");
+  EXPECT_EQ(rig.Host().messages[0].icon, platform::MsgIcon::Error);
+  EXPECT_EQ(rig.Host().status.back(), "Idle");
+  EXPECT_EQ(rig.Host().progress.Position(), 0);
+  EXPECT_FALSE(Shown(rig, "Resetting radio..."));
+  EXPECT_TRUE(rig.WorkFiles().empty());
+}
+
+TEST_F(UpdateTest, AutomaticUpdateRefusesTheOtherRadioKind) {
+  sim::RadioConfig c = CurrentRadio();
+  c.family = sim::RadioFamily::kPortable;
+  auto& rig = Rig(c);
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().status.back(), "Idle");
+  ASSERT_EQ(rig.Host().messages.size(), 1u);
+  EXPECT_EQ(rig.Host().messages[0].text,
+            "This Brisant Code Updater is intended for a mobile radio, and\ncannot be used with "
+            "the connected portable radio.");
+  EXPECT_EQ(rig.Host().messages[0].caption, "Brisant Code Updater");
+  EXPECT_EQ(rig.Host().messages[0].icon, platform::MsgIcon::Error);
+  EXPECT_FALSE(Shown(rig, "Checking target radio..."));
+  EXPECT_TRUE(rig.WorkFiles().empty());
+}
+
+TEST_F(UpdateTest, AutomaticUpdateStopsOnAnotherBootMajor) {
+  sim::RadioConfig c = CurrentRadio();
+  c.bootVersion = {6, 0};
+  auto& rig = Rig(c);
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().status.back(),
+            "Error: the major boot versions of the radio and file are different.");
+  EXPECT_TRUE(rig.Host().messages.empty());
+  EXPECT_FALSE(rig.Updater().m_Running);
+  EXPECT_EQ(rig.Updater().m_StartButtonCaption, "Start");
+}
+
+TEST_F(UpdateTest, BootUpdaterSendsItsMainImages) {
+  // An updater of upgrade type "Boot" keeps its code in the main images; its
+  // update is a boot update with the boot password and no codeplug step.
+  sim::RadioConfig c = CurrentRadio();
+  c.bootVersion = {5, 1};
+  TestFirmware fw;
+  fw.upgradeType = 1;
+  fw.series = 5;
+  fw.bootMajor = 5;
+  fw.codeBytes = 1000;  // small enough for the radio to take it as boot code
+  auto& rig = Rig(c, fw);
+  rig.Host().startPasswords = {std::string("gablers"), std::string("tollmore")};
+  rig.Updater().m_StartButtonClick();
+  EXPECT_TRUE(rig.Host().status.empty());  // "gablers" refused silently
+  rig.Updater().m_StartButtonClick();
+  EXPECT_TRUE(rig.Updater().m_PasswordAccepted);
+  ExpectCode(rig, sim::ReceivedFile::Kind::kBoot, TestCodeData(1000, 2));
+  EXPECT_FALSE(Shown(rig, "Resetting radio..."));
+  EXPECT_TRUE(rig.WorkFiles().empty());
+}
+
 }  // namespace
 }  // namespace bcu::app
