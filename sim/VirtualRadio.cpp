@@ -695,7 +695,9 @@ void VirtualRadio::BeginCodeplugData() {
 
 void VirtualRadio::SendUploadBlock() {
   Impl& s = *impl_;
-  if (s.uploadOffset >= kCodeplugMax) return;  // the PC ends the upload now
+  // Every request is answered with a block, also past the end of the codeplug
+  // memory: a PC whose header scan never found the chain's end only learns
+  // that its buffer is full from one block more than it can store.
   if (!TakeDataBlock()) return;
   std::vector<std::uint8_t> payload{0x03, 0x02};
   payload.resize(2 + kBlockBytes, 0);  // past the image: zero bytes
