@@ -329,6 +329,7 @@ void VirtualRadio::EndPhase() {
       s.haveFirst = false;
       s.wait = Impl::BlockWait::kNone;
       s.cp = Impl::Codeplug::kNone;
+      if (mode_ == RadioMode::kApplication && config_.announcesStart) Send({0x07, 0x25});
       break;
     case Impl::Phase::kIdle:
       break;

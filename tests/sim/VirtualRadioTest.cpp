@@ -147,6 +147,27 @@ TEST(VirtualRadioFlash, LoaderEraseCodeAndRestartIntoNewApplication) {
   EXPECT_EQ(t.radio.Counters().sumsAgreed, 6);
 }
 
+TEST(VirtualRadioFlash, AnnouncesItsApplicationAfterTheRestartWhenConfigured) {
+  for (bool announces : {false, true}) {
+    RadioConfig c = SmallRadio();
+    c.announcesStart = announces;
+    SimTalk t(c);
+    ASSERT_TRUE(t.SendFlashFile({0x02, 0x01}, Pattern(300, 1)));
+    t.Advance(2000);
+    ASSERT_TRUE(t.SendFlashFile({0x02, 0x01}, Pattern(1000, 2)));
+    EXPECT_TRUE(t.Exchange({0x09, 0x00, 0x01}).empty());
+    t.Advance(5000);
+    // The serial number request finds the 07 25 frame in front of its answer.
+    const auto replies = t.Exchange({0x04, 0x04});
+    ASSERT_EQ(replies.size(), announces ? 2u : 1u) << announces;
+    if (announces) {
+      EXPECT_EQ(replies[0], (Bytes{0x07, 0x25}));
+    }
+    EXPECT_EQ(replies.back(), (Bytes{0x04, 0x05, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70}));
+    EXPECT_EQ(t.Exchange({0x04, 0x1C}).size(), 1u);
+  }
+}
+
 TEST(VirtualRadioFlash, SmallCodeIsBootCodeAndBringsBootloadModeBack) {
   SimTalk t(SmallRadio());
   ASSERT_TRUE(t.SendFlashFile({0x02, 0x01}, Pattern(256, 3)));
