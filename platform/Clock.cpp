@@ -23,8 +23,12 @@ SteadyClock::SteadyClock(double scale)
     : scale_(scale > 0 ? scale : 1.0), startRealUs_(RealMicros()) {}
 
 std::uint64_t SteadyClock::NowMs() {
-  double elapsedRealMs = static_cast<double>(RealMicros() - startRealUs_) / 1000.0;
-  return static_cast<std::uint64_t>(elapsedRealMs / scale_);
+  return NowUs() / 1000;
+}
+
+std::uint64_t SteadyClock::NowUs() {
+  const double elapsedRealUs = static_cast<double>(RealMicros() - startRealUs_);
+  return static_cast<std::uint64_t>(elapsedRealUs / scale_);
 }
 
 void SteadyClock::SleepMs(std::uint32_t clockMs) {

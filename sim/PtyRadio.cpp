@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -101,10 +103,13 @@ void PtyRadio::Stop() {
 }
 
 void PtyRadio::Serve() {
+  // Wake-ups are timed to the microsecond: ask the kernel not to defer them
+  // by its default 50 us of timer slack (this thread only).
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::uint8_t buf[4096];
   std::vector<std::uint8_t> pending;  // due bytes the master did not take yet
   for (;;) {
-    int timeoutMs = kMaxWaitMs;
+    std::int64_t timeoutUs = kMaxWaitMs * 1000LL;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) return;
@@ -127,18 +132,21 @@ void PtyRadio::Serve() {
         if (w <= 0) break;  // the pty's buffer is full: poll for POLLOUT
         pending.erase(pending.begin(), pending.begin() + w);
       }
-      const std::int64_t next = radio_->MsUntilNextEvent();
+      // Sleep until the next byte or phase end falls due, to the microsecond:
+      // at 115200 baud a byte lasts 87 us, and a wake-up rounded to whole
+      // milliseconds would hold every reply back by up to a millisecond.
+      const std::int64_t next = radio_->UsUntilNextEvent();
       if (next >= 0) {
-        const std::uint32_t clockMs = next > INT_MAX ? INT_MAX : static_cast<std::uint32_t>(next);
-        timeoutMs = static_cast<int>(std::min<std::uint32_t>(clock_.RealMs(clockMs), kMaxWaitMs));
-        // A due byte rounds to 0; never sleep less than a millisecond
-        // while only waiting for time to pass.
-        if (timeoutMs == 0 && next > 0) timeoutMs = 1;
+        const double realUs = std::ceil(static_cast<double>(next) * clock_.Scale());
+        timeoutUs = static_cast<std::int64_t>(std::min(realUs, static_cast<double>(timeoutUs)));
+        if (timeoutUs == 0 && next > 0) timeoutUs = 1;
       }
     }
+    const timespec timeout{static_cast<time_t>(timeoutUs / 1000000),
+                           static_cast<long>(timeoutUs % 1000000) * 1000};
     pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
                      {wakeFd_, POLLIN, 0}};
-    const int r = ::poll(fds, 2, timeoutMs);
+    const int r = ::ppoll(fds, 2, &timeout, nullptr);
     if (r < 0 && errno != EINTR) return;
     if (fds[0].revents & (POLLERR | POLLNVAL)) return;
     if (fds[1].revents & POLLIN) {

@@ -154,6 +154,8 @@ RadioConfig RadioConfigFromJson(const json& j) {
       c.hasSem = Bool(v, key);
     else if (key == "answersKindQuery")
       c.answersKindQuery = Bool(v, key);
+    else if (key == "announcesStart")
+      c.announcesStart = Bool(v, key);
     else if (key == "processor")
       c.processor = static_cast<std::uint8_t>(Int(v, key, 0, 255));
     else if (key == "boxPresent")
@@ -227,6 +229,7 @@ json RadioConfigToJson(const RadioConfig& c) {
               {"hasBootInfo", c.hasBootInfo},
               {"hasSem", c.hasSem},
               {"answersKindQuery", c.answersKindQuery},
+              {"announcesStart", c.announcesStart},
               {"processor", c.processor},
               {"boxPresent", c.boxPresent},
               {"codeplugFile", c.codeplugFile},

@@ -24,6 +24,9 @@ constexpr std::size_t kCodeplugMax = 65536;
 constexpr std::uint64_t kFinishGraceMs = 1000;
 // The PC sends a second block again at most this often after differing sums.
 constexpr int kMaxResends = 4;
+// The longest a paced byte inside a frame waits past its line time before it
+// is handed over (together with the bytes that followed it).
+constexpr double kOutputBatchMs = 1.0;
 
 int BaudOfRateByte(std::uint8_t rate) {
   switch (rate) {
@@ -178,9 +181,13 @@ double ByteMs(int baud) {
 }
 }  // namespace
 
+double VirtualRadio::NowMs() {
+  return static_cast<double>(clock_.NowUs()) / 1000.0;
+}
+
 void VirtualRadio::Receive(const std::uint8_t* data, std::size_t n) {
   Poll();  // a baud change already on the line sets the rate for these bytes
-  const double now = static_cast<double>(clock_.NowMs());
+  const double now = NowMs();
   for (std::size_t i = 0; i < n; ++i) {
     double due = now;
     if (config_.pacing) {
@@ -194,7 +201,7 @@ void VirtualRadio::Receive(const std::uint8_t* data, std::size_t n) {
 
 std::size_t VirtualRadio::Transmit(std::uint8_t* out, std::size_t max) {
   Poll();
-  const double now = static_cast<double>(clock_.NowMs());
+  const double now = NowMs();
   std::size_t n = 0;
   while (n < max && !impl_->out.empty() && impl_->out.front().dueMs <= now) {
     out[n++] = impl_->out.front().b;
@@ -210,14 +217,37 @@ std::vector<std::uint8_t> VirtualRadio::TakeOutput() {
 }
 
 std::int64_t VirtualRadio::MsUntilNextEvent() {
+  const double next = NextEventInMs();
+  return next < 0 ? -1 : static_cast<std::int64_t>(std::ceil(next));
+}
+
+std::int64_t VirtualRadio::UsUntilNextEvent() {
+  const double next = NextEventInMs();
+  return next < 0 ? -1 : static_cast<std::int64_t>(std::ceil(next * 1000.0));
+}
+
+double VirtualRadio::NextEventInMs() {
   Poll();
-  const double now = static_cast<double>(clock_.NowMs());
+  const double now = NowMs();
   double next = -1;
   auto consider = [&](double at) {
     const double d = std::max(0.0, at - now);
     if (next < 0 || d < next) next = d;
   };
-  if (!impl_->out.empty()) consider(impl_->out.front().dueMs);
+  if (!impl_->out.empty()) {
+    // Bytes inside a frame may reach the PC in batches of up to a millisecond,
+    // as through a receive FIFO; the byte that ends a frame, the one the PC
+    // acts on, is handed over the moment it is due.
+    double at = impl_->out.front().dueMs + kOutputBatchMs;
+    for (const auto& byte : impl_->out) {
+      if (byte.dueMs >= at) break;
+      if (byte.b == link::kFrameEnd) {
+        at = byte.dueMs;
+        break;
+      }
+    }
+    consider(at);
+  }
   // Input only matters once a frame is complete: wake for the next end marker.
   for (const auto& byte : impl_->in)
     if (byte.b == link::kFrameEnd) {
@@ -225,8 +255,7 @@ std::int64_t VirtualRadio::MsUntilNextEvent() {
       break;
     }
   if (impl_->phase != Impl::Phase::kIdle) consider(static_cast<double>(impl_->phaseEndMs));
-  if (next < 0) return -1;
-  return static_cast<std::int64_t>(std::ceil(next));
+  return next;
 }
 
 bool VirtualRadio::IsBusy() {
@@ -254,9 +283,9 @@ void VirtualRadio::Poll() {
   // Bytes and phase ends are taken in time order: a frame that completes
   // before an erase ends is ignored, one that completes after is answered.
   for (;;) {
-    const std::uint64_t now = clock_.NowMs();
-    const bool phaseDue = s.phase != Impl::Phase::kIdle && s.phaseEndMs <= now;
-    const bool byteDue = !s.in.empty() && s.in.front().dueMs <= static_cast<double>(now);
+    const double now = NowMs();
+    const bool phaseDue = s.phase != Impl::Phase::kIdle && static_cast<double>(s.phaseEndMs) <= now;
+    const bool byteDue = !s.in.empty() && s.in.front().dueMs <= now;
     if (phaseDue && (!byteDue || static_cast<double>(s.phaseEndMs) <= s.in.front().dueMs)) {
       s.eventMs = static_cast<double>(s.phaseEndMs);
       EndPhase();
@@ -264,7 +293,7 @@ void VirtualRadio::Poll() {
     }
     if (!byteDue) break;
     const std::uint8_t b = s.in.front().b;
-    s.eventMs = config_.pacing ? s.in.front().dueMs : static_cast<double>(now);
+    s.eventMs = config_.pacing ? s.in.front().dueMs : now;
     s.in.pop_front();
     switch (s.reader.Feed(b)) {
       case RadioFrameReader::Result::kFrame:
@@ -300,6 +329,7 @@ void VirtualRadio::EndPhase() {
       s.haveFirst = false;
       s.wait = Impl::BlockWait::kNone;
       s.cp = Impl::Codeplug::kNone;
+      if (mode_ == RadioMode::kApplication && config_.announcesStart) Send({0x07, 0x25});
       break;
     case Impl::Phase::kIdle:
       break;
@@ -695,7 +725,9 @@ void VirtualRadio::BeginCodeplugData() {
 
 void VirtualRadio::SendUploadBlock() {
   Impl& s = *impl_;
-  if (s.uploadOffset >= kCodeplugMax) return;  // the PC ends the upload now
+  // Every request is answered with a block, also past the end of the codeplug
+  // memory: a PC whose header scan never found the chain's end only learns
+  // that its buffer is full from one block more than it can store.
   if (!TakeDataBlock()) return;
   std::vector<std::uint8_t> payload{0x03, 0x02};
   payload.resize(2 + kBlockBytes, 0);  // past the image: zero bytes

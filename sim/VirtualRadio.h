@@ -76,8 +76,11 @@ class VirtualRadio {
   // Runs whatever is due (ends of erase and restart, paced input).
   void Poll();
   // Clock milliseconds until something happens without new input (0: now),
-  // -1: nothing pending.
+  // -1: nothing pending; rounded up.
   std::int64_t MsUntilNextEvent();
+  // The same in clock microseconds, rounded up: line bytes fall due at
+  // fractions of a millisecond.
+  std::int64_t UsUntilNextEvent();
 
   // The technician's hand: put the radio into bootload mode, or let it run its
   // application (a power cycle: baud back to 19200, transfers forgotten).
@@ -118,6 +121,9 @@ class VirtualRadio {
   bool LineDropRequested() const { return dropLine_; }
 
  private:
+  // Clock time in milliseconds with the clock's full (microsecond) precision.
+  double NowMs();
+  double NextEventInMs();
   void HandleFrame(std::uint8_t header2, const std::uint8_t* p, std::size_t n);
   void HandleInfo(const std::uint8_t* p, std::size_t n);
   void HandleFlash(const std::uint8_t* p, std::size_t n);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nettle/des.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <tuple>
@@ -119,6 +120,24 @@ TEST(CodeplugUpload, SendsTheImageBlockByBlock) {
   // Bootload mode does not take part.
   t.radio.SetMode(RadioMode::kBootload);
   EXPECT_TRUE(t.Exchange({0x03, 0x07}).empty());
+}
+
+TEST(CodeplugUpload, AnswersEveryRequestPastTheEndOfItsMemory) {
+  // A first header whose length field is 0 never lets the PC's scan reach the
+  // end of the chain: it stops only when a block arrives after its 65,536-byte
+  // buffer is full, so the radio must send a 513th block.
+  SimTalk t(AppRadio());
+  Bytes stalled(65536, 0x33);
+  stalled[0] = stalled[1] = 0x5F;
+  stalled[2] = stalled[3] = 0x00;
+  t.radio.SetCodeplug(stalled);
+  const Bytes got = Upload(t, 513);
+  ASSERT_EQ(got.size(), 513u * 128u);
+  EXPECT_TRUE(std::equal(stalled.begin(), stalled.end(), got.begin()));
+  // Beyond the memory the blocks hold zero bytes.
+  EXPECT_TRUE(std::all_of(got.begin() + 65536, got.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_EQ(t.radio.Counters().codeplugBlocksSent, 513);
+  EXPECT_EQ(t.radio.Counters().uploads, 1);
 }
 
 TEST(CodeplugDownload, ScrambledBlocksSumsAndRoundTrip) {

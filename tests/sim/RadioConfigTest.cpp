@@ -32,10 +32,12 @@ TEST(RadioConfig, WritesWhatItReads) {
   c.startMode = RadioMode::kApplication;
   c.codeKind = CodeKind::kBoot;
   c.faults.dropLineAfterBlocks = 7;
+  c.announcesStart = true;
   const RadioConfig back = RadioConfigFromJson(RadioConfigToJson(c));
   EXPECT_EQ(back.startMode, RadioMode::kApplication);
   EXPECT_EQ(back.codeKind, CodeKind::kBoot);
   EXPECT_EQ(back.faults.dropLineAfterBlocks, 7);
+  EXPECT_TRUE(back.announcesStart);
   EXPECT_EQ(back.serialNumber, c.serialNumber);
   EXPECT_EQ(back.formatAfter, c.formatAfter);
 }

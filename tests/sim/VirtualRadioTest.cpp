@@ -147,6 +147,27 @@ TEST(VirtualRadioFlash, LoaderEraseCodeAndRestartIntoNewApplication) {
   EXPECT_EQ(t.radio.Counters().sumsAgreed, 6);
 }
 
+TEST(VirtualRadioFlash, AnnouncesItsApplicationAfterTheRestartWhenConfigured) {
+  for (bool announces : {false, true}) {
+    RadioConfig c = SmallRadio();
+    c.announcesStart = announces;
+    SimTalk t(c);
+    ASSERT_TRUE(t.SendFlashFile({0x02, 0x01}, Pattern(300, 1)));
+    t.Advance(2000);
+    ASSERT_TRUE(t.SendFlashFile({0x02, 0x01}, Pattern(1000, 2)));
+    EXPECT_TRUE(t.Exchange({0x09, 0x00, 0x01}).empty());
+    t.Advance(5000);
+    // The serial number request finds the 07 25 frame in front of its answer.
+    const auto replies = t.Exchange({0x04, 0x04});
+    ASSERT_EQ(replies.size(), announces ? 2u : 1u) << announces;
+    if (announces) {
+      EXPECT_EQ(replies[0], (Bytes{0x07, 0x25}));
+    }
+    EXPECT_EQ(replies.back(), (Bytes{0x04, 0x05, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70}));
+    EXPECT_EQ(t.Exchange({0x04, 0x1C}).size(), 1u);
+  }
+}
+
 TEST(VirtualRadioFlash, SmallCodeIsBootCodeAndBringsBootloadModeBack) {
   SimTalk t(SmallRadio());
   ASSERT_TRUE(t.SendFlashFile({0x02, 0x01}, Pattern(256, 3)));
@@ -331,6 +352,92 @@ TEST(VirtualRadioLine, PacingHoldsBytesForTheirLineTime) {
   t.Send({0x04, 0x1C});
   t.Advance(2);
   EXPECT_EQ(t.Replies().size(), 1u);
+}
+
+// A clock with a microsecond time line, moved by hand.
+class MicroClock final : public platform::Clock {
+ public:
+  std::uint64_t NowMs() override { return us_ / 1000; }
+  std::uint64_t NowUs() override { return us_; }
+  void SleepMs(std::uint32_t ms) override { us_ += 1000u * ms; }
+  void AdvanceUs(std::uint64_t us) { us_ += us; }
+
+ private:
+  std::uint64_t us_ = 0;
+};
+
+TEST(VirtualRadioLine, PacedRepliesEndOnTheMicrosecondTheyAreDue) {
+  RadioConfig c;
+  c.pacing = true;
+  MicroClock clock;
+  VirtualRadio radio(c, clock);
+  auto send = [&](const Bytes& payload) {
+    const Bytes frame = link::BuildFrame(payload.data(), static_cast<std::int32_t>(payload.size()));
+    radio.Receive(frame.data(), frame.size());
+  };
+  send({0x09, 0x00, 0x05});  // 115200 baud: 86.8 us a byte
+  clock.AdvanceUs(10000);
+  EXPECT_TRUE(radio.TakeOutput().empty());
+  ASSERT_EQ(radio.BaudRate(), 115200);
+
+  // 04 1C is 7 bytes on the line: complete after 607.6 us.
+  const int framesBefore = radio.Counters().framesReceived;
+  send({0x04, 0x1C});
+  EXPECT_EQ(radio.UsUntilNextEvent(), 608);
+  EXPECT_EQ(radio.MsUntilNextEvent(), 1);
+  clock.AdvanceUs(607);
+  EXPECT_TRUE(radio.TakeOutput().empty());
+  EXPECT_EQ(radio.Counters().framesReceived, framesBefore);
+  clock.AdvanceUs(1);
+  radio.Poll();
+  EXPECT_EQ(radio.Counters().framesReceived, framesBefore + 1);
+
+  // The 9-byte reply follows at once and ends 781.3 us later, at 1388.9 us:
+  // the radio wakes for that byte, not a whole millisecond later.
+  EXPECT_EQ(radio.UsUntilNextEvent(), 781);
+  clock.AdvanceUs(780);
+  const Bytes early = radio.TakeOutput();
+  EXPECT_EQ(early.size(), 8u);
+  EXPECT_EQ(radio.UsUntilNextEvent(), 1);
+  clock.AdvanceUs(1);
+  Bytes reply = early;
+  const Bytes last = radio.TakeOutput();
+  reply.insert(reply.end(), last.begin(), last.end());
+  link::FrameParser parser;
+  int frames = 0;
+  for (std::uint8_t b : reply)
+    if (parser.Feed(b)) {
+      ++frames;
+      EXPECT_EQ(Bytes(parser.Payload(), parser.Payload() + parser.PayloadLength()),
+                (Bytes{0x04, 0x1D, 5, 9}));
+    }
+  EXPECT_EQ(frames, 1);
+  EXPECT_EQ(radio.UsUntilNextEvent(), -1);
+}
+
+TEST(VirtualRadioLine, BytesInsideAFrameWaitAtMostAMillisecond) {
+  // A 130-byte upload block at 19200 baud lasts about 70 ms: the radio hands
+  // its bytes over at least every millisecond, never all at the end.
+  RadioConfig c;
+  c.pacing = true;
+  c.startMode = RadioMode::kApplication;
+  MicroClock clock;
+  VirtualRadio radio(c, clock);
+  const Bytes start{0x03, 0x07};
+  const Bytes frame = link::BuildFrame(start.data(), 2);
+  radio.Receive(frame.data(), frame.size());
+  clock.AdvanceUs(static_cast<std::uint64_t>(radio.UsUntilNextEvent()));  // the start is in
+  std::size_t got = 0;
+  int wakeUps = 0;
+  for (std::int64_t next = radio.UsUntilNextEvent(); next >= 0 && wakeUps < 1000;
+       next = radio.UsUntilNextEvent()) {
+    EXPECT_LE(next, 1000 + 521);  // a millisecond past the next byte's 520.8 us
+    clock.AdvanceUs(static_cast<std::uint64_t>(next));
+    got += radio.TakeOutput().size();
+    ++wakeUps;
+  }
+  EXPECT_GE(got, 7u + 134u);                  // 03 0D, then the first block
+  EXPECT_LT(wakeUps, static_cast<int>(got));  // batched, not one wake-up a byte
 }
 
 }  // namespace
