@@ -207,6 +207,28 @@ void DeleteWorkFiles(CodeUpdater& u) {
   if (!u.m_CodeFileName.empty()) std::remove(WorkPath(u, u.m_CodeFileName).c_str());
 }
 
+// The application part of an automatic update, once the boot code is current:
+// application work files, the target check, the download (the status line
+// reads "Idle" after a good one when `idleOnSuccess`), the work files removed
+// again, and the codeplug step unless the user stopped. A failed target check
+// removes the application work files too.
+void RunAutomaticApplication(CodeUpdater& u, bool idleOnSuccess) {
+  u.m_UseSecondBoot = false;
+  if (!u.ExtractEmbeddedFiles(false)) {
+    u.m_Host.ShowStatusText(kTextIdle);
+    return;
+  }
+  u.m_Host.ShowStatusText(kTextChecking);
+  if (!u.CheckTargetRadio()) {
+    DeleteWorkFiles(u);
+    return;
+  }
+  const int result = RunFlashDownload(u, false);
+  if (idleOnSuccess && result == link::kCommSuccess) u.m_Host.ShowStatusText(kTextIdle);
+  DeleteWorkFiles(u);
+  if (u.m_Running && result == link::kCommSuccess) PreserveAndShow(u);
+}
+
 }  // namespace
 
 void CodeUpdater::RunManualUpdate(bool bootUpdate) {
@@ -291,20 +313,7 @@ void CodeUpdater::RunAutomaticUpdate() {
       m_View.FocusRetrieveButton();
       SetRetrieveEnabled(false);
       m_Host.ShowStatusText(kTextExtracting);
-      m_UseSecondBoot = false;
-      if (!ExtractEmbeddedFiles(false)) {
-        m_Host.ShowStatusText(kTextIdle);
-        break;
-      }
-      m_Host.ShowStatusText(kTextChecking);
-      if (!CheckTargetRadio()) {
-        // The application work files are not needed any more either.
-        DeleteWorkFiles(*this);
-        break;
-      }
-      const int result = RunFlashDownload(*this, false);
-      DeleteWorkFiles(*this);
-      if (m_Running && result == link::kCommSuccess) PreserveAndShow(*this);
+      RunAutomaticApplication(*this, false);
     } else if (majorDiffers) {
       m_Host.ShowStatusText("Error: the major boot versions of the radio and file are different.");
     } else if (commError) {
@@ -314,20 +323,7 @@ void CodeUpdater::RunAutomaticUpdate() {
       m_Host.ShowMessage(m_Attributes.RadioFamily == 1 ? kTextForMobile : kTextForPortable,
                          kCaption, platform::MsgIcon::Error, platform::MsgButtons::Ok);
     } else {
-      m_UseSecondBoot = false;
-      if (!ExtractEmbeddedFiles(false)) {
-        m_Host.ShowStatusText(kTextIdle);
-        break;
-      }
-      m_Host.ShowStatusText(kTextChecking);
-      if (!CheckTargetRadio()) {
-        DeleteWorkFiles(*this);
-        break;
-      }
-      const int result = RunFlashDownload(*this, false);
-      if (result == link::kCommSuccess) m_Host.ShowStatusText(kTextIdle);
-      DeleteWorkFiles(*this);
-      if (m_Running && result == link::kCommSuccess) PreserveAndShow(*this);
+      RunAutomaticApplication(*this, true);
     }
   } while (false);
   LeaveRunningState(false);
