@@ -1,5 +1,7 @@
 #include "link/DownloadBlocks.h"
 
+#include <algorithm>
+
 namespace bcu::link {
 
 int SendCommandKey(CommLink& link, int key) {
@@ -25,6 +27,13 @@ void DownloadBlocks::Start() {
   pairSecond = false;
   havePendingByte_ = false;
   NewBlock();
+}
+
+void DownloadBlocks::StartProgress(std::int64_t max) {
+  bar_.SetMin(0);
+  bar_.SetMax(static_cast<int>(std::clamp<std::int64_t>(max, 0, 0x7FFFFFFF)));
+  bar_.SetPosition(0);
+  progress = 0;
 }
 
 void DownloadBlocks::PutWord(std::uint16_t word) {

@@ -39,6 +39,9 @@ class DownloadBlocks {
 
   // A new pair: pairSum 0, first block, an empty block.
   void Start();
+  // A new file on the progress bar: minimum 0, the given maximum (capped to
+  // what the bar holds), position 0, progress 0.
+  void StartProgress(std::int64_t max);
   // Flushes a full block first, then appends the word (low byte first) and
   // adds it to the pair sum.
   void PutWord(std::uint16_t word);

@@ -103,10 +103,7 @@ int DspDownloader::Run(std::istream& loaderFile, std::istream& dspFile,
 
 int DspDownloader::DspSendLoader(std::istream& loaderFile) {
   const std::int64_t size = StreamSize(loaderFile);
-  progressBar_.SetMin(0);
-  progressBar_.SetMax(static_cast<int>(std::min<std::int64_t>(size / 4 + 64, 0x7FFFFFFF)));
-  progressBar_.SetPosition(0);
-  blocks_.progress = 0;
+  blocks_.StartProgress(size / 4 + 64);
   blocks_.result = kCommSuccess;
 
   CommPacket start, ack, busy;
@@ -177,10 +174,7 @@ bool DspDownloader::DspSendPage(std::FILE* pageFile, int pageNumber) {
   std::fseek(pageFile, 0, SEEK_END);
   const long size = std::max(0L, std::ftell(pageFile));
   std::fseek(pageFile, 0, SEEK_SET);
-  progressBar_.SetMin(0);
-  progressBar_.SetMax(static_cast<int>(size / 2 + 128));
-  blocks_.progress = 0;
-  progressBar_.SetPosition(0);
+  blocks_.StartProgress(static_cast<std::int64_t>(size) / 2 + 128);
   Status("Downloading page " + std::to_string(pageNumber) + " of " + std::to_string(pagesUsed_) +
          " from input DSP file ...");
   std::vector<std::uint8_t> piece(kPieceBytes);

@@ -57,10 +57,7 @@ int FlashDownloader::Run(std::istream& loaderFile, std::istream& codeFile) {
 
 int FlashDownloader::FlashSendFile(std::istream& file, bool isCode) {
   const std::int64_t size = StreamSize(file);
-  progressBar_.SetMin(0);
-  progressBar_.SetMax(static_cast<int>(std::min<std::int64_t>(size / 4 + 64, 0x7FFFFFFF)));
-  progressBar_.SetPosition(0);
-  blocks_.progress = 0;
+  blocks_.StartProgress(size / 4 + 64);
   blocks_.result = kCommSuccess;
 
   // Start of download; the component transport repeats it while busy.
