@@ -24,7 +24,6 @@ FlashDownloader::FlashDownloader(CommLink& link, platform::StatusTextCallback st
     : link_(link),
       statusText_(statusText),
       form_(form),
-      progressBar_(progressBar),
       platformCode_(platformCode),
       isBoot_(isBoot),
       processor416_(processor416),

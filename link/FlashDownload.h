@@ -62,7 +62,6 @@ class FlashDownloader {
   CommLink& link_;
   platform::StatusTextCallback statusText_;
   void* form_;
-  platform::ProgressBar& progressBar_;
   std::uint8_t platformCode_;
   bool isBoot_;
   bool processor416_;
