@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -263,10 +264,31 @@ void CommCloseLink(CommLink& link) {
 }
 
 void CommSetRunning(CommLink& link, bool running) {
-  link.running = running;
+  link.running = running && !CommStopRequested(link);
 }
 bool CommIsRunning(const CommLink& link) {
   return link.running;
+}
+bool CommStopRequested(const CommLink& link) {
+  return link.stop != nullptr && link.stop->Requested();
+}
+
+std::uint32_t CommReplyTimeoutRealMs(const CommLink& link) {
+  const double scale = link.replyTimeoutScale;
+  if (!(scale > 0.0) || scale >= 1.0) return link.timeoutMs;
+  const double shortened = std::ceil(static_cast<double>(link.timeoutMs) * scale);
+  const std::uint32_t floor = std::min(link.timeoutMs, kCommShortestTimeoutMs);
+  return std::max(floor, static_cast<std::uint32_t>(shortened));
+}
+
+CommRunningScope::CommRunningScope(CommLink& link, AtExit atExit)
+    : link_(link), restoreTo_(atExit == kRestore && link.running) {
+  CommSetRunning(link_, true);
+  armed_ = link_.running;
+}
+
+CommRunningScope::~CommRunningScope() {
+  CommSetRunning(link_, restoreTo_);
 }
 bool CommIsLineIdle(const CommLink& link) {
   return link.useComPort ? link.lineIdle : false;
@@ -286,7 +308,12 @@ void CommEndExchange(CommLink& link) {
 
 void CommStartTimer(CommLink& link) {
   if (link.timeoutTimer == nullptr) return;
-  link.timeoutTimer->SetInterval(link.timeoutMs);
+  // The timer counts on the host's clock, which may run scaled for the fixed
+  // waits; the interval is chosen so that the time-out lasts its real length.
+  const double realMs = CommReplyTimeoutRealMs(link);
+  const double scale = link.clock != nullptr ? link.clock->Scale() : 1.0;
+  const double clockMs = scale > 0.0 ? std::ceil(realMs / scale) : realMs;
+  link.timeoutTimer->SetInterval(static_cast<std::uint32_t>(std::min(clockMs, 4.0e9)));
   link.timeoutTimer->SetEnabled(true);
 }
 

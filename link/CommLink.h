@@ -7,8 +7,20 @@
 // link/ScpComPort.h) and replies are awaited in wait loops that pump the host
 // between short blocking polls of the port, so Stop and the reply time-out take
 // effect inside a wait. Result codes are small integers (CommResult below).
+//
+// Time: the link's clock may run scaled (--delay-scale) so that the fixed
+// waits of a virtual radio pass quickly; reply time-outs are not fixed waits
+// and last their real length whatever the clock's scale, unless a test
+// shortens them explicitly (CommLink::replyTimeoutScale), and never below
+// kCommShortestTimeoutMs then.
+//
+// Stopping: a link may refer to the StopRequest of the operation it serves.
+// Once a stop is requested nothing in the link or above it can arm the
+// running flag again, so every wait that starts afterwards ends at once.
 #include <cstdint>
 #include <string>
+
+#include "link/StopRequest.h"
 
 namespace bcu::platform {
 class Clock;
@@ -79,7 +91,19 @@ struct CommLink {
   // The last wait ended because the port or device went away (closed,
   // unplugged, hang-up): CommGetResult reports a communication problem.
   bool portLost = false;
+
+  // The stop request of the operation the link serves (not owned; null: the
+  // link cannot be stopped other than by clearing `running`).
+  const StopRequest* stop = nullptr;
+  // Real milliseconds per millisecond of reply time-out: 1 (the default)
+  // keeps every time-out at its real length. Tests may shorten them (0.1
+  // makes a 4 s time-out last 0.4 s), never below kCommShortestTimeoutMs.
+  double replyTimeoutScale = 1.0;
 };
+
+// The shortest real length a shortened reply time-out is given: a radio and a
+// busy machine answer well within it.
+inline constexpr std::uint32_t kCommShortestTimeoutMs = 300;
 
 // Command keys of the command table (row keys, not wire codes).
 enum CommKey : int {
@@ -131,8 +155,14 @@ bool CommOpenComPort(CommLink& link, TScpComPort* port, std::string& errorText);
 bool CommOpenSerialDevice(CommLink& link, int comNumber, int baud, int flowControl,
                           std::string& errorText);
 void CommCloseLink(CommLink& link);
+// Arming (true) is refused while the link's stop request holds.
 void CommSetRunning(CommLink& link, bool running);
 bool CommIsRunning(const CommLink& link);
+// True once the operation the link serves was asked to stop.
+bool CommStopRequested(const CommLink& link);
+// The real length of the current reply time-out (timeoutMs as
+// replyTimeoutScale and kCommShortestTimeoutMs make it).
+std::uint32_t CommReplyTimeoutRealMs(const CommLink& link);
 bool CommIsLineIdle(const CommLink& link);
 void CommSetFramed(CommLink& link, bool framed);
 bool CommSetTimeout(CommLink& link, std::uint32_t ms);
@@ -172,6 +202,26 @@ int CommReadRadioInfoTimed(CommLink& link, std::uint8_t platformCode, VersionInf
                            bool withBoot);
 int CommReadBootInfo(CommLink& link, std::uint8_t platformCode, std::uint8_t bootInfo[2]);
 std::uint16_t CommWordSum(const std::uint8_t* data, int n);
+
+// Arms the running flag for one exchange sequence (unless a stop is
+// requested). At its end the flag gets back its earlier value, or is cleared
+// (kOffAtExit, a transfer's way); a stop requested in between keeps it off
+// either way.
+class CommRunningScope {
+ public:
+  enum AtExit { kRestore, kOffAtExit };
+  explicit CommRunningScope(CommLink& link, AtExit atExit = kRestore);
+  ~CommRunningScope();
+  CommRunningScope(const CommRunningScope&) = delete;
+  CommRunningScope& operator=(const CommRunningScope&) = delete;
+  // False when the flag could not be armed (a stop is requested).
+  bool Armed() const { return armed_; }
+
+ private:
+  CommLink& link_;
+  bool restoreTo_;  // the value the flag gets at the end
+  bool armed_;
+};
 
 // Open error texts.
 inline constexpr const char* kCommTextPortInUse = "The chosen COM port is in use or not available";

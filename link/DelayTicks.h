@@ -3,6 +3,9 @@
 // flash erase and its restart after an update. The host's message pump runs
 // between short sleeps, so the window stays alive; the wait ends early only
 // when the program is told to quit, not on Stop.
+//
+// A transfer that follows such a wait depends on it: when the wait was cut
+// short (false), the caller must not go on with the transfer.
 #include <cstdint>
 
 namespace bcu::platform {
@@ -17,9 +20,10 @@ struct CommLink;
 inline constexpr std::uint32_t kTickMs = 55;
 
 // Waits `ticks` × 55 ms of `clock` time; `pump` may be null. Each sleep lasts
-// at most a few real milliseconds.
-void DelayTicks(platform::Clock& clock, platform::MessagePump* pump, int ticks);
+// at most a few real milliseconds. True when the whole wait passed, false
+// when it ended early because the program is told to quit.
+[[nodiscard]] bool DelayTicks(platform::Clock& clock, platform::MessagePump* pump, int ticks);
 // The same on the link's clock and pump (the system clock when it has none).
-void DelayTicks(CommLink& link, int ticks);
+[[nodiscard]] bool DelayTicks(CommLink& link, int ticks);
 
 }  // namespace bcu::link

@@ -1,5 +1,8 @@
 #include "link/DspDownload.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -78,7 +81,12 @@ void DspDownloader::ClosePageFiles() {
 bool DspDownloader::CreatePageFiles(const std::string& directory) {
   for (int page = 0; page < kDspPages; ++page) {
     pageName_[page] = directory + "Page" + std::to_string(page);
-    pageFile_[page] = std::fopen(pageName_[page].c_str(), "w+b");
+    // A symbolic link planted under a page file's name is not followed (its
+    // target would be truncated): the open fails instead.
+    const int fd =
+        ::open(pageName_[page].c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    pageFile_[page] = fd >= 0 ? ::fdopen(fd, "w+b") : nullptr;
+    if (fd >= 0 && !pageFile_[page]) ::close(fd);
     pageUsed_[page] = false;
     if (!pageFile_[page]) {
       ClosePageFiles();
@@ -92,10 +100,16 @@ bool DspDownloader::CreatePageFiles(const std::string& directory) {
 int DspDownloader::Run(std::istream& loaderFile, std::istream& dspFile,
                        const std::string& directory) {
   CommSetTimeout(link_, kDownloadTimeoutMs);
-  int result = DspSendLoader(loaderFile);
+  // Nothing goes out once a stop is requested: not the loader, not the pages.
+  const auto stopped = [this] {
+    if (!CommStopRequested(link_)) return false;
+    DspReportStatus(kCommTimedOut);
+    return true;
+  };
+  int result = stopped() ? kCommTimedOut : DspSendLoader(loaderFile);
   if (result == kCommSuccess) {
     CommSleep(link_, 1000);  // a plain pause: no pumping
-    result = DspSendPages(dspFile, directory);
+    result = stopped() ? kCommTimedOut : DspSendPages(dspFile, directory);
   }
   CommEndExchange(link_);
   return result;

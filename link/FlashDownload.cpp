@@ -46,8 +46,14 @@ int FlashDownloader::Run(std::istream& loaderFile, std::istream& codeFile) {
   if (result == kCommSuccess) {
     const FlashEraseWait wait = FlashEraseWaitFor(platformCode_, isBoot_);
     if (*wait.text) Status(wait.text);
-    DelayTicks(link_, wait.ticks);
-    result = FlashSendFile(codeFile, true);
+    // The code may only follow a whole erase wait: a wait cut short because
+    // the program is ending ends the download here.
+    if (!DelayTicks(link_, wait.ticks)) {
+      result = kCommTimedOut;
+      FlashReportStatus(result);
+    } else {
+      result = FlashSendFile(codeFile, true);
+    }
     if (result == kCommSuccess) Status(kFlashTextFinished);
   }
   CommEndExchange(link_);
@@ -55,6 +61,11 @@ int FlashDownloader::Run(std::istream& loaderFile, std::istream& codeFile) {
 }
 
 int FlashDownloader::FlashSendFile(std::istream& file, bool isCode) {
+  // Nothing of a file goes out once a stop is requested, not even its start.
+  if (CommStopRequested(link_)) {
+    FlashReportStatus(kCommTimedOut);
+    return kCommTimedOut;
+  }
   const std::int64_t size = StreamSize(file);
   blocks_.StartProgress(size / 4 + 64);
   blocks_.result = kCommSuccess;

@@ -39,18 +39,6 @@ std::uint8_t ByteAt(const link::CommPacket& packet, int index) {
   return index < packet.length ? packet.data[index] : 0;
 }
 
-// Sets the link's running flag for the length of one transfer.
-class RunningScope {
- public:
-  explicit RunningScope(link::CommLink& link) : link_(link) { link::CommSetRunning(link_, true); }
-  ~RunningScope() { link::CommSetRunning(link_, false); }
-  RunningScope(const RunningScope&) = delete;
-  RunningScope& operator=(const RunningScope&) = delete;
-
- private:
-  link::CommLink& link_;
-};
-
 }  // namespace
 
 VYXTransferParms::VYXTransferParms() = default;
@@ -117,7 +105,10 @@ std::uint16_t VYXTransferParms::PrepareBlock(int index, std::uint8_t out[kCodepl
 
 std::int32_t VYXTransferParms::Upload() {
   if (link == nullptr || buffer == nullptr) return kTransferFailed;
-  RunningScope running(*link);
+  // A transfer arms the running flag for its exchanges, unless a stop is
+  // requested: then nothing is sent at all. It leaves the flag off.
+  link::CommRunningScope running(*link, link::CommRunningScope::kOffAtExit);
+  if (!running.Armed()) return kTransferFailed;
   return RunUpload();
 }
 
@@ -159,7 +150,8 @@ std::int32_t VYXTransferParms::Download() {
   if (buffer == nullptr || length < 0 || length > kCodeplugBufferSize) return kTransferBadLength;
   if (link == nullptr) return kTransferFailed;
   std::memset(buffer + length, ' ', static_cast<std::size_t>(kCodeplugBufferSize - length));
-  RunningScope running(*link);
+  link::CommRunningScope running(*link, link::CommRunningScope::kOffAtExit);
+  if (!running.Armed()) return kTransferFailed;
   ScramblerReset();
   const std::int32_t result = RunDownload();
   // The radio keeps what it got after a disputed sum: the codeplug in it is

@@ -22,7 +22,9 @@ namespace bcu::test {
 
 class LinkHost {
  public:
-  // The system clock; scale s: one clock millisecond lasts s real ones.
+  // The system clock; scale s: one clock millisecond lasts s real ones. The
+  // link's reply time-outs are shortened by the same factor (never below
+  // link::kCommShortestTimeoutMs).
   explicit LinkHost(double scale = 1.0);
   // Any clock (a ManualClock: see AdvancePerPump).
   explicit LinkHost(std::unique_ptr<platform::Clock> clock);
