@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "app/WorkFolder.h"
+
 namespace bcu::app {
 
 CodeUpdater::CodeUpdater(platform::Host& host, CodeUpdaterView& view,
@@ -20,6 +22,8 @@ CodeUpdater::CodeUpdater(platform::Host& host, CodeUpdaterView& view,
   m_Link.pump = &m_Host;
   m_Link.clock = &m_Host.GetClock();
   m_Link.ports = &m_PortTable;
+  m_Link.stop = &m_Stop;
+  m_Link.replyTimeoutScale = m_Options.replyTimeoutScale;
 
   m_VersionPanelShown = true;
   m_Running = false;
@@ -53,27 +57,13 @@ CodeUpdater::~CodeUpdater() {
   link::CommSetRunning(m_Link, false);
   link::CommCloseLink(m_Link);
   m_Link.timeoutTimer = nullptr;
+  RemoveRunWorkFolder(m_RunWorkDir);
 }
 
 void CodeUpdater::m_ToggleVersionInfoSpeedButtonClick() {
   m_VersionPanelShown = !m_VersionPanelShown;
   m_ToggleVersionInfoCaption = m_VersionPanelShown ? "<<" : ">>";
   m_View.VersionPanelToggled();
-}
-
-bool CodeUpdater::FormCloseQuery() {
-  if (!m_Running) return true;
-  const auto answer =
-      m_Host.ShowMessage("Update in progress.  Are you sure you want to quit?", "Confirm",
-                         platform::MsgIcon::Question, platform::MsgButtons::YesNo);
-  if (answer != platform::MsgResult::Yes) return false;
-  LeaveRunningState(true);
-  return true;
-}
-
-void CodeUpdater::m_HelpAboutMenuItemClick() {
-  if (m_Running) return;
-  m_View.ShowAboutBox();
 }
 
 void CodeUpdater::m_ApplicationRadioButtonClick() {

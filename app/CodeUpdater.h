@@ -16,7 +16,18 @@
 //   app/CodeUpdaterResources.cpp the embedded attributes and work files
 //   app/UpdateSequence.cpp       Start/Stop, the update runners, running state,
 //                                progress animation
+//   app/RunLifecycle.cpp         the run state, the stop request, the run's
+//                                work folder, modal boxes inside a run
+//   app/BootloadWait.cpp         waiting for a radio to come back in bootload
+//                                mode after its boot code was updated
 //   app/CodeplugPreservation.cpp PreserveCodeplug, ReadRadioKey
+//
+// A run is what Start runs. Its state (m_RunState) is Idle, Running or
+// Stopping: Stop (or Yes to "Confirm" on closing) moves it to Stopping at
+// once, and it returns to Idle only when the runner has unwound and the port
+// is released. The stop request (m_Stop) is what every step asks before it
+// starts anything that writes or transfers; the link refuses to arm its
+// running flag while it holds.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -96,15 +107,32 @@ enum CodeplugOutcome : int {
   kCodeplugDownloadFailed = 5,
 };
 
+class CodeUpdater;
+
+// The life of a run, as both front ends show it.
+enum class RunState { Idle, Running, Stopping };
+
 struct CodeUpdaterOptions {
   // Device paths the user named (--port): they take the first port slots,
   // before the system's own devices.
   std::vector<std::string> extraDevicePaths;
   // Number of logical processors; empty: ask the system.
   std::function<unsigned()> processorCount;
-  // Folder of the work files; empty: the current directory.
+  // Folder in which each run makes its own private work folder (and where a
+  // codeplug backup goes); empty: the current directory.
   std::string workDir;
+  // Real milliseconds per millisecond of the link's reply time-outs: 1 keeps
+  // them real. Only tests shorten them (see link::CommLink).
+  double replyTimeoutScale = 1.0;
+  // After the automatic boot update the radio must be put back into bootload
+  // mode. Unset: the modal box asks the user and waits for OK. Set (a front
+  // end without modal boxes): called with the box's text instead; true when
+  // the radio is ready, false to end the run there.
+  std::function<bool(CodeUpdater&, const std::string& text)> bootloadWait;
 };
+
+// What waiting for a radio to come back in bootload mode ended with.
+enum class BootloadWaitResult { Ready, TimedOut, Stopped };
 
 // Deletes the serial port component (defined beside OpenPortComPort).
 struct ScpComPortDeleter {
@@ -159,6 +187,33 @@ class CodeUpdater {
   bool IsBootUpdate() const;
   void ShowCodeplugOutcome(int outcome);
   void ShowProcessorMessage();
+
+  // ---- Run state (RunLifecycle.cpp) ----
+  // Stops the run (or the Retrieve) in progress: the stop request holds from
+  // now on, the link wait in progress ends, and a running update moves to
+  // Stopping. No effect while idle. Safe to call from any pump.
+  void RequestStop();
+  bool StopRequested() const { return m_Stop.Requested(); }
+  // The run has unwound and its port is released: its work folder goes, and
+  // the controls return to idle.
+  void FinishRun();
+  // True while a run or a Retrieve holds the link.
+  bool Busy() const { return m_RunState != RunState::Idle || m_Retrieving; }
+  // The run's private work folder (made on first use, mode 0700); false with
+  // the "Embedded Files" message shown when it cannot be made.
+  bool PrepareRunWorkFolder();
+  // Full path of a work file of this run.
+  std::string WorkFilePath(const std::string& name) const;
+  // Deletes the loader and code work files and forgets their names.
+  void DeleteWorkFiles();
+
+  // ---- Bootload wait (BootloadWait.cpp) ----
+  // Asks the radio for its boot information about once a second until it
+  // answers (it is back in bootload mode), `limitMs` of real time pass, or a
+  // stop is requested. `onPoll` (may be empty) hears the real milliseconds
+  // waited so far before each request.
+  BootloadWaitResult WaitForBootloadMode(std::uint32_t limitMs,
+                                         const std::function<void(std::uint32_t)>& onPoll = {});
   // Status-text callback handed to the downloads with `this` as the form.
   static void ShowStatusText(void* form, const std::string& text);
 
@@ -210,7 +265,13 @@ class CodeUpdater {
   ResourceAttributes m_Attributes;
   std::uint8_t m_PlatformCode = 0;
   bool m_VersionPanelShown = true;
+  // An update is under way and not asked to stop (the runners go on to the
+  // codeplug step only while it holds).
   bool m_Running = false;
+  RunState m_RunState = RunState::Idle;
+  bool m_Retrieving = false;  // a Retrieve is reading the radio
+  link::StopRequest m_Stop;   // the link refers to it
+  std::string m_RunWorkDir;   // the run's private work folder; empty: none
   bool m_PasswordAccepted = false;
   bool m_UseSecondBoot = false;
   bool m_AutoBootUpdate = false;
@@ -228,6 +289,7 @@ class CodeUpdater {
   std::vector<std::string> m_PortItems;  // 64 items after a scan
   int m_PortItemIndex = 0;
   std::string m_StartButtonCaption = "Start";
+  bool m_StartButtonEnabled = true;
   bool m_ComportComboBoxEnabled = true;
   bool m_RetrieveVersionInfoButtonEnabled = true;
   std::string m_ToggleVersionInfoCaption = ">>";
@@ -239,6 +301,10 @@ class CodeUpdater {
 
  private:
   bool m_Started = false;  // the constructor has run: the view may be called
+  // Port frames: every OpenSelectedPort is matched by one ReleasePort; only
+  // the outermost frame opens and closes the link.
+  int m_PortFrames = 0;
+  int m_OpenPortIndex = -1;  // the slot the outermost frame opened
   void SetRetrieveEnabled(bool enabled);
   void ShowError(const std::string& text, const std::string& caption);
 };

@@ -10,9 +10,11 @@ bool CodeUpdater::ReadResourceAttributes() {
 }
 
 bool CodeUpdater::ExtractEmbeddedFiles(bool bootResources) {
+  // The work files go into the run's own folder, never beside another
+  // copy's.
+  if (!PrepareRunWorkFolder()) return false;
   return app::ExtractEmbeddedFiles(m_Resources, m_Host, m_Attributes, bootResources,
-                                   m_UseSecondBoot, m_LoaderFileName, m_CodeFileName,
-                                   m_Options.workDir);
+                                   m_UseSecondBoot, m_LoaderFileName, m_CodeFileName, m_RunWorkDir);
 }
 
 }  // namespace bcu::app

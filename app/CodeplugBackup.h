@@ -50,6 +50,9 @@ struct CodeplugStepReport {
 // Outcome beyond the five of the step: the image would not convert (it would
 // not fit the buffer); nothing was written to the radio.
 inline constexpr int kCodeplugConversionFailed = 6;
+// Outcome beyond the five of the step: the run was asked to stop before the
+// codeplug was read or written back; the radio's codeplug is as it was.
+inline constexpr int kCodeplugStopped = 7;
 
 // The preservation step with its report (CodeUpdater::PreserveCodeplug returns
 // only the outcome).

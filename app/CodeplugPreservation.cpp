@@ -85,6 +85,11 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
   transfer.SetLink(&u.m_Link);
   transfer.PassChecker().SetHost(&u.m_Host);
 
+  // Step boundary: nothing is read from the radio once a stop is requested.
+  if (u.StopRequested()) {
+    report.outcome = kCodeplugStopped;
+    return;
+  }
   u.StartProgressAnimation(300);
   u.m_Host.ShowStatusText("Uploading codeplug...");
   const std::int32_t uploadResult = transfer.Upload();
@@ -117,8 +122,16 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
 
   u.StartProgressAnimation(200);
   u.m_Host.ShowStatusText("Resetting radio and converting codeplug...");
-  link::DelayTicks(u.m_Host.GetClock(), &u.m_Host, kRestartTicks);
+  const bool waited = link::DelayTicks(u.m_Host.GetClock(), &u.m_Host, kRestartTicks);
   u.StopProgressAnimation();
+  // Step boundary: a stop during the wait (which runs to its end) is honoured
+  // here, before the conversion and the download; the radio's codeplug is
+  // unchanged and the backup stays.
+  if (!waited || u.StopRequested()) {
+    report.outcome = kCodeplugStopped;
+    if (!report.backupPath.empty()) report.note = BackupNote(report.backupPath);
+    return;
+  }
 
   // The conversion is all or nothing: on failure the image is as uploaded.
   std::int32_t growth = 0;
@@ -185,8 +198,16 @@ CodeplugStepReport PreserveCodeplugWithReport(CodeUpdater& u) {
   CodeplugStepReport report;
   u.StartProgressAnimation(200);
   u.m_Host.ShowStatusText("Resetting radio...");
-  link::DelayTicks(u.m_Host.GetClock(), &u.m_Host, kRestartTicks);
+  const bool waited = link::DelayTicks(u.m_Host.GetClock(), &u.m_Host, kRestartTicks);
   u.StopProgressAnimation();
+  // A stop during the restart wait (which runs to its end) is honoured here.
+  if (!waited || u.StopRequested()) {
+    report.outcome = kCodeplugStopped;
+    if (auto* observer = dynamic_cast<CodeplugStepObserver*>(&u.m_Host)) {
+      observer->OnCodeplugStep(report);
+    }
+    return report;
+  }
 
   link::CommSetTimeout(u.m_Link, kTransferTimeoutMs);
   std::string key;

@@ -56,6 +56,10 @@ void CodeUpdater::ShowTargetPicture() {
 // ---- Version panel ----
 
 void CodeUpdater::m_RetrieveVersionInfoButtonClick() {
+  // Not while a run holds the link, nor from inside another Retrieve's wait.
+  if (Busy()) return;
+  m_Retrieving = true;
+  m_Stop.Reset();
   if (OpenSelectedPort(true)) {
     SetRetrieveEnabled(false);
     link::VersionInfo info;
@@ -70,6 +74,7 @@ void CodeUpdater::m_RetrieveVersionInfoButtonClick() {
     SetRetrieveEnabled(true);
   }
   ReleasePort();
+  m_Retrieving = false;
 }
 
 // ---- Checks before a download ----
@@ -88,6 +93,10 @@ bool CodeUpdater::CheckTargetRadio() {
   }
   if (result == link::kCommNotAvailable) {
     m_Host.ShowStatusText("No Boot Info.");
+    // The boot information wait ended by its time-out, which left the link
+    // stopped; the check passes, so the download that follows needs it
+    // running again (unless the user asked to stop).
+    link::CommSetRunning(m_Link, true);
     return true;
   }
   m_Host.ShowStatusText("Communication error while trying to check target radio.");

@@ -94,6 +94,7 @@ void CodeUpdater::SelectPortItem(int index) {
 
 void CodeUpdater::m_ComportComboBoxChange(int index) {
   if (index < 0 || index >= static_cast<int>(m_PortItems.size())) return;
+  if (m_RunState != RunState::Idle) return;  // the list is disabled during a run
   m_PortItemIndex = index;
   if (m_PortPresent[static_cast<std::size_t>(index)] != 2) {
     for (int i = 0; i < platform::kPortSlots; ++i) {
@@ -112,6 +113,12 @@ bool CodeUpdater::PortItemAvailable(int index) const {
 }
 
 bool CodeUpdater::OpenSelectedPort(bool keepSpeed) {
+  // A frame opened inside another one (a handler run from a pump while the
+  // outer frame holds the link) never takes the port: it is in use.
+  if (m_PortFrames++ > 0) {
+    ShowError("Selected COM port is in use or not available.", kCaptionComPort);
+    return false;
+  }
   const int remembered = m_PortItemIndex;
   RefreshPortList();
   SelectPortItem(remembered);
@@ -123,6 +130,7 @@ bool CodeUpdater::OpenSelectedPort(bool keepSpeed) {
     return false;
   }
   state = 1;
+  m_OpenPortIndex = i;
 
   if (m_Attributes.RadioFamily == 0) return OpenPortSerialDevice(n, keepSpeed);
 
@@ -152,8 +160,12 @@ bool CodeUpdater::OpenSelectedPort(bool keepSpeed) {
 }
 
 void CodeUpdater::ReleasePort() {
+  // Only the outermost frame closes the link it opened.
+  if (m_PortFrames > 0 && --m_PortFrames > 0) return;
   link::CommCloseLink(m_Link);
-  m_PortState[static_cast<std::size_t>(m_PortItemIndex)] = 2;
+  const int slot = m_OpenPortIndex >= 0 ? m_OpenPortIndex : m_PortItemIndex;
+  m_PortState[static_cast<std::size_t>(slot)] = 2;
+  m_OpenPortIndex = -1;
 }
 
 bool CodeUpdater::OpenPortSerialDevice(int portNumber, bool keepSpeed) {

@@ -7,6 +7,7 @@
 
 #include "app/CodeUpdater.h"
 #include "app/CodeplugBackup.h"
+#include "app/WorkFolder.h"
 #include "link/CommLink.h"
 #include "link/DspDownload.h"
 #include "link/FlashDownload.h"
@@ -24,6 +25,11 @@ constexpr const char* kTextIdle = "Idle";
 constexpr const char* kTextExtracting = "Extracting embedded files...";
 constexpr const char* kTextChecking = "Checking target radio...";
 constexpr const char* kTextDone = "Done.";
+constexpr const char* kTextStoppedNothingWritten = "Stopped. Nothing was written to the radio.";
+constexpr const char* kTextStoppedAfterBoot =
+    "Stopped. The boot code was updated; the application code was not written.";
+constexpr const char* kTextNotBackInBootload =
+    "The radio did not come back in bootload mode; the application code was not written.";
 
 constexpr const char* kTextAutoBootDone =
     "Brisant Code Updater has detected that the connected radio did not\nhave the latest "
@@ -71,21 +77,34 @@ const char* OutcomeText(int outcome) {
     case kCodeplugConversionFailed:
       return "The codeplug could not be converted to the format of the new code; the radio's "
              "codeplug was left unchanged.";
+    case kCodeplugStopped:
+      return "Stopped. The radio runs its new code; its codeplug was not converted.";
     default:
       return "The radio is no longer responding.";
   }
 }
 
-// Work file names carry no directory; they live in the work folder.
-std::string WorkPath(const CodeUpdater& u, const std::string& name) {
-  const std::string& dir = u.m_Options.workDir;
-  if (dir.empty() || name.empty()) return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
+// A stop requested so far ends the run before its next step; the status line
+// says what was left undone.
+bool StoppedBefore(CodeUpdater& u, const char* text) {
+  if (!u.StopRequested()) return false;
+  u.m_Host.ShowStatusText(text);
+  return true;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+// Both work files are there and hold something to send; otherwise the status
+// line names the file and nothing is downloaded.
+bool WorkFilesReady(CodeUpdater& u, bool dspImage) {
+  std::string problem = CheckWorkFile(u.WorkFilePath(u.m_LoaderFileName), u.m_LoaderFileName,
+                                      WorkFileKind::SRecordLoader);
+  if (problem.empty()) {
+    problem = CheckWorkFile(u.WorkFilePath(u.m_CodeFileName), u.m_CodeFileName,
+                            dspImage ? WorkFileKind::Binary : WorkFileKind::SRecordCode);
+  }
+  if (problem.empty()) return true;
+  u.m_Host.ShowStatusText(problem);
+  u.m_Host.Progress().SetPosition(0);
+  return false;
 }
 
 }  // namespace
@@ -96,10 +115,14 @@ bool CodeUpdater::IsBootUpdate() const {
 }
 
 void CodeUpdater::m_StartButtonClick() {
+  // A run that is stopping, or a Retrieve reading the radio, takes no press:
+  // nothing may start a second exchange from inside their waits.
+  if (m_RunState == RunState::Stopping || m_Retrieving) return;
   const bool bootUpdate = IsBootUpdate();
-  if (m_Running) {
-    // Stop: the running update sees the link stopped and unwinds by itself.
-    LeaveRunningState(true);
+  if (m_RunState == RunState::Running) {
+    // Stop: the running update sees the stop request and unwinds by itself;
+    // the run stays "stopping" until it has.
+    RequestStop();
     m_Host.Progress().SetPosition(0);
     return;
   }
@@ -121,29 +144,26 @@ void CodeUpdater::RunUpdate(bool bootUpdate) {
     RunManualUpdate(bootUpdate);
   }
   ReleasePort();
+  FinishRun();
 }
 
 void CodeUpdater::EnterRunningState() {
+  m_Stop.Reset();
   m_StartButtonCaption = "Stop";
+  m_StartButtonEnabled = true;
   m_ComportComboBoxEnabled = false;
   m_RetrieveVersionInfoButtonEnabled = false;
   m_Running = true;
+  m_RunState = RunState::Running;
   m_View.RunningStateChanged();
 }
 
 void CodeUpdater::LeaveRunningState(bool deleteWorkFiles) {
   link::CommSetRunning(m_Link, false);
   m_Host.GetClock().SleepMs(kLeaveWaitMs);
-  if (deleteWorkFiles) {
-    // A failure to delete is ignored.
-    if (!m_LoaderFileName.empty()) std::remove(WorkPath(*this, m_LoaderFileName).c_str());
-    if (!m_CodeFileName.empty()) std::remove(WorkPath(*this, m_CodeFileName).c_str());
-  }
-  m_StartButtonCaption = "Start";
-  m_ComportComboBoxEnabled = true;
-  m_RetrieveVersionInfoButtonEnabled = true;
+  if (deleteWorkFiles) DeleteWorkFiles();
   m_Running = false;
-  m_View.RunningStateChanged();
+  // The controls return to idle in FinishRun, once the port is released.
 }
 
 void CodeUpdater::StartProgressAnimation(std::uint32_t intervalMs) {
@@ -195,38 +215,45 @@ void PreserveAndShow(CodeUpdater& u) {
 
 // Runs the flash download over the two work files opened as text.
 int RunFlashDownload(CodeUpdater& u, bool isBoot) {
-  std::ifstream loader(WorkPath(u, u.m_LoaderFileName));
-  std::ifstream code(WorkPath(u, u.m_CodeFileName));
+  std::ifstream loader(u.WorkFilePath(u.m_LoaderFileName));
+  std::ifstream code(u.WorkFilePath(u.m_CodeFileName));
   return link::FlashDownload(u.m_Link, loader, code, &CodeUpdater::ShowStatusText, &u,
                              u.m_PlatformCode, u.m_Host.Progress(), isBoot,
                              u.m_Attributes.Processor416 != 0);
 }
 
-void DeleteWorkFiles(CodeUpdater& u) {
-  if (!u.m_LoaderFileName.empty()) std::remove(WorkPath(u, u.m_LoaderFileName).c_str());
-  if (!u.m_CodeFileName.empty()) std::remove(WorkPath(u, u.m_CodeFileName).c_str());
+// After a good application download: the codeplug step, unless the user
+// stopped the run in the meantime (then the status line says what was left).
+void AfterApplicationDownload(CodeUpdater& u) {
+  if (u.m_Running) {
+    PreserveAndShow(u);
+  } else {
+    u.ShowCodeplugOutcome(kCodeplugStopped);
+  }
 }
 
 // The application part of an automatic update, once the boot code is current:
 // application work files, the target check, the download (the status line
 // reads "Idle" after a good one when `idleOnSuccess`), the work files removed
 // again, and the codeplug step unless the user stopped. A failed target check
-// removes the application work files too.
-void RunAutomaticApplication(CodeUpdater& u, bool idleOnSuccess) {
+// removes the application work files too. `stoppedText` is the status text of
+// a stop before the download.
+void RunAutomaticApplication(CodeUpdater& u, bool idleOnSuccess, const char* stoppedText) {
   u.m_UseSecondBoot = false;
+  if (StoppedBefore(u, stoppedText)) return;
   if (!u.ExtractEmbeddedFiles(false)) {
     u.m_Host.ShowStatusText(kTextIdle);
     return;
   }
   u.m_Host.ShowStatusText(kTextChecking);
-  if (!u.CheckTargetRadio()) {
-    DeleteWorkFiles(u);
+  if (!u.CheckTargetRadio() || StoppedBefore(u, stoppedText) || !WorkFilesReady(u, false)) {
+    u.DeleteWorkFiles();
     return;
   }
   const int result = RunFlashDownload(u, false);
   if (idleOnSuccess && result == link::kCommSuccess) u.m_Host.ShowStatusText(kTextIdle);
-  DeleteWorkFiles(u);
-  if (u.m_Running && result == link::kCommSuccess) PreserveAndShow(u);
+  u.DeleteWorkFiles();
+  if (result == link::kCommSuccess) AfterApplicationDownload(u);
 }
 
 }  // namespace
@@ -243,6 +270,7 @@ void CodeUpdater::RunManualUpdate(bool bootUpdate) {
       break;
     }
     if (bootUpdate && !CheckBootVersion()) break;
+    if (StoppedBefore(*this, kTextStoppedNothingWritten)) break;
     if (!ExtractEmbeddedFiles(bootResources)) {
       m_Host.ShowStatusText(kTextIdle);
       break;
@@ -250,15 +278,19 @@ void CodeUpdater::RunManualUpdate(bool bootUpdate) {
     workFilesWritten = true;
     m_Host.ShowStatusText(kTextChecking);
     if (!CheckTargetRadio()) break;
+    if (StoppedBefore(*this, kTextStoppedNothingWritten)) break;
+    const bool dsp = m_Attributes.UpgradeType == kUpgradeDsp;
+    if (!WorkFilesReady(*this, dsp)) break;
     int result = 0;
     {
-      std::ifstream loader(WorkPath(*this, m_LoaderFileName));
-      if (m_Attributes.UpgradeType == kUpgradeDsp) {
-        std::ifstream code(WorkPath(*this, m_CodeFileName), std::ios::binary);
+      std::ifstream loader(WorkFilePath(m_LoaderFileName));
+      if (dsp) {
+        // The page files go into the run's own folder as well.
+        std::ifstream code(WorkFilePath(m_CodeFileName), std::ios::binary);
         result = link::DspDownload(m_Link, loader, code, m_PlatformCode, &ShowStatusText, this,
-                                   DirectoryOf(m_ProgramPath), m_Host.Progress());
+                                   m_RunWorkDir + "/", m_Host.Progress());
       } else {
-        std::ifstream code(WorkPath(*this, m_CodeFileName));
+        std::ifstream code(WorkFilePath(m_CodeFileName));
         result = link::FlashDownload(m_Link, loader, code, &ShowStatusText, this, m_PlatformCode,
                                      m_Host.Progress(), bootUpdate, m_Attributes.Processor416 != 0);
       }
@@ -266,8 +298,8 @@ void CodeUpdater::RunManualUpdate(bool bootUpdate) {
     const bool applicationUpdate =
         !bootUpdate && (m_Attributes.UpgradeType == kUpgradeApplication ||
                         m_Attributes.UpgradeType == kUpgradeApplicationBoot);
-    if (applicationUpdate && m_Running && result == link::kCommSuccess) {
-      PreserveAndShow(*this);
+    if (applicationUpdate && result == link::kCommSuccess) {
+      AfterApplicationDownload(*this);
     } else if (result == link::kCommWrongProcessor) {
       ShowProcessorMessage();
       m_Host.ShowStatusText(kTextIdle);
@@ -289,31 +321,45 @@ void CodeUpdater::RunAutomaticUpdate() {
     bool commError = false;
     bool kindMismatch = false;
     const bool bootOutOfDate = CheckBootForAutoUpdate(majorDiffers, commError, kindMismatch);
+    // A stop during the checks (the kind query among them) ends the run here.
+    if (StoppedBefore(*this, kTextStoppedNothingWritten)) break;
     if (bootOutOfDate) {
       if (!ExtractEmbeddedFiles(true)) {
         m_Host.ShowStatusText(kTextIdle);
         break;
       }
       m_Host.ShowStatusText(kTextChecking);
-      if (!CheckTargetRadio()) {
-        DeleteWorkFiles(*this);
+      if (!CheckTargetRadio() || StoppedBefore(*this, kTextStoppedNothingWritten) ||
+          !WorkFilesReady(*this, false)) {
+        DeleteWorkFiles();
         break;
       }
       const int bootResult = RunFlashDownload(*this, true);
       m_Host.ShowStatusText(kTextIdle);
-      DeleteWorkFiles(*this);
+      DeleteWorkFiles();
       if (bootResult != link::kCommSuccess) {
         m_Host.ShowStatusText(kTextIdle);
         break;
       }
-      m_Host.ShowMessage(kTextAutoBootDone, kCaption, platform::MsgIcon::Information,
-                         platform::MsgButtons::Ok);
+      // The user puts the radio back into bootload mode: the run waits for
+      // that (the box's OK, or the front end's own wait) before it goes on.
+      if (m_Options.bootloadWait) {
+        if (!m_Options.bootloadWait(*this, kTextAutoBootDone)) {
+          if (!StoppedBefore(*this, kTextStoppedAfterBoot))
+            m_Host.ShowStatusText(kTextNotBackInBootload);
+          break;
+        }
+      } else {
+        m_Host.ShowMessage(kTextAutoBootDone, kCaption, platform::MsgIcon::Information,
+                           platform::MsgButtons::Ok);
+      }
+      if (StoppedBefore(*this, kTextStoppedAfterBoot)) break;
       link::CommChangeBaud(m_Link, 115200);
       SetRetrieveEnabled(true);
       m_View.FocusRetrieveButton();
       SetRetrieveEnabled(false);
       m_Host.ShowStatusText(kTextExtracting);
-      RunAutomaticApplication(*this, false);
+      RunAutomaticApplication(*this, false, kTextStoppedAfterBoot);
     } else if (majorDiffers) {
       m_Host.ShowStatusText("Error: the major boot versions of the radio and file are different.");
     } else if (commError) {
@@ -323,7 +369,7 @@ void CodeUpdater::RunAutomaticUpdate() {
       m_Host.ShowMessage(m_Attributes.RadioFamily == 1 ? kTextForMobile : kTextForPortable,
                          kCaption, platform::MsgIcon::Error, platform::MsgButtons::Ok);
     } else {
-      RunAutomaticApplication(*this, true);
+      RunAutomaticApplication(*this, true, kTextStoppedNothingWritten);
     }
   } while (false);
   LeaveRunningState(false);

@@ -381,6 +381,7 @@ void TCodeUpdaterMainDispForm::RunningStateChanged() {
   if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   const app::CodeUpdater& u = *m_Updater;
   m_StartButton->setText(Q(u.m_StartButtonCaption));
+  m_StartButton->setEnabled(u.m_StartButtonEnabled);
   m_ComportComboBox->setEnabled(u.m_ComportComboBoxEnabled);
   m_RetrieveVersionInfoButton->setEnabled(u.m_RetrieveVersionInfoButtonEnabled);
   m_ComportComboBox->update();
@@ -485,10 +486,20 @@ void TCodeUpdaterMainDispForm::m_ToggleVersionInfoSpeedButtonClick() {
 
 void TCodeUpdaterMainDispForm::m_StartButtonClick() {
   m_Updater->m_StartButtonClick();
+  CloseIfAsked();
 }
 
 void TCodeUpdaterMainDispForm::m_RetrieveVersionInfoButtonClick() {
   m_Updater->m_RetrieveVersionInfoButtonClick();
+  CloseIfAsked();
+}
+
+void TCodeUpdaterMainDispForm::CloseIfAsked() {
+  // Only the outermost handler returns with the updater idle.
+  if (m_CloseWhenIdle && !m_Updater->Busy()) {
+    m_CloseWhenIdle = false;
+    close();
+  }
 }
 
 void TCodeUpdaterMainDispForm::m_ComportComboBoxChange(int index) {
@@ -526,6 +537,13 @@ void TCodeUpdaterMainDispForm::closeEvent(QCloseEvent* e) {
     return;
   }
   m_QuitRequested = true;
+  if (m_Updater->Busy()) {
+    // The run is stopping: the window shows it until the run has unwound
+    // (the fixed waits end early now), then closes.
+    m_CloseWhenIdle = true;
+    e->ignore();
+    return;
+  }
   e->accept();
 }
 

@@ -163,6 +163,10 @@ class TCodeUpdaterMainDispForm : public QWidget,
   std::unique_ptr<ProgressBarAdapter> m_Progress;
   std::unique_ptr<app::CodeUpdater> m_Updater;
   bool m_QuitRequested = false;
+  // Closing was confirmed while a run or a Retrieve held the link: the window
+  // closes once it has unwound.
+  bool m_CloseWhenIdle = false;
+  void CloseIfAsked();
   bool m_WaitCursor = false;
   bool m_Shown = false;
 };

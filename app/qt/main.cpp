@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
   request.simulate = parser.isSet(simulateOption);
   bool scaleOk = false;
   request.delayScale = parser.value(scaleOption).toDouble(&scaleOk);
-  if (!scaleOk || request.delayScale <= 0) {
+  // "nan" and "inf" read as numbers too: neither is a scale.
+  if (!scaleOk || !std::isfinite(request.delayScale) || request.delayScale <= 0) {
     std::fprintf(stderr, "bcu-window: --delay-scale needs a positive number\n");
     return 2;
   }

@@ -131,13 +131,14 @@ TEST(CodeUpdaterStart, CloseQueryAndAboutWhileIdle) {
 
 TEST(CodeUpdaterStart, CloseQueryWhileRunningAsks) {
   Window w(AppAttributes(0, 6));
-  w.updater.m_Running = true;
+  w.updater.EnterRunningState();
   w.updater.m_HelpAboutMenuItemClick();
   EXPECT_EQ(w.view.aboutShown, 0);
   // No: the update goes on.
   w.host.answers.push_back(platform::MsgResult::No);
   EXPECT_FALSE(w.updater.FormCloseQuery());
   EXPECT_TRUE(w.updater.m_Running);
+  EXPECT_EQ(w.updater.m_RunState, RunState::Running);
   ASSERT_EQ(w.host.messages.size(), 1u);
   EXPECT_EQ(w.host.messages[0].text, "Update in progress.  Are you sure you want to quit?");
   EXPECT_EQ(w.host.messages[0].caption, "Confirm");
@@ -152,8 +153,22 @@ TEST(CodeUpdaterStart, CloseQueryYesStopsTheUpdate) {
   w.host.answers.push_back(platform::MsgResult::Yes);
   EXPECT_TRUE(w.updater.FormCloseQuery());
   EXPECT_FALSE(w.updater.m_Running);
+  EXPECT_TRUE(w.updater.StopRequested());
   EXPECT_FALSE(link::CommIsRunning(w.updater.m_Link));
+  // The run is stopping until its runner has unwound: nothing is enabled.
+  EXPECT_EQ(w.updater.m_RunState, RunState::Stopping);
+  EXPECT_EQ(w.updater.m_StartButtonCaption, "Stopping...");
+  EXPECT_FALSE(w.updater.m_StartButtonEnabled);
+  EXPECT_FALSE(w.updater.m_ComportComboBoxEnabled);
+  EXPECT_FALSE(w.updater.m_RetrieveVersionInfoButtonEnabled);
+  // Closing while stopping still asks.
+  w.host.answers.push_back(platform::MsgResult::No);
+  EXPECT_FALSE(w.updater.FormCloseQuery());
+  EXPECT_EQ(w.host.messages.size(), 2u);
+  w.updater.FinishRun();
+  EXPECT_EQ(w.updater.m_RunState, RunState::Idle);
   EXPECT_EQ(w.updater.m_StartButtonCaption, "Start");
+  EXPECT_TRUE(w.updater.m_StartButtonEnabled);
   EXPECT_TRUE(w.updater.m_ComportComboBoxEnabled);
 }
 

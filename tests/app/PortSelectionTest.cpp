@@ -218,8 +218,8 @@ TEST(PortOpen, PortableOpensTheSerialDeviceWithoutProbing) {
   EXPECT_EQ(w.updater.m_PortState[0], 2);
   // The update form asks the radio for 115,200 baud (09 00 05).
   ASSERT_TRUE(w.updater.OpenSelectedPort(false));
-  w.updater.ReleasePort();
   ASSERT_TRUE(w.radio.WaitForFrames(1));
+  w.updater.ReleasePort();
   EXPECT_EQ(w.radio.ProbesSeen(), 0);
   const auto frames = w.radio.Received();
   ASSERT_EQ(frames.size(), 1u);
@@ -232,14 +232,14 @@ TEST(PortOpen, MobileWithBoxStaysOnTheSerialDevice) {
   w.radio.SetBox(true);
   ASSERT_TRUE(w.updater.OpenSelectedPort(false));
   EXPECT_FALSE(w.updater.m_Link.useComPort);
-  w.updater.ReleasePort();
   ASSERT_TRUE(w.radio.WaitForFrames(2));
+  w.updater.ReleasePort();
   EXPECT_EQ(w.radio.ProbesSeen(), 1);
   EXPECT_EQ(w.radio.Count(0x09, 0x00), 1);
   // Retrieve keeps 19,200 baud.
   ASSERT_TRUE(w.updater.OpenSelectedPort(true));
-  w.updater.ReleasePort();
   ASSERT_TRUE(w.radio.WaitForFrames(3));
+  w.updater.ReleasePort();
   EXPECT_EQ(w.radio.ProbesSeen(), 2);
   EXPECT_EQ(w.radio.Count(0x09, 0x00), 1);
 }
@@ -249,8 +249,8 @@ TEST(PortOpen, MobilePlatform1WithBoxKeepsTheSpeed) {
   ASSERT_EQ(w.updater.m_PlatformCode, 1);
   w.radio.SetBox(true);
   ASSERT_TRUE(w.updater.OpenSelectedPort(false));
-  w.updater.ReleasePort();
   ASSERT_TRUE(w.radio.WaitForFrames(1));
+  w.updater.ReleasePort();
   EXPECT_EQ(w.radio.ProbesSeen(), 1);
   EXPECT_EQ(w.radio.Count(0x09, 0x00), 0);
 }
@@ -279,8 +279,8 @@ TEST(PortOpen, MobileWithoutBoxFallsBackToTheComponent) {
   ASSERT_TRUE(w.updater.ScpComPort);
   EXPECT_TRUE(w.updater.ScpComPort->RS485Mode());
   EXPECT_EQ(w.updater.ScpComPort->ComNumber(), 1);
-  w.updater.ReleasePort();
   ASSERT_TRUE(w.radio.WaitForFrames(2));
+  w.updater.ReleasePort();
   EXPECT_EQ(w.radio.ProbesSeen(), 1);
   const auto frames = w.radio.Received();
   ASSERT_FALSE(frames.empty());
@@ -292,8 +292,10 @@ TEST(PortOpen, MobileFallbackForPlatform1AndForRetrieve) {
   {
     RadioWindow w(AppAttributes(1, 6, 0), 1);
     ASSERT_TRUE(w.updater.OpenSelectedPort(false));
-    w.updater.ReleasePort();
+    // The radio reads what was sent before the port closes: a close flushes
+    // what it has not read yet, and a busy machine may not have run it.
     ASSERT_TRUE(w.radio.WaitForFrames(2));
+    w.updater.ReleasePort();
     const auto frames = w.radio.Received();
     ASSERT_FALSE(frames.empty());
     // Platform 1 is told to stay at 19,200 baud.
@@ -302,8 +304,8 @@ TEST(PortOpen, MobileFallbackForPlatform1AndForRetrieve) {
   {
     RadioWindow w(AppAttributes(1, 6), 1);
     ASSERT_TRUE(w.updater.OpenSelectedPort(true));
-    w.updater.ReleasePort();
     ASSERT_TRUE(w.radio.WaitForFrames(1));
+    w.updater.ReleasePort();
     EXPECT_EQ(w.radio.Count(0x09, 0x00), 0);
   }
 }

@@ -27,7 +27,7 @@ struct RadioWindow {
     radio.SetBox(true);
   }
   CodeUpdaterOptions Options() {
-    CodeUpdaterOptions options;
+    CodeUpdaterOptions options = testing::AppOptions();
     options.extraDevicePaths = {radio.Path()};
     options.processorCount = [] { return 4u; };
     return options;

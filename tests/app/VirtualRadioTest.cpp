@@ -21,7 +21,7 @@ struct SimWindow {
       : radio(config, 0.1), resources(AppResources(attributes)) {
     std::string error;
     started = radio.Start(&error);
-    CodeUpdaterOptions options;
+    CodeUpdaterOptions options = testing::AppOptions();
     options.extraDevicePaths = {radio.DevicePath()};
     options.processorCount = [] { return 2u; };
     updater = std::make_unique<CodeUpdater>(host, view, *resources, "bcu", discovery, options);

@@ -48,6 +48,12 @@ void AppFakeDiscovery::AddDevice(const std::string& name, const std::string& pro
   results[path] = platform::PortTestResult{access, access == platform::PortAccess::Free ? 0 : 1};
 }
 
+app::CodeUpdaterOptions AppOptions() {
+  app::CodeUpdaterOptions options;
+  options.replyTimeoutScale = kAppTimeScale;
+  return options;
+}
+
 app::ResourceAttributes AppAttributes(std::uint8_t family, std::uint8_t series,
                                       std::uint8_t newPlatform, std::uint8_t upgradeType) {
   app::ResourceAttributes a;

@@ -27,11 +27,15 @@ struct AppMessage {
   platform::MsgButtons buttons;
 };
 
+// Real milliseconds per clock millisecond of the tests' hosts, and the factor
+// their updaters shorten reply time-outs by (0.1 makes a 4 s time-out last
+// 0.4 s; the link never goes below its floor).
+inline constexpr double kAppTimeScale = 0.1;
+
 class AppTestHost final : public platform::Host {
  public:
-  // `scale`: real milliseconds per clock millisecond (0.1 makes a 4 s reply
-  // time-out last 0.4 s).
-  explicit AppTestHost(double scale = 0.1);
+  // `scale`: real milliseconds per clock millisecond.
+  explicit AppTestHost(double scale = kAppTimeScale);
 
   void ShowStatusText(const std::string& text) override { statuses.push_back(text); }
   platform::ProgressBar& Progress() override { return progress; }
@@ -91,6 +95,9 @@ class AppRecordingView final : public app::CodeUpdaterView {
       panelChanged = 0, targetChanged = 0, choiceChanged = 0, focusRetrieve = 0, aboutShown = 0;
   std::vector<bool> waitCursor;
 };
+
+// Options of a test's updater: reply time-outs shortened by kAppTimeScale.
+app::CodeUpdaterOptions AppOptions();
 
 // Attributes of an updater for `family` (0 portable, 1 mobile).
 app::ResourceAttributes AppAttributes(std::uint8_t family, std::uint8_t series,
