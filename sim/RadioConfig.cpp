@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 
@@ -190,7 +191,8 @@ RadioConfig RadioConfigFromJson(const json& j) {
     else if (key == "bootReentryMs")
       c.bootReentryMs = static_cast<std::uint32_t>(Int(v, key, 0, 3600000));
     else if (key == "timeScale") {
-      if (!v.is_number() || v.get<double>() <= 0) Bad(key, "expected a number above 0");
+      if (!v.is_number() || !std::isfinite(v.get<double>()) || v.get<double>() <= 0)
+        Bad(key, "expected a finite number above 0");
       c.timeScale = v.get<double>();
     } else if (key == "pacing")
       c.pacing = Bool(v, key);
