@@ -10,6 +10,7 @@
 
 #include "app/CodeplugBackup.h"
 #include "cli/Commands.h"
+#include "cli/StopSignals.h"
 #include "cli/TerminalHost.h"
 #include "cli/TraceFile.h"
 #include "link/CommLink.h"
@@ -25,12 +26,14 @@ enum TransferExit : int {
   kExitNoKey = 4,     // the serial number could not be read (write refused)
   kExitTransfer = 5,  // the transfer failed
   kExitFile = 6,      // the file could not be read or written
+  kExitStopped = 10,  // stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done
 };
 
 constexpr const char* kTransferExitHelp =
     "Exit codes: 0 done; 1 other failure; 2 bad command line; 3 port could not be opened; 4 "
     "the radio's serial number could not be read (nothing written); 5 the transfer failed; 6 "
-    "the file could not be read or written.";
+    "the file could not be read or written; 10 stopped (Ctrl-C, SIGTERM or SIGHUP) before it "
+    "was done.";
 
 struct TransferArgs {
   std::string port;
@@ -45,6 +48,7 @@ class DirectLink {
  public:
   DirectLink(TerminalHost& host, const std::string& device) {
     link::CommInitLink(link_);
+    link_.stop = &stop_;
     ports_.SetDevicePath(1, device);
     link_.pump = &host;
     link_.clock = &host.GetClock();
@@ -70,8 +74,15 @@ class DirectLink {
     return true;
   }
   link::CommLink& Link() { return link_; }
+  // Ends the exchange in progress; no other can start.
+  void Stop() {
+    stop_.Request();
+    link::CommSetRunning(link_, false);
+  }
+  bool Stopped() const { return stop_.Requested(); }
 
  private:
+  link::StopRequest stop_;
   link::CommLink link_;
   platform::PortTable ports_;
   std::unique_ptr<platform::Timer> timer_;
@@ -123,6 +134,26 @@ int RunTransfer(const TransferArgs& args, bool write) {
     }
     direct.Link().trace = &trace;
   }
+  // A stop signal ends the transfer at its next exchange. A codeplug write
+  // cut short leaves the radio's codeplug incomplete: the file is written
+  // again to mend it.
+  const char* command = write ? "bcu codeplug write" : "bcu codeplug read";
+  TerminalHost::InstallInterruptHandler();
+  host.onInterrupt = [&] {
+    std::fprintf(stderr, "\n%s: %s: stopping; the transfer ends now.\n", command,
+                 FirstStopSignalName());
+    std::fflush(stderr);
+    direct.Stop();
+  };
+  const auto stoppedExit = [&] {
+    if (write) {
+      std::fprintf(stderr, "%s: stopped; the radio's codeplug may be incomplete: write %s again\n",
+                   command, args.file.c_str());
+    } else {
+      std::fprintf(stderr, "%s: stopped; %s was not written\n", command, args.file.c_str());
+    }
+    return kExitStopped;
+  };
   std::string error;
   if (!direct.Open(error)) {
     std::fprintf(stderr, "bcu codeplug: %s: %s\n", args.port.c_str(), error.c_str());
@@ -130,6 +161,7 @@ int RunTransfer(const TransferArgs& args, bool write) {
   }
   std::string key;
   const bool haveKey = ReadSerialKey(direct.Link(), key);
+  if (direct.Stopped()) return stoppedExit();
   if (write && !haveKey) {
     std::fprintf(stderr,
                  "bcu codeplug write: the radio's serial number could not be read; nothing was "
@@ -144,6 +176,7 @@ int RunTransfer(const TransferArgs& args, bool write) {
     host.ShowStatusText("Downloading codeplug...");
     transfer.SetBuffer(buffer.data(), static_cast<std::int32_t>(count));
     const std::int32_t result = transfer.Download();
+    if (result <= 0 && direct.Stopped()) return stoppedExit();
     if (result <= 0) {
       host.ShowStatusText("An error occurred while downloading the codeplug.");
       return kExitTransfer;
@@ -155,6 +188,7 @@ int RunTransfer(const TransferArgs& args, bool write) {
   host.ShowStatusText("Uploading codeplug...");
   transfer.SetBuffer(buffer.data(), 0);
   const std::int32_t result = transfer.Upload();
+  if (result <= 0 && direct.Stopped()) return stoppedExit();
   if (result <= 0) {
     host.ShowStatusText("An error occurred while uploading the codeplug.");
     return kExitTransfer;

@@ -38,7 +38,7 @@ int RunInfo(InfoArgs& args) {
   auto resources = args.setup.Resources();
   app::CodeUpdater updater(host, view, *resources, args.setup.programPath, discovery,
                            args.setup.UpdaterOptions());
-  host.onInterrupt = [&updater] { link::CommSetRunning(updater.m_Link, false); };
+  host.onInterrupt = [&updater] { updater.RequestStop(); };
 
   // The named port is the first slot.
   updater.SelectPortItem(0);
@@ -83,7 +83,9 @@ void RegisterInfoCommand(CLI::App& app) {
   cmd->add_option("--port", args->port, "Serial device of the radio")->required();
   cmd->add_flag("--json", args->json, "Print the panel's texts as JSON");
   cmd->add_option("--delay-scale", args->delayScale,
-                  "Real milliseconds per millisecond of reply time-out (for virtual radios)")
+                  "Real time per clock time of fixed waits (a Retrieve has none); reply "
+                  "time-outs are never scaled")
+      ->check(FiniteNumber())
       ->check(CLI::PositiveNumber);
   AddTargetOptions(*cmd, args->setup);
   cmd->callback([args] {

@@ -1,23 +1,19 @@
 #include "cli/TerminalHost.h"
 
-#include <signal.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
+
+#include "cli/StopSignals.h"
 
 namespace bcu::cli {
 
 namespace {
-
-// Set by the SIGINT handler; a signal handler can only reach process-wide state.
-volatile std::sig_atomic_t g_interruptCount = 0;
-
-void OnInterrupt(int) {
-  g_interruptCount = g_interruptCount + 1;
-  if (g_interruptCount > 1) std::_Exit(130);
-}
 
 const char* IconWord(platform::MsgIcon icon) {
   switch (icon) {
@@ -35,7 +31,8 @@ bool IsTerminal(std::FILE* file) {
   return file != nullptr && ::isatty(::fileno(file)) == 1;
 }
 
-// One line from `in` without its line end; false at the end of input.
+// One line from `in` without its line end; false at the end of input, and
+// when a stop signal interrupted the read (the line so far is dropped).
 bool ReadLine(std::FILE* in, std::string& line) {
   line.clear();
   int c = 0;
@@ -44,6 +41,11 @@ bool ReadLine(std::FILE* in, std::string& line) {
     any = true;
     if (c == '\n') break;
     if (c != '\r') line += static_cast<char>(c);
+  }
+  if (c == EOF && std::ferror(in) && errno == EINTR) {
+    std::clearerr(in);
+    line.clear();
+    return false;
   }
   return any;
 }
@@ -102,10 +104,22 @@ TerminalHost::TerminalHost(TerminalOptions options)
       timers_(clock_),
       pump_(timers_),
       progress_(std::make_unique<TerminalProgress>(*this)) {
+  // Reads of the input are taken byte by byte, so that a wait for a line can
+  // ask the descriptor whether one is there.
+  if (options_.in != nullptr) std::setvbuf(options_.in, nullptr, _IONBF, 0);
   pump_.onPump = [this] {
-    if (!interruptHandled_ && Interrupted()) {
+    const int signals = StopSignalCount();
+    if (!interruptHandled_ && signals >= 1) {
       interruptHandled_ = true;
       if (onInterrupt) onInterrupt();
+    }
+    if (!forceQuitHandled_ && signals >= 2) {
+      forceQuitHandled_ = true;
+      if (onForceQuit) {
+        onForceQuit();
+      } else {
+        RequestQuit();
+      }
     }
   };
 }
@@ -192,15 +206,30 @@ void TerminalHost::Pump() {
   pump_.Pump();
 }
 
+bool TerminalHost::WaitForEnter(const std::function<bool()>& stopped) {
+  if (options_.in == nullptr) return false;
+  const int fd = ::fileno(options_.in);
+  for (;;) {
+    Pump();
+    if (stopped && stopped()) return false;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 20);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready > 0) {
+      std::string line;
+      // A stop signal during the read counts as no answer; the loop asks again.
+      if (ReadLine(options_.in, line)) return true;
+      if (std::feof(options_.in)) return false;
+    }
+  }
+}
+
 void TerminalHost::InstallInterruptHandler() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
+  InstallStopSignals();
 }
 
 bool TerminalHost::Interrupted() {
-  return g_interruptCount > 0;
+  return StopSignalCount() > 0;
 }
 
 }  // namespace bcu::cli

@@ -2,8 +2,9 @@
 // platform::Host for a terminal: status texts become lines, the progress bar
 // a bar on a terminal (plain percentages otherwise), message boxes are printed
 // with their caption, questions and the password are asked on the terminal.
-// Timers run from a TimerQueue that the pump polls; Ctrl-C sets a flag that the
-// caller maps to Stop.
+// Timers run from a TimerQueue that the pump polls; the stop signals
+// (cli/StopSignals.h) reach the caller through the pump: the first through
+// onInterrupt, the second through onForceQuit.
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -50,14 +51,20 @@ class TerminalHost final : public platform::Host {
 
   // Ends fixed waits early (the program is ending).
   void RequestQuit() { pump_.quit = true; }
-  // Runs once, from the pump, after the first Ctrl-C (see InstallInterruptHandler).
+  // Runs once, from the pump, after the first stop signal (Ctrl-C, SIGTERM,
+  // SIGHUP; see InstallInterruptHandler).
   std::function<void()> onInterrupt;
+  // Runs once, from the pump, after the second; unset: RequestQuit().
+  std::function<void()> onForceQuit;
+  // Waits for the user to press Enter, pumping meanwhile. True when a line
+  // came; false at the end of the input, or once `stopped` holds.
+  bool WaitForEnter(const std::function<bool()>& stopped);
   // The last status text and the last message box text shown.
   const std::string& StatusText() const { return status_; }
   const std::string& LastMessage() const { return lastMessage_; }
 
-  // Routes SIGINT to a flag that every TerminalHost's pump reads. A second
-  // Ctrl-C ends the program at once.
+  // Installs the stop signals' handlers (cli/StopSignals.h), which every
+  // TerminalHost's pump reads.
   static void InstallInterruptHandler();
   static bool Interrupted();
 
@@ -74,6 +81,7 @@ class TerminalHost final : public platform::Host {
   std::string status_;
   std::string lastMessage_;
   bool interruptHandled_ = false;
+  bool forceQuitHandled_ = false;
   bool progressLineOpen_ = false;
 };
 

@@ -9,6 +9,7 @@
 #include "app/CodeUpdater.h"
 #include "app/CodeplugBackup.h"
 #include "cli/Commands.h"
+#include "cli/StopSignals.h"
 #include "cli/TerminalHost.h"
 #include "cli/TraceFile.h"
 #include "cli/UpdaterSetup.h"
@@ -29,15 +30,23 @@ enum UpdateExit : int {
   kExitCodeplugUpload = 7,    // the codeplug could not be read (radio unchanged)
   kExitCodeplugDownload = 8,  // the codeplug could not be written back (backup kept)
   kExitNotConvertible = 9,    // code updated, codeplug format not convertible
-  kExitStopped = 10,          // stopped with Ctrl-C
+  kExitStopped = 10,          // stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done
+  kExitNotInBootload = 11,    // boot code updated, the radio did not come back in bootload mode
 };
+
+constexpr std::uint32_t kDefaultBootloadWaitSeconds = 300;
+// While it waits for bootload mode, the command says how long it has left
+// this often.
+constexpr std::uint32_t kBootloadReportMs = 10000;
 
 constexpr const char* kExitHelp =
     "Exit codes: 0 done; 1 other failure; 2 bad command line; 3 start password refused; "
     "4 not started (port, embedded files or radio check; nothing written); 5 code download "
     "failed; 6 radio not answering after the update; 7 codeplug could not be read; 8 codeplug "
     "could not be written back (the backup file named in the last line holds it); 9 code "
-    "updated but the codeplug format cannot be converted; 10 stopped with Ctrl-C.";
+    "updated but the codeplug format cannot be converted; 10 stopped (Ctrl-C, SIGTERM or "
+    "SIGHUP) before it was done; 11 boot code updated, but the radio did not come back in "
+    "bootload mode (application not written).";
 
 struct UpdateArgs {
   UpdaterSetup setup;
@@ -45,6 +54,8 @@ struct UpdateArgs {
   std::optional<std::string> codeplugPassword;
   bool boot = false;
   bool yes = false;
+  bool force = false;
+  double waitBootloadSeconds = kDefaultBootloadWaitSeconds;
   double delayScale = 1.0;
   std::string tracePath;
   bool json = false;
@@ -99,9 +110,10 @@ std::string FormatName(int index) {
   return std::to_string(v.major) + "." + std::to_string(v.minor);
 }
 
-int ExitCodeOf(const UpdateHost& host, const std::string& status, bool started, bool stopped) {
-  if (!started) return kExitPasswordRefused;
-  if (stopped) return kExitStopped;
+// The exit code of what the run did; a stop only counts when the run did not
+// complete.
+int OutcomeExitCode(const UpdateHost& host, const std::string& status, bool notInBootload) {
+  if (notInBootload) return kExitNotInBootload;
   if (host.codeplug) {
     switch (host.codeplug->outcome) {
       case app::kCodeplugNoConversion:
@@ -123,7 +135,105 @@ int ExitCodeOf(const UpdateHost& host, const std::string& status, bool started, 
   return host.downloadStarted ? kExitCodeDownload : kExitNotStarted;
 }
 
+int ExitCodeOf(const UpdateHost& host, const std::string& status, bool started, bool stopped,
+               bool notInBootload) {
+  if (!started) return stopped ? kExitStopped : kExitPasswordRefused;
+  const int code = OutcomeExitCode(host, status, notInBootload);
+  if (code == kExitOk) return kExitOk;
+  return stopped ? kExitStopped : code;
+}
+
+// What the run is doing, for the line a stop signal prints.
+std::string CurrentStep(const std::string& status) {
+  return status.empty() ? std::string("starting") : status;
+}
+
+// Waits for the radio to be back in bootload mode after the automatic boot
+// update: the person presses Enter, or (--yes) the radio is asked for its boot
+// information once a second until it answers or the time is up.
+bool WaitForBootload(TerminalHost& terminal, const UpdateArgs& args, app::CodeUpdater& u,
+                     const std::string& text, bool& notInBootload) {
+  terminal.ShowMessage(text, "Brisant Code Updater", platform::MsgIcon::Information,
+                       platform::MsgButtons::Ok);
+  if (!args.yes) {
+    std::fprintf(stderr,
+                 "Put the radio back into bootload mode, then press Enter (Ctrl-C stops).\n");
+    std::fflush(stderr);
+    if (terminal.WaitForEnter([&u] { return u.StopRequested(); })) return true;
+    if (!u.StopRequested()) {
+      std::fprintf(stderr,
+                   "bcu update: no answer (the input ended); use --yes to wait for the radio "
+                   "instead\n");
+      notInBootload = true;
+    }
+    return false;
+  }
+  const auto limitMs = static_cast<std::uint32_t>(args.waitBootloadSeconds * 1000.0);
+  std::fprintf(stderr,
+               "Waiting up to %.0f s for the radio to answer in bootload mode (boot information "
+               "request once a second)...\n",
+               args.waitBootloadSeconds);
+  std::fflush(stderr);
+  std::uint32_t nextReport = kBootloadReportMs;
+  const auto result = u.WaitForBootloadMode(limitMs, [&](std::uint32_t waitedMs) {
+    if (waitedMs < nextReport) return;
+    nextReport += kBootloadReportMs;
+    std::fprintf(stderr, "Still waiting for bootload mode: %u s left\n",
+                 (limitMs - waitedMs + 999) / 1000);
+    std::fflush(stderr);
+  });
+  switch (result) {
+    case app::BootloadWaitResult::Ready:
+      std::fprintf(stderr, "The radio answers in bootload mode.\n");
+      return true;
+    case app::BootloadWaitResult::TimedOut:
+      std::fprintf(stderr, "bcu update: the radio did not answer in bootload mode within %.0f s\n",
+                   args.waitBootloadSeconds);
+      notInBootload = true;
+      return false;
+    case app::BootloadWaitResult::Stopped:
+      break;
+  }
+  return false;
+}
+
+// Options that would make the updater write firmware that the radio checks
+// refuse: only with --force, which says what it disables.
+bool OverridesAllowed(const UpdateArgs& args) {
+  const std::vector<std::string> overrides = args.setup.Overrides();
+  if (overrides.empty()) return true;
+  std::string list;
+  for (const auto& o : overrides) list += (list.empty() ? "" : ", ") + o;
+  if (!args.force) {
+    std::fprintf(stderr,
+                 "bcu update: %s changes what the updater believes it carries, so the radio "
+                 "checks would compare the radio with that instead of with the firmware set; "
+                 "refused without --force\n",
+                 list.c_str());
+    return false;
+  }
+  std::fprintf(stderr,
+               "bcu update: --force: %s; the check that the radio fits the firmware this program "
+               "carries (family, series, platform, upgrade type) is disabled\n",
+               list.c_str());
+  return true;
+}
+
+// --boot asks for a boot update; an updater that cannot make one refuses it
+// instead of running an application update.
+bool BootChoiceAllowed(const app::CodeUpdater& u, bool boot) {
+  if (!boot) return true;
+  if (u.m_UpgradeChoiceVisible || u.m_Attributes.UpgradeType == app::kUpgradeBoot) return true;
+  std::fprintf(stderr,
+               "bcu update: --boot: this updater (upgrade type %s%s) has no boot update to "
+               "choose\n",
+               u.m_Target.m_TargetUpgradeTypeLabel.c_str(),
+               u.m_AutoBootUpdate ? ", boot code brought up to date by itself" : "");
+  return false;
+}
+
 int RunUpdateCommand(const UpdateArgs& args) {
+  if (!OverridesAllowed(args)) return kExitUsage;
   TraceFile trace;
   if (!args.tracePath.empty()) {
     std::string error;
@@ -141,29 +251,57 @@ int RunUpdateCommand(const UpdateArgs& args) {
   app::CodeUpdaterView view;
   platform::SystemPortDiscovery discovery;
   const auto resources = args.setup.Resources();
+  bool notInBootload = false;
+  app::CodeUpdaterOptions updaterOptions = args.setup.UpdaterOptions();
+  updaterOptions.bootloadWait = [&](app::CodeUpdater& u, const std::string& text) {
+    return WaitForBootload(terminal, args, u, text, notInBootload);
+  };
   app::CodeUpdater updater(host, view, *resources,
                            args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath,
-                           discovery, args.setup.UpdaterOptions());
+                           discovery, std::move(updaterOptions));
+  if (!BootChoiceAllowed(updater, args.boot)) return kExitUsage;
   if (!args.tracePath.empty()) updater.SetTrace(&trace);
   updater.SelectPortItem(0);
   if (args.boot) updater.m_BootRadioButtonClick();
 
+  // The first stop signal is the Stop button: the run stops before its next
+  // step (a fixed wait in progress runs to its end, an exchange in progress
+  // ends). The second makes the program quit: fixed waits end too, and the
+  // run unwinds at once, closing the link and removing its work files.
   bool stopped = false;
   TerminalHost::InstallInterruptHandler();
   terminal.onInterrupt = [&] {
-    if (updater.m_Running) {
-      stopped = true;
-      updater.m_StartButtonClick();  // Stop
-    }
+    stopped = true;
+    if (updater.m_RunState != app::RunState::Running) return;
+    std::fprintf(stderr,
+                 "\nbcu update: %s: stopping after the current step (%s); nothing further is "
+                 "written to the radio. Press Ctrl-C again to quit at once.\n",
+                 FirstStopSignalName(), CurrentStep(terminal.StatusText()).c_str());
+    std::fflush(stderr);
+    updater.m_StartButtonClick();  // Stop
+  };
+  terminal.onForceQuit = [&] {
+    stopped = true;
+    std::fprintf(stderr, "\nbcu update: quitting: the link is closed now.\n");
+    std::fflush(stderr);
+    terminal.RequestQuit();
+    updater.RequestStop();
   };
   const std::uint64_t startUs = platform::RealMicros();
   updater.m_StartButtonClick();
   const double seconds = static_cast<double>(platform::RealMicros() - startUs) / 1e6;
   const bool started = updater.m_PasswordAccepted;
+  // A signal at a prompt ends the prompt before any pump has seen it.
+  if (StopSignalCount() > 0) stopped = true;
   const std::string status = terminal.StatusText();
-  const int code = ExitCodeOf(host, status, started, stopped);
+  const int code = ExitCodeOf(host, status, started, stopped, notInBootload);
+  if (stopped && code == kExitStopped && host.codeplug && !host.codeplug->backupPath.empty()) {
+    std::fprintf(stderr, "bcu update: the codeplug read from the radio is saved in %s\n",
+                 host.codeplug->backupPath.c_str());
+  }
 
-  if (!started && !args.json) std::fprintf(stderr, "bcu update: the password was refused\n");
+  if (!started && !stopped && !args.json)
+    std::fprintf(stderr, "bcu update: the password was refused\n");
   if (args.json) {
     nlohmann::json j;
     j["status"] = status;
@@ -205,12 +343,24 @@ void RegisterUpdateCommand(CLI::App& app) {
   AddTargetOptions(*cmd, args->setup);
   cmd->add_option("--password", args->password,
                   "Start password (asked without echo when not given)");
-  cmd->add_flag("--boot", args->boot, "Boot code update (an Application/Boot updater)");
+  cmd->add_flag("--boot", args->boot,
+                "Boot code update (an Application/Boot updater that offers the choice)");
+  cmd->add_flag("--force", args->force,
+                "Allow --family, --series, --new-platform and --upgrade-type, which disable the "
+                "check that the radio fits the firmware this program carries");
   cmd->add_option("--codeplug-password", args->codeplugPassword,
                   "Digits to give when the radio asks for its codeplug password");
   cmd->add_flag("--yes,-y", args->yes, "Answer every question with Yes / OK");
+  cmd->add_option("--wait-bootload", args->waitBootloadSeconds,
+                  "With --yes: seconds to wait for the radio to come back in bootload mode after "
+                  "its boot code was updated")
+      ->check(FiniteNumber())
+      ->check(CLI::Range(1.0, 86400.0))
+      ->capture_default_str();
   cmd->add_option("--delay-scale", args->delayScale,
-                  "Real time per clock time of the fixed waits (0.01: 100 times faster)")
+                  "Real time per clock time of the fixed waits (0.01: 100 times faster); reply "
+                  "time-outs are not scaled")
+      ->check(FiniteNumber())
       ->check(CLI::Range(0.0001, 100.0));
   cmd->add_option("--trace", args->tracePath, "Write every frame sent and received to FILE");
   cmd->add_flag("--json", args->json, "Print the result as JSON instead of status lines");

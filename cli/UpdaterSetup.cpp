@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "app/ResourceAttributes.h"
@@ -61,6 +64,15 @@ std::shared_ptr<const platform::ResourceSource> UpdaterSetup::Resources() const 
   return std::make_shared<PatchedResources>(std::move(base), attributes);
 }
 
+std::vector<std::string> UpdaterSetup::Overrides() const {
+  std::vector<std::string> given;
+  if (!family.empty()) given.push_back("--family " + family);
+  if (series >= 0) given.push_back("--series " + std::to_string(series));
+  if (newPlatform >= 0) given.push_back("--new-platform " + std::to_string(newPlatform));
+  if (upgradeType >= 0) given.push_back("--upgrade-type " + std::to_string(upgradeType));
+  return given;
+}
+
 app::CodeUpdaterOptions UpdaterSetup::UpdaterOptions() const {
   app::CodeUpdaterOptions options;
   options.extraDevicePaths = ports;
@@ -83,6 +95,20 @@ void AddTargetOptions(CLI::App& cmd, UpdaterSetup& setup) {
   cmd.add_option("--upgrade-type", setup.upgradeType,
                  "0 Application, 1 Boot, 2 DSP, 3 Application/Boot")
       ->check(CLI::Range(0, 3));
+}
+
+CLI::Validator FiniteNumber() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        errno = 0;
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || end == nullptr || *end != '\0' || errno == ERANGE ||
+            !std::isfinite(value))
+          return "not a finite number: " + text;
+        return {};
+      },
+      "FINITE");
 }
 
 std::string ProgramPath() {

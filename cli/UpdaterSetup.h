@@ -22,6 +22,9 @@ struct UpdaterSetup {
 
   // The updater's resources: the embedded set with the overrides above.
   std::shared_ptr<const platform::ResourceSource> Resources() const;
+  // The options above that change what the updater believes it carries, as
+  // the user gave them ("--family mobile"); empty when none was given.
+  std::vector<std::string> Overrides() const;
   app::CodeUpdaterOptions UpdaterOptions() const;
 };
 
@@ -29,6 +32,10 @@ struct UpdaterSetup {
 void AddPortOption(CLI::App& cmd, UpdaterSetup& setup);
 // Adds --family, --series, --new-platform and --upgrade-type.
 void AddTargetOptions(CLI::App& cmd, UpdaterSetup& setup);
+// A check for a numeric option: refuses "nan", "inf" and anything else that is
+// not a finite number.
+CLI::Validator FiniteNumber();
+
 // The running program's own file (its name and release are shown).
 std::string ProgramPath();
 
