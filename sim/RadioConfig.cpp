@@ -155,6 +155,8 @@ RadioConfig RadioConfigFromJson(const json& j) {
       c.hasSem = Bool(v, key);
     else if (key == "answersKindQuery")
       c.answersKindQuery = Bool(v, key);
+    else if (key == "answersBootInfo")
+      c.answersBootInfo = Bool(v, key);
     else if (key == "announcesStart")
       c.announcesStart = Bool(v, key);
     else if (key == "processor")
@@ -231,6 +233,7 @@ json RadioConfigToJson(const RadioConfig& c) {
               {"hasBootInfo", c.hasBootInfo},
               {"hasSem", c.hasSem},
               {"answersKindQuery", c.answersKindQuery},
+              {"answersBootInfo", c.answersBootInfo},
               {"announcesStart", c.announcesStart},
               {"processor", c.processor},
               {"boxPresent", c.boxPresent},

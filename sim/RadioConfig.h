@@ -61,6 +61,7 @@ struct RadioConfig {
   bool hasBootInfo = true;       // false: 04 2D is answered with 04 20
   bool hasSem = true;            // false: 04 3E is answered with 04 20
   bool answersKindQuery = true;  // false: 04 67 is not answered
+  bool answersBootInfo = true;   // false: 04 2D is not answered at all
   // Once restarted into its application the radio sends an unasked 07 25
   // frame, which the PC finds in front of the answer to its next request.
   bool announcesStart = false;

@@ -478,6 +478,10 @@ void VirtualRadio::HandleInfo(const std::uint8_t* p, std::size_t /*n*/) {
       reply(0x05, config_.serialNumber.data(), 8);
       break;
     case 0x2D:
+      if (!config_.answersBootInfo) {
+        ++counters_.framesIgnored;
+        break;
+      }
       if (!config_.hasBootInfo || s.busyInfoLeft > 0) {
         if (config_.hasBootInfo) {
           --s.busyInfoLeft;

@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
   app.footer(
       "JSON keys: family, startMode, formatBefore, formatAfter, dspVersion,\n"
       "controllerVersion, hardwareVersion, serialNumber, bootVersion, bootVersionAfter,\n"
-      "semVersion, hasBootInfo, hasSem, answersKindQuery, processor, boxPresent,\n"
+      "semVersion, hasBootInfo, hasSem, answersKindQuery, answersBootInfo, processor, boxPresent,\n"
       "codeplugFile, password, acceptCode (13 or 14), codeplugSumEvery, codeKind,\n"
       "bootCodeMaxBytes, eraseMs, restartMs, bootReentryMs, timeScale, pacing, and\n"
       "faults {verifyFailPair, wrongSums, silentAfterBlocks, busyReplies,\n"
