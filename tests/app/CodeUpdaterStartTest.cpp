@@ -172,6 +172,52 @@ TEST(CodeUpdaterStart, CloseQueryYesStopsTheUpdate) {
   EXPECT_TRUE(w.updater.m_ComportComboBoxEnabled);
 }
 
+TEST(CodeUpdaterStart, ModalBoxesPauseTheReplyTimeout) {
+  // A box opened from inside a wait: the close question during an update,
+  // the about box during a Retrieve.
+  Window w(AppAttributes(0, 6));
+  auto& timer = *w.updater.m_CommTimer;
+  bool enabledInBox = true;
+  w.updater.EnterRunningState();
+  timer.SetEnabled(true);
+  w.host.onMessage = [&] { enabledInBox = timer.Enabled(); };
+  w.host.answers.push_back(platform::MsgResult::No);
+  EXPECT_FALSE(w.updater.FormCloseQuery());
+  EXPECT_FALSE(enabledInBox);
+  EXPECT_TRUE(timer.Enabled());  // a fresh count for the wait below
+  w.updater.FinishRun();
+
+  w.updater.m_Retrieving = true;
+  enabledInBox = true;
+  w.view.onAboutBox = [&] { enabledInBox = timer.Enabled(); };
+  w.updater.m_HelpAboutMenuItemClick();
+  EXPECT_EQ(w.view.aboutShown, 1);
+  EXPECT_FALSE(enabledInBox);
+  EXPECT_TRUE(timer.Enabled());
+  // A stopped timer stays stopped.
+  timer.SetEnabled(false);
+  w.updater.m_HelpAboutMenuItemClick();
+  EXPECT_FALSE(timer.Enabled());
+}
+
+TEST(CodeUpdaterStart, NothingStartsWhileARetrieveHoldsTheLink) {
+  Window w(AppAttributes(0, 6));
+  w.updater.m_Retrieving = true;
+  w.host.passwords.push_back("gablers");
+  w.updater.m_StartButtonClick();
+  w.updater.m_RetrieveVersionInfoButtonClick();
+  EXPECT_EQ(w.host.passwordPrompts, 0);
+  EXPECT_EQ(w.updater.m_RunState, RunState::Idle);
+  EXPECT_TRUE(w.host.messages.empty());
+  EXPECT_EQ(w.discovery.listCalls, 1);  // no rescan to open a port
+  // Closing ends the Retrieve's wait and needs no question.
+  link::CommSetRunning(w.updater.m_Link, true);
+  EXPECT_TRUE(w.updater.FormCloseQuery());
+  EXPECT_TRUE(w.host.messages.empty());
+  EXPECT_TRUE(w.updater.StopRequested());
+  EXPECT_FALSE(link::CommIsRunning(w.updater.m_Link));
+}
+
 TEST(CodeUpdaterStart, StatusCallbackReachesTheHost) {
   Window w(AppAttributes(0, 6));
   platform::StatusTextCallback callback = &CodeUpdater::ShowStatusText;

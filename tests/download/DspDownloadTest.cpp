@@ -4,6 +4,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "link/StopRequest.h"
 
 #include "DownloadRig.h"
 
@@ -202,6 +206,37 @@ TEST_F(DspDownloadTest, UnwritableFolderFallsBackToTheCurrentOne) {
   for (const auto& t : rig.status.texts) said |= t.find("current folder") != std::string::npos;
   EXPECT_TRUE(said);
   EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(DspDownloadTest, StopRequestedSendsNothing) {
+  RadioRig rig;
+  ASSERT_TRUE(rig.Open());
+  link::StopRequest stop;
+  rig.host.link.stop = &stop;
+  stop.Request();
+  const DspResult r = RunDsp(rig, DspFile({{0, Pattern(64, 1), 0}}), dir_);
+  EXPECT_EQ(r.result, link::kCommTimedOut);
+  EXPECT_EQ(rig.status.Last(), "DSP download timed out or canceled by user.");
+  EXPECT_EQ(rig.radio.With([](sim::VirtualRadio& v) { return v.Counters().framesReceived; }), 0);
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(DspDownloadTest, LinkPlantedAsAPageFileIsNotFollowed) {
+  // Someone else's file, and a link to it under a page file's name.
+  const std::string victim = dir_ + "victim";
+  { std::ofstream(victim) << "keep me"; }
+  std::filesystem::create_directory(dir_ + "pages");
+  std::filesystem::create_symlink(victim, dir_ + "pages/Page0");
+  RadioRig rig;
+  ASSERT_TRUE(rig.Open());
+  const auto old = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);  // where a fallback would write
+  RunDsp(rig, DspFile({{0, Pattern(64, 1), 0}}), dir_ + "pages/");
+  std::filesystem::current_path(old);
+  std::ifstream in(victim);
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "keep me");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ + "pages/Page0"));
 }
 
 TEST_F(DspDownloadTest, SilentRadioGivesTheDspTimeoutText) {

@@ -9,6 +9,7 @@
 #include "DownloadRig.h"
 #include "app/EmbeddedFiles.h"
 #include "link/DelayTicks.h"
+#include "link/StopRequest.h"
 #include "platform/EmbeddedResources.h"
 
 namespace bcu::test {
@@ -207,6 +208,38 @@ TEST(FlashDownload, LongEraseWaitsPassOnAFastClock) {
     const auto wait = link::FlashEraseWaitFor(platformCode, false);
     EXPECT_TRUE(rig.status.Has(wait.text));
     EXPECT_GE(rig.host.Clock().NowMs() - before, wait.ticks * link::kTickMs);
+  }
+}
+
+TEST(FlashDownload, NothingGoesOutAfterAStopOrAQuitDuringTheEraseWait) {
+  std::vector<std::uint8_t> l, c;
+  const std::string loader = Records('2', {16}, l) + S9();
+  const std::string code = Records('3', {16, 16}, c) + S9();
+
+  // A stop requested before the download: not even the start command.
+  {
+    RadioRig rig;
+    ASSERT_TRUE(rig.Open());
+    link::StopRequest stop;
+    rig.host.link.stop = &stop;
+    stop.Request();
+    EXPECT_EQ(Download(rig, loader, code, 6), link::kCommTimedOut);
+    EXPECT_EQ(rig.status.Last(), "Code download timed out or canceled by user.");
+    EXPECT_EQ(Counters(rig).framesReceived, 0);
+  }
+  // Told to quit during the erase wait: the wait ends early and the code
+  // that depends on it is not sent.
+  {
+    RadioRig rig;
+    ASSERT_TRUE(rig.Open());
+    rig.host.pump.onPump = [&rig] {
+      if (rig.status.Last() == "Erasing flash (80 seconds)...") rig.host.pump.quit = true;
+    };
+    EXPECT_EQ(Download(rig, loader, code, 6), link::kCommTimedOut);
+    EXPECT_EQ(rig.status.Last(), "Code download timed out or canceled by user.");
+    EXPECT_FALSE(rig.status.Has("Downloading Application code ..."));
+    EXPECT_FALSE(Received(rig, ReceivedFile::Kind::kLoader).empty());
+    EXPECT_TRUE(Received(rig, ReceivedFile::Kind::kApplication, false).empty());
   }
 }
 

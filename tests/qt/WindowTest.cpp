@@ -348,19 +348,32 @@ class WindowTest : public QObject {
     ModalScript script;
     AnswerPassword(script, "gablers", true);
     int progressAfterStop = -1;
+    QString captionAfterStop;
+    bool enabledAfterStop = true, retrieveAfterStop = true, listAfterStop = true;
     script.Then(
         "stop", [&] { return Downloading(form); },
         [&] {
           form.m_StartButton->click();  // reads "Stop"
           progressAfterStop = form.m_ProgressBar->value();
+          // Until the run has unwound the window says it is stopping and
+          // offers nothing to press.
+          captionAfterStop = form.m_StartButton->text();
+          enabledAfterStop = form.m_StartButton->isEnabled();
+          retrieveAfterStop = form.m_RetrieveVersionInfoButton->isEnabled();
+          listAfterStop = form.m_ComportComboBox->isEnabled();
         });
     QTest::mouseClick(form.m_StartButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!form.Updater().m_Running, kLongWaitMs);
     QVERIFY2(script.Finished(), Why(script, form).constData());
     QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join("; ")));
     QCOMPARE(progressAfterStop, 0);
+    QCOMPARE(captionAfterStop, QString("Stopping..."));
+    QVERIFY(!enabledAfterStop);
+    QVERIFY(!retrieveAfterStop);
+    QVERIFY(!listAfterStop);
     QVERIFY(form.m_StatusLabel->text() != "Done.");
     QCOMPARE(form.m_StartButton->text(), QString("Start"));
+    QVERIFY(form.m_StartButton->isEnabled());
     QVERIFY(QDir(workDir_->path()).isEmpty());
   }
 
@@ -370,6 +383,7 @@ class WindowTest : public QObject {
     AnswerPassword(script, "gablers", true);
     bool closedOnNo = true;
     bool runningAfterNo = false;
+    bool shownWhileStopping = false;
     QString caption, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
@@ -389,7 +403,11 @@ class WindowTest : public QObject {
         "close again", [&] { return Downloading(form); },
         [&] {
           runningAfterNo = form.Updater().m_Running && form.isVisible();
-          form.close();
+          form.close();  // answered Yes below
+          // The window stays, saying it is stopping, until the run has
+          // unwound; then it closes.
+          shownWhileStopping = form.isVisible() && form.m_StartButton->text() == "Stopping..." &&
+                               !form.m_StartButton->isEnabled();
         });
     script.Then(
         "answer Yes", [] { return ActiveBox() != nullptr; },
@@ -404,6 +422,8 @@ class WindowTest : public QObject {
     QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
     QVERIFY(!closedOnNo);
     QVERIFY(runningAfterNo);
+    QVERIFY(shownWhileStopping);
+    QCOMPARE(form.Updater().m_RunState, app::RunState::Idle);
     QVERIFY(!form.isVisible());
     QVERIFY(form.QuitRequested());
     QVERIFY(form.m_StatusLabel->text() != "Done.");

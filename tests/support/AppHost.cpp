@@ -7,6 +7,7 @@ AppTestHost::AppTestHost(double scale) : clock(scale), timers(clock) {}
 platform::MsgResult AppTestHost::ShowMessage(const std::string& text, const std::string& caption,
                                              platform::MsgIcon icon, platform::MsgButtons buttons) {
   messages.push_back({text, caption, icon, buttons});
+  if (onMessage) onMessage();
   if (buttons == platform::MsgButtons::Ok) return platform::MsgResult::Ok;
   if (answers.empty()) return platform::MsgResult::No;
   const auto answer = answers.front();
@@ -15,6 +16,7 @@ platform::MsgResult AppTestHost::ShowMessage(const std::string& text, const std:
 }
 
 bool AppTestHost::AskPassword(platform::PasswordPurpose, std::string& text) {
+  ++passwordPrompts;
   if (passwords.empty()) return false;
   text = passwords.front();
   passwords.pop_front();

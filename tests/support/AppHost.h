@@ -57,7 +57,9 @@ class AppTestHost final : public platform::Host {
   std::vector<AppMessage> messages;
   std::deque<platform::MsgResult> answers;  // for Yes/No boxes; empty: No
   std::deque<std::string> passwords;        // empty: Cancel
+  int passwordPrompts = 0;
   std::function<void()> onPump;
+  std::function<void()> onMessage;  // while a message box is open
   long pumps = 0;
 };
 
@@ -89,7 +91,11 @@ class AppRecordingView final : public app::CodeUpdaterView {
   void UpgradeChoiceChanged() override { ++choiceChanged; }
   void FocusRetrieveButton() override { ++focusRetrieve; }
   void SetWaitCursor(bool on) override { waitCursor.push_back(on); }
-  void ShowAboutBox() override { ++aboutShown; }
+  void ShowAboutBox() override {
+    ++aboutShown;
+    if (onAboutBox) onAboutBox();
+  }
+  std::function<void()> onAboutBox;  // while the about box is open
 
   int runningChanged = 0, portListChanged = 0, selectionChanged = 0, panelToggled = 0,
       panelChanged = 0, targetChanged = 0, choiceChanged = 0, focusRetrieve = 0, aboutShown = 0;

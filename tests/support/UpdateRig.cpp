@@ -19,8 +19,42 @@ platform::MsgResult RecordingHost::ShowMessage(const std::string& text, const st
                                                platform::MsgButtons buttons) {
   messages.push_back({text, caption, icon});
   if (onMessage) onMessage(messages.back());
-  return buttons == platform::MsgButtons::YesNo ? platform::MsgResult::Yes
-                                                : platform::MsgResult::Ok;
+  if (buttons == platform::MsgButtons::Ok) return platform::MsgResult::Ok;
+  if (answers.empty()) return platform::MsgResult::Yes;
+  const platform::MsgResult answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+void SentCodes::OnSent(const std::uint8_t* bytes, int n) {
+  // A frame: BA 7F 01, then the payload (its code bytes are never stuffed).
+  if (n < 5 || bytes[0] != 0xBA) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  codes_.emplace_back(bytes[3], bytes[4]);
+}
+
+std::size_t SentCodes::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return codes_.size();
+}
+
+std::vector<std::pair<int, int>> SentCodes::WritesFrom(std::size_t from) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::pair<int, int>> writes;
+  for (std::size_t i = from; i < codes_.size(); ++i) {
+    const auto [group, code] = codes_[i];
+    const bool flash = group == 0x02 && (code == 0x00 || code == 0x01 || code == 0x09);
+    const bool codeplug = group == 0x03 && (code == 0x00 || code == 0x02 || code == 0x07);
+    if (flash || codeplug) writes.push_back(codes_[i]);
+  }
+  return writes;
+}
+
+long SentCodes::Find(int group, int code, std::size_t from) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (std::size_t i = from; i < codes_.size(); ++i)
+    if (codes_[i] == std::make_pair(group, code)) return static_cast<long>(i);
+  return -1;
 }
 
 bool RecordingHost::AskPassword(platform::PasswordPurpose purpose, std::string& text) {
@@ -91,6 +125,7 @@ std::shared_ptr<platform::MemoryResources> MakeTestResources(const TestFirmware&
   a.BootMajor = fw.bootMajor;
   a.BootMinor = fw.bootMinor;
   a.RadioFamily = fw.family;
+  a.NewPlatform = fw.newPlatform;
   a.Series = fw.series;
   a.UpgradeType = fw.upgradeType;
   std::vector<std::uint8_t> record(app::kResourceAttributesSize);
@@ -103,14 +138,14 @@ std::shared_ptr<platform::MemoryResources> MakeTestResources(const TestFirmware&
   return res;
 }
 
-UpdateRig::UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir)
+UpdateRig::UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir,
+                     app::CodeUpdaterOptions options)
     : host_(kUpdateTimeScale), workDir_(std::move(workDir)) {
   config.bootCodeMaxBytes = 1024;
   radio_ = std::make_unique<sim::PtyRadio>(config, kUpdateTimeScale);
   std::string error;
   if (!radio_->Start(&error)) throw std::runtime_error("virtual radio: " + error);
   resources_ = MakeTestResources(firmware);
-  app::CodeUpdaterOptions options;
   options.extraDevicePaths = {radio_->DevicePath()};
   options.processorCount = [] { return 1u; };
   options.workDir = workDir_;
@@ -119,6 +154,7 @@ UpdateRig::UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string
   updater_ = std::make_unique<app::CodeUpdater>(host_, view_, *resources_, "/opt/bcu/bcu",
                                                 discovery_, options);
   updater_->SelectPortItem(0);
+  updater_->SetTrace(&sent_);
 }
 
 UpdateRig::~UpdateRig() {

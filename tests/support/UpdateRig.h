@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,7 @@ class RecordingHost final : public platform::Host {
   }
   platform::Clock& GetClock() override { return clock_; }
   void Pump() override;
+  bool QuitRequested() const override { return quit; }
 
   std::vector<std::string> status;
   std::vector<ShownMessage> messages;
@@ -53,6 +55,10 @@ class RecordingHost final : public platform::Host {
   std::deque<std::optional<std::string>> codeplugPasswords;
   int startPrompts = 0;
   int codeplugPrompts = 0;
+  // Answers to Yes/No boxes, in order; an empty queue answers Yes.
+  std::deque<platform::MsgResult> answers;
+  // The program is told to quit (the window was closed).
+  bool quit = false;
   // Runs on every pump pass and when a message box is shown.
   std::function<void()> onPump;
   std::function<void(const ShownMessage&)> onMessage;
@@ -80,6 +86,9 @@ struct TestFirmware {
   std::uint8_t upgradeType = 3;
   std::uint8_t series = 4;
   std::uint8_t family = 1;  // mobile
+  // 0: a mobile set of platform code 1, whose radios are not asked for their
+  // boot version before a download; 1: platform code 7 (series 4).
+  std::uint8_t newPlatform = 0;
   std::uint8_t bootMajor = 4;
   std::uint8_t bootMinor = 2;
   int codeBytes = 4096;
@@ -89,11 +98,32 @@ std::shared_ptr<platform::MemoryResources> MakeTestResources(const TestFirmware&
 // The data bytes of the application code and of the boot code of that set.
 std::vector<std::uint8_t> TestCodeData(int bytes, std::uint8_t seed);
 
+// Every frame the updater sends, as (group, code) of its payload.
+class SentCodes final : public link::CommTrace {
+ public:
+  void OnSent(const std::uint8_t* bytes, int n) override;
+  void OnReceived(const std::uint8_t*, int) override {}
+  // Frames sent so far.
+  std::size_t Count() const;
+  // Frames from index `from` on whose code is one of those that write to the
+  // radio or move data (02 00, 02 01, 02 09, 03 00, 03 02, 03 07).
+  std::vector<std::pair<int, int>> WritesFrom(std::size_t from) const;
+  // The index of the first frame sent with this code at or after `from`, or
+  // -1.
+  long Find(int group, int code, std::size_t from = 0) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::pair<int, int>> codes_;
+};
+
 class UpdateRig {
  public:
   // A radio whose application code files are the sizes above (boot code up
   // to 1024 bytes), and an updater for `firmware` working in `workDir`.
-  UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir);
+  // `options` (extra ports, work folder and reply time-outs are the rig's).
+  UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir,
+            app::CodeUpdaterOptions options = {});
   ~UpdateRig();
 
   sim::PtyRadio& Radio() { return *radio_; }
@@ -102,8 +132,11 @@ class UpdateRig {
   const std::string& WorkDir() const { return workDir_; }
   // Files in the work folder.
   std::vector<std::string> WorkFiles() const;
+  // What the updater sent.
+  SentCodes& Sent() { return sent_; }
 
  private:
+  SentCodes sent_;
   RecordingHost host_;
   app::CodeUpdaterView view_;
   NoSystemPorts discovery_;

@@ -1,0 +1,265 @@
+// The command-line program as a technician runs it, against a virtual radio
+// on a pseudo-terminal: options it refuses, its wait for bootload mode after
+// the automatic boot update, and what stop signals and a closed output do.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/PtyRadio.h"
+#include "sim/VirtualRadio.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/UpdateRig.h"
+
+namespace bcu::cli {
+namespace {
+
+using testsupport::ChildProcess;
+
+// Generous bounds for things that take a moment; never a measurement.
+constexpr double kLong = 120.0;
+
+class BcuTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = testsupport::MakeTempDir("bcu-cli-test"); }
+  void TearDown() override {
+    if (HasFailure() && bcu_) {
+      std::fprintf(stderr, "--- output:\n%s--- errors:\n%s", bcu_->Output().c_str(),
+                   bcu_->Error().c_str());
+    }
+    bcu_.reset();
+    if (radio_) radio_->Stop();
+    testsupport::RemoveTree(dir_);
+  }
+
+  // The program's radio: a mobile series-4 radio with boot code 4.2 (current
+  // for the embedded set) and codeplug format 5.9 going to 5.10.
+  static sim::RadioConfig Radio() {
+    sim::RadioConfig c;
+    c.bootVersion = {4, 2};
+    return c;
+  }
+
+  void StartRadio(sim::RadioConfig c, double scale) {
+    c.timeScale = scale;
+    radio_ = std::make_unique<sim::PtyRadio>(c, scale);
+    std::string error;
+    ASSERT_TRUE(radio_->Start(&error)) << error;
+  }
+
+  ChildProcess& Run(std::vector<std::string> args, bool closeOutput = false) {
+    args.insert(args.begin(), BCU_CLI_PATH);
+    bcu_ = std::make_unique<ChildProcess>(args, dir_, closeOutput);
+    EXPECT_TRUE(bcu_->Started());
+    return *bcu_;
+  }
+
+  // `bcu update` on the radio with the start password and a fast clock.
+  ChildProcess& Update(double scale, std::vector<std::string> more = {}, bool closeOutput = false) {
+    std::vector<std::string> args{"update",  "--port",        radio_->DevicePath(), "--password",
+                                  "gablers", "--delay-scale", std::to_string(scale)};
+    args.insert(args.end(), more.begin(), more.end());
+    return Run(args, closeOutput);
+  }
+
+  template <class F>
+  auto WithRadio(F f) {
+    return radio_->With([&](sim::VirtualRadio& r) { return f(r); });
+  }
+  bool Has(sim::ReceivedFile::Kind kind) {
+    return WithRadio([kind](sim::VirtualRadio& r) {
+      for (const auto& f : r.Files())
+        if (f.kind == kind) return true;
+      return false;
+    });
+  }
+  int FramesReceived() {
+    return WithRadio([](sim::VirtualRadio& r) { return r.Counters().framesReceived; });
+  }
+  // Waits until the radio has taken `blocks` data blocks of the application.
+  bool WaitForApplicationBlocks(int blocks) {
+    for (int i = 0; i < 12000; ++i) {
+      if (WithRadio([&](sim::VirtualRadio& r) { return r.Counters().blocksReceived; }) > blocks &&
+          Has(sim::ReceivedFile::Kind::kApplication))
+        return true;
+      usleep(10000);
+    }
+    return false;
+  }
+  // A run folder or a work file left in the program's folder.
+  std::vector<std::string> WorkLeft() const {
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+      const std::string name = e.path().filename().string();
+      if (name.rfind("codeplug-backup-", 0) != 0) left.push_back(name);
+    }
+    return left;
+  }
+
+  std::string dir_;
+  std::unique_ptr<sim::PtyRadio> radio_;
+  std::unique_ptr<ChildProcess> bcu_;
+};
+
+TEST_F(BcuTest, OptionsThatCouldWriteTheWrongCodeOrHangAreRefused) {
+  StartRadio(Radio(), 0.02);
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      // What the updater believes it carries.
+      {{"--family", "portable"}, "refused without --force"},
+      {{"--series", "6"}, "refused without --force"},
+      {{"--new-platform", "0"}, "refused without --force"},
+      {{"--upgrade-type", "0"}, "refused without --force"},
+      // The embedded set brings its boot code up to date by itself.
+      {{"--boot"}, "no boot update to choose"},
+      // Numbers that are none.
+      {{"--delay-scale", "nan"}, "not a finite number"},
+      {{"--delay-scale", "inf"}, "not a finite number"},
+      {{"--wait-bootload", "nan"}, "not a finite number"},
+      {{"--wait-bootload", "-inf"}, "not a finite number"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+    ChildProcess& bcu = Update(0.02, c.args);
+    EXPECT_EQ(bcu.Wait(kLong), 2);
+    EXPECT_NE(bcu.Error().find(c.says), std::string::npos) << bcu.Error();
+  }
+  ChildProcess& info = Run({"info", "--port", radio_->DevicePath(), "--delay-scale", "nan"});
+  EXPECT_EQ(info.Wait(kLong), 2);
+  EXPECT_EQ(FramesReceived(), 0);
+  EXPECT_TRUE(WorkLeft().empty());
+
+  // With --force an override is taken, and the program says what it disables.
+  ChildProcess& forced = Run({"update", "--port", radio_->DevicePath(), "--password", "wrong",
+                              "--force", "--family", "mobile"});
+  EXPECT_EQ(forced.Wait(kLong), 3);  // then the password is refused
+  EXPECT_NE(forced.Error().find("--force: --family mobile"), std::string::npos) << forced.Error();
+  EXPECT_NE(forced.Error().find("is disabled"), std::string::npos) << forced.Error();
+}
+
+TEST_F(BcuTest, AfterTheBootUpdateTheProgramWaitsForEnter) {
+  sim::RadioConfig c = Radio();
+  c.bootVersion = {4, 1};
+  StartRadio(c, 0.02);
+  ChildProcess& bcu = Update(0.02);
+  ASSERT_TRUE(bcu.WaitForError("then press Enter", kLong));
+  EXPECT_NE(bcu.Error().find("Press OK once the radio is ready."), std::string::npos);
+  // The boot code is in; the application waits for the technician.
+  EXPECT_TRUE(Has(sim::ReceivedFile::Kind::kBoot));
+  usleep(300000);
+  EXPECT_FALSE(Has(sim::ReceivedFile::Kind::kApplication));
+  bcu.Write("\n");
+  ASSERT_TRUE(WaitForApplicationBlocks(10));
+  // Ctrl-C now: the application download ends at its next exchange.
+  bcu.Signal(SIGINT);
+  EXPECT_EQ(bcu.Wait(kLong), 10);
+  EXPECT_NE(bcu.Error().find("Ctrl-C: stopping after the current step (Downloading Application "
+                             "code ...)"),
+            std::string::npos);
+  EXPECT_TRUE(WorkLeft().empty());
+}
+
+TEST_F(BcuTest, WithYesTheProgramAsksTheRadioUntilItIsBackInBootloadMode) {
+  constexpr double kScale = 0.02;
+  sim::RadioConfig c = Radio();
+  c.bootVersion = {4, 1};
+  c.bootReentryMs = static_cast<std::uint32_t>(1500 / kScale);  // back after 1.5 s
+  StartRadio(c, kScale);
+  ChildProcess& bcu = Update(kScale, {"--yes"});
+  ASSERT_TRUE(bcu.WaitForError("The radio answers in bootload mode.", kLong));
+  EXPECT_NE(bcu.Error().find("Waiting up to 300 s for the radio to answer in bootload mode"),
+            std::string::npos);
+  ASSERT_TRUE(WaitForApplicationBlocks(10));
+  // Two stop signals: the second quits at once; the run still unwinds.
+  bcu.Signal(SIGTERM);
+  ASSERT_TRUE(bcu.WaitForError("SIGTERM: stopping after the current step", kLong));
+  bcu.Signal(SIGTERM);
+  EXPECT_EQ(bcu.Wait(kLong), 10);
+  EXPECT_TRUE(WorkLeft().empty());
+}
+
+TEST_F(BcuTest, WithYesTheProgramGivesUpWhenTheRadioStaysAway) {
+  sim::RadioConfig c = Radio();
+  c.bootVersion = {4, 1};
+  c.bootReentryMs = 3600000;
+  StartRadio(c, 0.02);
+  ChildProcess& bcu = Update(0.02, {"--yes", "--wait-bootload", "2"});
+  EXPECT_EQ(bcu.Wait(kLong), 11);
+  EXPECT_NE(bcu.Error().find("did not answer in bootload mode within 2 s"), std::string::npos);
+  EXPECT_NE(bcu.Output().find("The radio did not come back in bootload mode; the application "
+                              "code was not written."),
+            std::string::npos);
+  EXPECT_FALSE(Has(sim::ReceivedFile::Kind::kApplication));
+  EXPECT_TRUE(WorkLeft().empty());
+}
+
+TEST_F(BcuTest, CtrlCDuringTheEraseWaitSaysSoAndStopsBeforeTheCode) {
+  constexpr double kScale = 0.05;  // the erase wait lasts 4 s
+  StartRadio(Radio(), kScale);
+  ChildProcess& bcu = Update(kScale, {"--yes"});
+  ASSERT_TRUE(bcu.WaitForOutput("Erasing flash (80 seconds)...", kLong));
+  bcu.Signal(SIGINT);
+  EXPECT_TRUE(bcu.WaitForError(
+      "Ctrl-C: stopping after the current step (Erasing flash (80 seconds)...)", kLong));
+  EXPECT_EQ(bcu.Wait(kLong), 10);
+  EXPECT_TRUE(Has(sim::ReceivedFile::Kind::kLoader));
+  EXPECT_FALSE(Has(sim::ReceivedFile::Kind::kApplication));
+  EXPECT_NE(bcu.Output().find("Code download timed out or canceled by user."), std::string::npos);
+  EXPECT_TRUE(WorkLeft().empty());
+}
+
+TEST_F(BcuTest, ClosedOutputOnlySilencesTheProgram) {
+  StartRadio(Radio(), 0.02);
+  ChildProcess& bcu = Update(0.02, {"--yes"}, true);
+  // The status lines went nowhere; the download goes on.
+  ASSERT_TRUE(WaitForApplicationBlocks(50));
+  bcu.Signal(SIGHUP);
+  EXPECT_EQ(bcu.Wait(kLong), 10);  // its own way out, not SIGPIPE's
+  EXPECT_TRUE(WorkLeft().empty());
+}
+
+TEST_F(BcuTest, StopDuringTheConversionWaitKeepsTheRadioCodeplugAndNamesTheBackup) {
+  constexpr double kScale = 0.02;
+  StartRadio(Radio(), kScale);
+  const auto before = WithRadio([](sim::VirtualRadio& r) { return r.Codeplug(); });
+  ChildProcess& bcu = Update(kScale, {"--yes"});
+  ASSERT_TRUE(bcu.WaitForOutput("Resetting radio and converting codeplug...", kLong));
+  bcu.Signal(SIGTERM);
+  EXPECT_EQ(bcu.Wait(kLong), 10);
+  EXPECT_NE(bcu.Output().find("Stopped. The radio runs its new code; its codeplug was not "
+                              "converted."),
+            std::string::npos);
+  EXPECT_EQ(WithRadio([](sim::VirtualRadio& r) { return r.Counters().downloads; }), 0);
+  EXPECT_EQ(WithRadio([](sim::VirtualRadio& r) { return r.Codeplug(); }), before);
+  // The backup is on disk and named.
+  std::string backup;
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("codeplug-backup-", 0) == 0) backup = name;
+  }
+  ASSERT_FALSE(backup.empty());
+  EXPECT_NE(bcu.Error().find("saved in"), std::string::npos);
+  EXPECT_NE(bcu.Error().find(backup), std::string::npos);
+  EXPECT_TRUE(WorkLeft().empty());
+}
+
+TEST_F(BcuTest, CodeplugReadStopsOnSigtermWithoutWritingTheFile) {
+  sim::RadioConfig c = Radio();
+  c.startMode = sim::RadioMode::kApplication;
+  c.faults.silentAfterBlocks = 1;  // the upload then waits for its time-out
+  StartRadio(c, 1.0);
+  ChildProcess& bcu = Run({"codeplug", "read", "--port", radio_->DevicePath(), "out.bin"});
+  ASSERT_TRUE(bcu.WaitForOutput("Uploading codeplug...", kLong));
+  bcu.Signal(SIGTERM);
+  EXPECT_EQ(bcu.Wait(kLong), 10);
+  EXPECT_NE(bcu.Error().find("stopped; out.bin was not written"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/out.bin"));
+}
+
+}  // namespace
+}  // namespace bcu::cli

@@ -1,0 +1,111 @@
+// The link's stop request and the length of its reply time-outs.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "link/CommLink.h"
+#include "link/StopRequest.h"
+#include "platform/Clock.h"
+#include "support/LinkHost.h"
+
+namespace bcu::link {
+namespace {
+
+TEST(CommStop, NothingArmsTheLinkOnceAStopIsRequested) {
+  CommLink link;
+  CommInitLink(link);
+  StopRequest stop;
+  link.stop = &stop;
+  CommSetRunning(link, true);
+  EXPECT_TRUE(CommIsRunning(link));
+  EXPECT_FALSE(CommStopRequested(link));
+
+  stop.Request();
+  EXPECT_TRUE(CommStopRequested(link));
+  CommSetRunning(link, false);
+  CommSetRunning(link, true);  // what a lower layer does before its exchange
+  EXPECT_FALSE(CommIsRunning(link));
+  {
+    CommRunningScope scope(link);
+    EXPECT_FALSE(scope.Armed());
+    EXPECT_FALSE(CommIsRunning(link));
+  }
+  EXPECT_FALSE(CommIsRunning(link));
+
+  // Only the owner, starting its next operation, withdraws it.
+  stop.Reset();
+  CommSetRunning(link, true);
+  EXPECT_TRUE(CommIsRunning(link));
+}
+
+TEST(CommStop, ScopeGivesBackTheEarlierValueUnlessStoppedMeanwhile) {
+  CommLink link;
+  CommInitLink(link);
+  StopRequest stop;
+  link.stop = &stop;
+  {
+    CommRunningScope scope(link);  // from off
+    EXPECT_TRUE(scope.Armed());
+    EXPECT_TRUE(CommIsRunning(link));
+  }
+  EXPECT_FALSE(CommIsRunning(link));  // never forced on
+
+  CommSetRunning(link, true);
+  { CommRunningScope scope(link); }
+  EXPECT_TRUE(CommIsRunning(link));
+  { CommRunningScope scope(link, CommRunningScope::kOffAtExit); }
+  EXPECT_FALSE(CommIsRunning(link));  // a transfer leaves it off
+
+  CommSetRunning(link, true);
+  {
+    CommRunningScope scope(link);
+    stop.Request();  // the user's Stop inside the exchange
+    CommSetRunning(link, false);
+  }
+  EXPECT_FALSE(CommIsRunning(link));
+}
+
+TEST(CommTimeout, ReplyTimeoutsStayRealOnAScaledClock) {
+  // The clock runs a hundred times fast for the fixed waits.
+  test::LinkHost host(0.01);
+  host.link.replyTimeoutScale = 1.0;
+  CommSetTimeout(host.link, 4000);
+  EXPECT_EQ(CommReplyTimeoutRealMs(host.link), 4000u);
+  CommStartTimer(host.link);
+  // 400,000 clock milliseconds last 4,000 real ones.
+  EXPECT_EQ(host.commTimer->Interval(), 400000u);
+  EXPECT_EQ(host.Clock().RealMs(host.commTimer->Interval()), 4000u);
+  CommStopTimer(host.link);
+
+  // An unscaled host gives the timer the time-out itself.
+  test::LinkHost real;
+  CommSetTimeout(real.link, 500);
+  CommStartTimer(real.link);
+  EXPECT_EQ(real.commTimer->Interval(), 500u);
+}
+
+TEST(CommTimeout, ShortenedTimeoutsKeepAFloorABusyMachineMeets) {
+  CommLink link;
+  CommInitLink(link);
+  struct Case {
+    double scale;
+    std::uint32_t timeoutMs;
+    std::uint32_t realMs;
+  } cases[] = {
+      {1.0, 15000, 15000}, {1.0, 500, 500},   {0.04, 15000, 600},
+      {0.1, 4000, 400},    {0.01, 4000, 300}, {0.01, 500, 300},
+      {0.1, 200, 200},     {0.0, 4000, 4000}, {2.0, 4000, 4000},
+  };
+  for (const Case& c : cases) {
+    link.replyTimeoutScale = c.scale;
+    CommSetTimeout(link, c.timeoutMs);
+    EXPECT_EQ(CommReplyTimeoutRealMs(link), c.realMs) << c.scale << " " << c.timeoutMs;
+  }
+  // A test's scaled host shortens them the same way.
+  test::LinkHost host(0.01);
+  CommSetTimeout(host.link, 500);
+  EXPECT_EQ(CommReplyTimeoutRealMs(host.link), kCommShortestTimeoutMs);
+}
+
+}  // namespace
+}  // namespace bcu::link
