@@ -91,8 +91,11 @@ struct VirtualRadio::Impl {
   std::mt19937 noise;
   std::deque<TimedByte> in, out;
   double rxFreeMs = 0, txFreeMs = 0;
-  // When the frame being handled was complete on the line: replies start then.
+  // When the frame being handled was complete on the line (or the phase that
+  // ended, ended): replies and the phases it starts are timed from then, not
+  // from when the radio's thread got round to it.
   double eventMs = 0;
+  std::uint64_t EventStartMs() const { return static_cast<std::uint64_t>(eventMs); }
 
   Phase phase = Phase::kIdle;
   std::uint64_t phaseEndMs = 0;
@@ -293,7 +296,7 @@ void VirtualRadio::Poll() {
     }
     if (!byteDue) break;
     const std::uint8_t b = s.in.front().b;
-    s.eventMs = config_.pacing ? s.in.front().dueMs : now;
+    s.eventMs = s.in.front().dueMs;
     s.in.pop_front();
     switch (s.reader.Feed(b)) {
       case RadioFrameReader::Result::kFrame:
@@ -346,11 +349,11 @@ void VirtualRadio::StartRestart() {
     // bootload mode for the application.
     bootVersion_ = config_.bootVersionAfter;
     s.modeAfterRestart = RadioMode::kBootload;
-    s.phaseEndMs = clock_.NowMs() + config_.bootReentryMs;
+    s.phaseEndMs = s.EventStartMs() + config_.bootReentryMs;
   } else {
     if (last && last->kind == ReceivedFile::Kind::kApplication) format_ = config_.formatAfter;
     s.modeAfterRestart = RadioMode::kApplication;
-    s.phaseEndMs = clock_.NowMs() + config_.restartMs;
+    s.phaseEndMs = s.EventStartMs() + config_.restartMs;
   }
 }
 
@@ -680,7 +683,7 @@ void VirtualRadio::HandleFlash(const std::uint8_t* p, std::size_t n) {
         }
         s.dsp = false;
         s.phase = Impl::Phase::kFinishing;
-        s.phaseEndMs = clock_.NowMs() + kFinishGraceMs;
+        s.phaseEndMs = s.EventStartMs() + kFinishGraceMs;
         return;
       }
       EndFile();
@@ -688,7 +691,7 @@ void VirtualRadio::HandleFlash(const std::uint8_t* p, std::size_t n) {
       if (f.kind == ReceivedFile::Kind::kLoader) {
         s.loaderDone = true;
         s.phase = Impl::Phase::kErasing;
-        s.phaseEndMs = clock_.NowMs() + config_.eraseMs;
+        s.phaseEndMs = s.EventStartMs() + config_.eraseMs;
         return;
       }
       if (config_.codeKind == CodeKind::kAuto)
@@ -696,7 +699,7 @@ void VirtualRadio::HandleFlash(const std::uint8_t* p, std::size_t n) {
                                                            : ReceivedFile::Kind::kApplication;
       // The PC brings the line back to 19200 next; then the radio restarts.
       s.phase = Impl::Phase::kFinishing;
-      s.phaseEndMs = clock_.NowMs() + kFinishGraceMs;
+      s.phaseEndMs = s.EventStartMs() + kFinishGraceMs;
       break;
     }
     case 0x0B:  // processor check

@@ -110,6 +110,7 @@ TEST_P(PtyDownload, SmallDownloadThroughTheCommApi) {
   CommChangeBaud(host_.link, 115200);
   const Bytes data = test::Pattern(700, 0x31);
   for (int file = 0; file < 2; ++file) {
+    SCOPED_TRACE(file == 0 ? "loader" : "code");
     ASSERT_GT(SendPayload({0x02, 0x01}), 0);
     ASSERT_EQ(Wait(0x02, 0x07, 2), (Bytes{0x02, 0x07}));
     Bytes padded = data;
