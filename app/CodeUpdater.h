@@ -191,7 +191,9 @@ class CodeUpdater {
   // ---- Run state (RunLifecycle.cpp) ----
   // Stops the run (or the Retrieve) in progress: the stop request holds from
   // now on, the link wait in progress ends, and a running update moves to
-  // Stopping. No effect while idle. Safe to call from any pump.
+  // Stopping. No effect while idle. Safe to call from any pump of the run's
+  // own thread; another thread requests through m_Stop alone (atomic), which
+  // the run's waits see at their next pass.
   void RequestStop();
   bool StopRequested() const { return m_Stop.Requested(); }
   // The run has unwound and its port is released: its work folder goes, and

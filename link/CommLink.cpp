@@ -122,6 +122,9 @@ bool WaitLoop(CommLink& link, bool setsLineIdle, Feed feed) {
   link.portLost = false;
   while (link.running && !accepted) {
     PumpOnce(link);
+    // A stop requested from elsewhere (another thread) ends the wait as the
+    // Stop button does.
+    if (CommStopRequested(link)) link.running = false;
     if (!src.Usable()) break;
     // The line counts as idle when nothing came within one short block, so
     // that bytes arriving at any rate the line can carry never read as

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "link/CommLink.h"
 #include "link/StopRequest.h"
 #include "platform/Clock.h"
 #include "support/LinkHost.h"
+#include "support/LinkPeer.h"
 
 namespace bcu::link {
 namespace {
@@ -63,6 +65,33 @@ TEST(CommStop, ScopeGivesBackTheEarlierValueUnlessStoppedMeanwhile) {
     CommSetRunning(link, false);
   }
   EXPECT_FALSE(CommIsRunning(link));
+}
+
+TEST(CommStop, StopFromAnotherThreadEndsTheWaitInProgress) {
+  // A controller running several updates stops one of them from its own
+  // thread: the wait in progress ends as on Stop, long before its time-out.
+  test::LinkPeer peer;
+  ASSERT_TRUE(peer.Ok());
+  peer.Start();  // collects, never answers
+  test::LinkHost host;
+  host.ports.SetDevicePath(1, peer.DevicePath());
+  ASSERT_TRUE(host.OpenSerial(1));
+  StopRequest stop;
+  host.link.stop = &stop;
+  CommSetTimeout(host.link, 600000);
+  std::thread controller([&stop, &peer] {
+    peer.WaitForFrames(1);
+    stop.Request();
+  });
+  CommPacket request;
+  CommMakeCommand(request, kKeyFileFormat, true);
+  CommSendPacket(host.link, request);
+  CommPacket reply;
+  EXPECT_EQ(CommReceive(host.link, reply, 255, -1), -1);
+  controller.join();
+  EXPECT_EQ(CommGetResult(host.link), kCommTimedOut);
+  EXPECT_EQ(host.TimeoutsFired(), 0);
+  EXPECT_FALSE(CommIsRunning(host.link));
 }
 
 TEST(CommTimeout, ReplyTimeoutsStayRealOnAScaledClock) {
