@@ -149,8 +149,7 @@ UpdateRig::UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string
   options.extraDevicePaths = {radio_->DevicePath()};
   options.processorCount = [] { return 1u; };
   options.workDir = workDir_;
-  // Reply time-outs shortened as the clock is (never below the link's floor).
-  options.replyTimeoutScale = kUpdateTimeScale;
+  options.replyTimeoutScale = kUpdateReplyTimeoutScale;
   updater_ = std::make_unique<app::CodeUpdater>(host_, view_, *resources_, "/opt/bcu/bcu",
                                                 discovery_, options);
   updater_->SelectPortItem(0);

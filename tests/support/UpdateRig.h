@@ -24,6 +24,9 @@ namespace bcu::testsupport {
 
 // Real milliseconds per clock millisecond of both sides.
 inline constexpr double kUpdateTimeScale = 0.04;
+// The updater's reply time-outs are shortened less than its clock: a 4 s
+// time-out lasts 1 s, which a radio thread on a busy machine always meets.
+inline constexpr double kUpdateReplyTimeoutScale = 0.25;
 
 struct ShownMessage {
   std::string text;

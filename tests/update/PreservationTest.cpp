@@ -91,7 +91,7 @@ class PreservationTest : public ::testing::Test {
     CodeUpdaterOptions options;
     options.extraDevicePaths = {peer_.DevicePath()};
     options.workDir = dir_;
-    options.replyTimeoutScale = testsupport::kUpdateTimeScale;
+    options.replyTimeoutScale = testsupport::kUpdateReplyTimeoutScale;
     updater_ = std::make_unique<CodeUpdater>(host_, view_, *resources_, "/opt/bcu/bcu", discovery_,
                                              options);
     updater_->SelectPortItem(0);
