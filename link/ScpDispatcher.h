@@ -132,9 +132,10 @@ class TScpWin32Dispatcher final : public TScpBaseDispatcher {
   void OutputLoop();
   // Waits up to `ms` for the descriptor to take output or for a wake-up.
   void WaitWritable(int ms);
-  // RS-485 without driver support: waits until the last of `bytes` bytes has
-  // left the transmitter, then drops RTS. Called without the output lock.
-  void ReleaseBus(std::size_t bytes);
+  // RS-485 without driver support: waits until the last of `bytes` bytes,
+  // handed over from `startedUs` on, has left the transmitter, then drops
+  // RTS. Called without the output lock.
+  void ReleaseBus(std::size_t bytes, std::uint64_t startedUs);
   // Waits (bounded) until the output thread has followed the RS-485 mode.
   void WaitModeFollowed();
   void Wake(int eventFd);

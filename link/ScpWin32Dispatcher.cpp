@@ -16,9 +16,9 @@
 // UARTs refuse TIOCSRS485): the output thread raises RTS before the first
 // byte and drops it the moment the last one has left the transmitter, so
 // that a radio answering at once does not meet our own driver on the bus. It
-// watches the transmitter-empty bit in sub-millisecond steps where the
-// driver has one, else it waits in the driver's drain right after the last
-// write. In that mode the thread also runs one step above its normal
+// watches the transmitter-empty bit where the driver has one (every 10 us
+// from shortly before the frame's line time is over, coarser before), else it waits in the driver's
+// drain right after the last write. In that mode the thread also runs one step above its normal
 // priority; where the system refuses (a normal user may not lower a nice
 // value) the refusal is recorded for the caller to report.
 //
@@ -28,6 +28,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -50,8 +51,15 @@ constexpr int kModemPollMs = 50;  // modem status refresh while idle
 constexpr int kWriteWaitMs = 20;  // longest wait for the device to take output
 constexpr int kDrainStepMs = 5;   // longest wait between two looks at the output queue
 constexpr std::size_t kReadChunk = 4096;
-// Between two looks at the transmitter-empty bit while RTS waits to drop.
-constexpr std::uint32_t kReleaseStepUs = 50;
+// While RTS waits to drop: looks at the transmitter-empty bit this far apart
+// until shortly before the frame's line time is over ...
+constexpr std::uint32_t kReleaseCoarseStepUs = 1000;
+// ... (that is, this long plus two characters before) ...
+constexpr std::uint32_t kReleaseFineLeadUs = 200;
+// ... and this far apart from then on (with the thread's timer slack cut to
+// match, a sleep this short ends on time).
+constexpr std::uint32_t kReleaseFineStepUs = 10;
+constexpr unsigned long kReleaseTimerSlackNs = 1000;
 // RTS drops at the latest this long after the line time of what was sent.
 constexpr std::uint32_t kReleaseSlackMs = 100;
 // How long Close keeps discarding output for an output thread that is still
@@ -362,11 +370,15 @@ void TScpWin32Dispatcher::WaitWritable(int ms) {
   if (::poll(fds, 2, ms) > 0 && fds[1].revents != 0) DrainEventFd(outputWake_);
 }
 
-void TScpWin32Dispatcher::ReleaseBus(std::size_t bytes) {
-  const std::uint64_t lineUs = static_cast<std::uint64_t>(bytes) *
-                               static_cast<std::uint64_t>(bitsPerChar_.load()) * 1000000u /
-                               static_cast<std::uint64_t>(std::max(baud_.load(), 1));
-  const std::uint64_t end = platform::RealMicros() + 2 * lineUs + kReleaseSlackMs * 1000ull;
+void TScpWin32Dispatcher::ReleaseBus(std::size_t bytes, std::uint64_t startedUs) {
+  const auto baud = static_cast<std::uint64_t>(std::max(baud_.load(), 1));
+  const auto charUs = static_cast<std::uint64_t>(bitsPerChar_.load()) * 1000000u / baud;
+  const std::uint64_t lineUs = static_cast<std::uint64_t>(bytes) * charUs;
+  // The transmitter cannot be empty before the frame's line time is over:
+  // until shortly before that, coarse looks; then fine ones.
+  const std::uint64_t fineFrom =
+      startedUs + lineUs - std::min<std::uint64_t>(lineUs, kReleaseFineLeadUs + 2 * charUs);
+  const std::uint64_t end = startedUs + 2 * lineUs + kReleaseSlackMs * 1000ull;
   while (!stop_.load()) {
     const platform::SerialTransmitter t = driver_.Transmitter(fd_);
     if (t == platform::SerialTransmitter::Empty) break;
@@ -375,8 +387,14 @@ void TScpWin32Dispatcher::ReleaseBus(std::size_t bytes) {
       break;
     }
     // A transmitter that never empties must not hold the bus forever.
-    if (platform::RealMicros() >= end) break;
-    platform::SerialSleepMicros(kReleaseStepUs);
+    const std::uint64_t now = platform::RealMicros();
+    if (now >= end) break;
+    std::uint32_t step = kReleaseFineStepUs;
+    if (now + kReleaseCoarseStepUs < fineFrom)
+      step = kReleaseCoarseStepUs;
+    else if (now < fineFrom)
+      step = static_cast<std::uint32_t>(fineFrom - now);
+    platform::SerialSleepMicros(step);
   }
   if (rtsByOutput_.load()) SetRts(false);  // unless RS-485 mode was left meanwhile
 }
@@ -388,6 +406,9 @@ void TScpWin32Dispatcher::OutputLoop() {
   // RTS, where a late release collides with the radio's answer.
   const auto followMode = [&] {
     const bool want = rtsByOutput_.load();
+    // Short sleeps while watching the transmitter end on time (the default
+    // slack of 50 us would add to every release of the bus).
+    ::prctl(PR_SET_TIMERSLACK, want ? kReleaseTimerSlackNs : 0ul, 0ul, 0ul, 0ul);
     if (want && !raised) {
       const int err = driver_.RaiseThreadPriority(previousNice);
       raised = err == 0;
@@ -403,6 +424,7 @@ void TScpWin32Dispatcher::OutputLoop() {
 
   std::unique_lock lock(outMutex_);
   bool rtsUp = false;
+  std::uint64_t rtsUpUs = 0;  // when the frame's first byte was handed over
   const auto lostHere = [&] {
     NotifyLostOutputLocked();
     lock.unlock();
@@ -428,6 +450,7 @@ void TScpWin32Dispatcher::OutputLoop() {
       if (rtsByOutput_.load() && !rtsUp) {
         SetRts(true);
         rtsUp = true;
+        rtsUpUs = platform::RealMicros();
       }
       inWrite_ = true;
       lock.unlock();
@@ -459,7 +482,7 @@ void TScpWin32Dispatcher::OutputLoop() {
       // bit has left, then the bytes count as sent.
       const std::size_t sent = handed_;
       lock.unlock();
-      ReleaseBus(sent);
+      ReleaseBus(sent, rtsUpUs);
       lock.lock();
       rtsUp = false;
       if (sent > 0 && handed_ >= sent) {  // (a flush meanwhile emptied the ring)
