@@ -255,12 +255,12 @@ TEST(FlashDownload, BusyStartOnTheSerialDeviceCountsAsTheAnswer) {
 // the block is resent within one time-out for the whole wait, then the
 // download ends (on a clock that moves on by itself with every pump).
 TEST(FlashDownload, BusyInsteadOfThePairSumEndsWithTheStepsTimeOut) {
+  constexpr int kBusy = 3000;
+  std::atomic<int> blocks{0};  // outlives the peer, whose thread counts in it
   test::LinkPeer peer;
   LinkHost host(std::make_unique<platform::ManualClock>());
   host.AdvancePerPump(20);
   host.ports.SetDevicePath(1, peer.DevicePath());
-  constexpr int kBusy = 3000;
-  std::atomic<int> blocks{0};
   peer.Start([&](const PeerFrame& f) -> PeerReplies {
     if (f.Is(0x02, 0x01)) return {LinkPeer::Frame({0x02, 0x07})};
     if (!f.Is(0x02, 0x09)) return {};
