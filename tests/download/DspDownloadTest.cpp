@@ -234,6 +234,23 @@ TEST_F(DspDownloadTest, DamagedObjectFilesEndWithTheirReason) {
   }
 }
 
+TEST_F(DspDownloadTest, APageFileThatCannotBeReadIsNotSentAsWhole) {
+  LinkHost host;
+  StatusLog status;
+  platform::ProgressValues bar;
+  link::DspDownloader download(host.link, 0, StatusLog::Callback, &status, bar);
+  const std::string name = dir_ + "Page0";
+  std::FILE* f = std::fopen(name.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  const auto data = Pattern(300, 4);
+  ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+  // Open for writing only: its size is known, its bytes cannot be read.
+  EXPECT_FALSE(download.DspSendPage(f, 1));
+  std::fclose(f);
+  EXPECT_FALSE(download.ReadError().empty());
+  EXPECT_EQ(download.Blocks().blocksSent, 0);
+}
+
 TEST_F(DspDownloadTest, SilentRadioGivesTheDspTimeoutText) {
   sim::RadioConfig config;
   config.faults.silentAfterBlocks = 3;

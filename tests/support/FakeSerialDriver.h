@@ -7,6 +7,7 @@
 // and a lock-file folder of the test's own.
 //
 // Safe to call from the port's threads while the test reads it.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -33,10 +34,11 @@ class FakeSerialDriver : public platform::SerialDriver {
   std::string lockFolder;    // empty: the system's
   bool modemLines = false;   // RTS and DTR exist (both on after open, as Linux leaves them)
   bool kernelRs485 = false;  // TIOCSRS485 is accepted
-  int stuckOutput = 0;       // bytes the driver reports queued until a discard
-  bool drainBlocks = false;  // WaitSent blocks until the output is discarded ...
-  int drainBlockMs = 3000;   // ... or this long has passed
-  int refusePriority = 0;    // errno for a refused priority raise; 0: granted
+  // These three may also change while the port is open.
+  std::atomic<int> stuckOutput{0};       // bytes the driver reports queued until a discard
+  std::atomic<bool> drainBlocks{false};  // WaitSent blocks until the output is discarded ...
+  std::atomic<int> drainBlockMs{3000};   // ... or this long has passed
+  int refusePriority = 0;                // errno for a refused priority raise; 0: granted
   // The driver has a transmitter-empty bit: Empty once the far end has taken
   // (PeerTook) every byte written.
   bool transmitterBit = false;
