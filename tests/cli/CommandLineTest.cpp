@@ -88,8 +88,9 @@ class CommandLineTest : public ::testing::Test {
     testsupport::RemoveTree(dir_);
   }
 
-  // An "Application" set for series 4 mobile radios of the old platform (no
-  // boot version check), with code the radio takes as application code.
+  // An "Application" set for series 5 portable radios (platform code 4: no
+  // boot version check, and no interface box probe with its short reply
+  // time-out), with code the radio takes as application code.
   void WriteSet(const std::string& attributesJson) {
     WriteText(set_ + "/attributes.json", attributesJson);
     WriteText(set_ + "/Loader_1.s2", SRecords(TestCodeData(256, 11)));
@@ -97,8 +98,8 @@ class CommandLineTest : public ::testing::Test {
   }
   static std::string Attributes(const std::string& extra = "") {
     return R"({"Name": "Mobile_Test", "Release": "9.1", "LoaderChunks": 1, "CodeChunks": 1,
-               "BootLoaderChunks": 0, "BootCodeChunks": 0, "RadioFamily": 1, "NewPlatform": 0,
-               "Series": 4, "UpgradeType": 0)" +
+               "BootLoaderChunks": 0, "BootCodeChunks": 0, "RadioFamily": 0, "Series": 5,
+               "UpgradeType": 0)" +
            extra + "}";
   }
 
@@ -138,6 +139,7 @@ TEST_F(CommandLineTest, VersionNamesTheFirmwareSetAndBareCallPrintsTheHelp) {
 TEST_F(CommandLineTest, UpdateWritesTheFirmwareFolderAndMasksThePassword) {
   WriteSet(Attributes());
   sim::RadioConfig config;
+  config.family = sim::RadioFamily::kPortable;
   config.formatBefore = {5, 9};
   config.formatAfter = {5, 9};
   config.password = "1234";
