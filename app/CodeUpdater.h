@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/CodeUpdaterView.h"
+#include "app/FirmwareSetIdentity.h"
 #include "app/ResourceAttributes.h"
 #include "link/CommLink.h"
 #include "platform/Host.h"
@@ -58,6 +59,12 @@ std::string ProgramNameFromPath(const std::string& programPath);
 // The release shown for a name label text ("Name: Anything_Release_4_1"
 // gives "4.1"), or "N/A".
 std::string ReleaseFromNameLabel(const std::string& nameLabelText);
+// The name label text and the release shown. A file name that carries a
+// release gives both, as above. Otherwise (the program started by its
+// installed name or from the menu) the firmware set's own name and release
+// stand in where the set carries them; without them the file name and "N/A".
+void NameAndRelease(const std::string& programPath, const FirmwareSetIdentity& set,
+                    std::string& nameLabel, std::string& release);
 
 // The texts of the "Target Radio Version Information" panel.
 struct VersionPanelTexts {

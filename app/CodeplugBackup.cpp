@@ -46,7 +46,7 @@ std::string WriteCodeplugBackup(const std::string& directory, const std::string&
     const std::string path =
         prefix + (attempt == 1 ? name : stem + "-" + std::to_string(attempt) + ".bin");
     // O_EXCL: never overwrite an earlier backup.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return {};

@@ -14,7 +14,7 @@ namespace bcu::app {
 std::string CodeplugBackupFileName(const std::string& serial, std::time_t when);
 
 // Writes `bytes` (the codeplug as uploaded, words high byte first) into a new
-// file in `directory` (empty: the current directory). A name that is taken
+// file, mode 0600, in `directory` (empty: the current directory). A name that is taken
 // gets "-2", "-3", ... before ".bin". Returns the path written, or an empty
 // text when the file could not be written (a partial file is removed).
 std::string WriteCodeplugBackup(const std::string& directory, const std::string& serial,

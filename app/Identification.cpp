@@ -26,8 +26,8 @@ void CodeUpdater::ShowIntendedTarget() {
 }
 
 void CodeUpdater::ShowNameAndRelease() {
-  m_Target.m_NameLabel = "Name: " + ProgramNameFromPath(m_ProgramPath);
-  m_Target.m_TargetReleaseLabel = ReleaseFromNameLabel(m_Target.m_NameLabel);
+  NameAndRelease(m_ProgramPath, ReadFirmwareSetIdentity(m_Resources), m_Target.m_NameLabel,
+                 m_Target.m_TargetReleaseLabel);
 }
 
 void CodeUpdater::ShowTargetLabels() {

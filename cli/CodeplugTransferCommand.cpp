@@ -14,6 +14,7 @@
 #include "cli/TraceFile.h"
 #include "link/CommLink.h"
 #include "platform/PortTable.h"
+#include "platform/PrivateFile.h"
 #include "transfer/VYXTransferParms.h"
 
 namespace bcu::cli {
@@ -37,6 +38,7 @@ struct TransferArgs {
   std::string file;
   std::optional<std::string> codeplugPassword;
   std::string tracePath;
+  bool traceSecrets = false;
   double delayScale = 1.0;
 };
 
@@ -114,6 +116,7 @@ int RunTransfer(const TransferArgs& args, bool write) {
   options.password = args.codeplugPassword;
   TerminalHost host(options);
   TraceFile trace;
+  trace.ShowSecrets(args.traceSecrets);
   DirectLink direct(host, args.port);
   if (!args.tracePath.empty()) {
     std::string error;
@@ -160,7 +163,12 @@ int RunTransfer(const TransferArgs& args, bool write) {
     return kExitTransfer;
   }
   const std::size_t length = static_cast<std::size_t>(transfer.GetLength());
-  std::FILE* out = std::fopen(args.file.c_str(), "wb");
+  std::string openError;
+  std::FILE* out = platform::OpenPrivateFile(args.file, openError);
+  if (out == nullptr) {
+    std::fprintf(stderr, "bcu codeplug read: %s\n", openError.c_str());
+    return kExitFile;
+  }
   const bool written = out != nullptr && std::fwrite(buffer.data(), 1, length, out) == length;
   if (out != nullptr && std::fclose(out) != 0) {
     std::remove(args.file.c_str());
@@ -187,7 +195,11 @@ void AddTransferCommand(CLI::App& group, const char* name, const char* help, boo
       ->required();
   cmd->add_option("--codeplug-password", args->codeplugPassword,
                   "Digits to give when the radio asks for its codeplug password");
-  cmd->add_option("--trace", args->tracePath, "Write every frame sent and received to FILE");
+  cmd->add_option("--trace", args->tracePath,
+                  "Write every frame sent and received to FILE (mode 0600; the codeplug "
+                  "password's digits masked)");
+  cmd->add_flag("--trace-secrets", args->traceSecrets,
+                "Write the codeplug password's digits into the trace as sent");
   cmd->callback([args, write] {
     const int code = RunTransfer(*args, write);
     if (code != kExitOk) throw CLI::RuntimeError(code);

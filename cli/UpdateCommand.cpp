@@ -15,6 +15,7 @@
 #include "codeplug/FormatVersion.h"
 #include "platform/Clock.h"
 #include "platform/PortDiscovery.h"
+#include "resources/FirmwareSetFolder.h"
 
 namespace bcu::cli {
 
@@ -34,10 +35,10 @@ enum UpdateExit : int {
 
 constexpr const char* kExitHelp =
     "Exit codes: 0 done; 1 other failure; 2 bad command line; 3 start password refused; "
-    "4 not started (port, embedded files or radio check; nothing written); 5 code download "
-    "failed; 6 radio not answering after the update; 7 codeplug could not be read; 8 codeplug "
-    "could not be written back (the backup file named in the last line holds it); 9 code "
-    "updated but the codeplug format cannot be converted; 10 stopped with Ctrl-C.";
+    "4 not started (firmware set, port, embedded files or radio check; nothing written); "
+    "5 code download failed; 6 radio not answering after the update; 7 codeplug could not be "
+    "read; 8 codeplug could not be written back (the backup file named in the last line holds "
+    "it); 9 code updated but the codeplug format cannot be converted; 10 stopped with Ctrl-C.";
 
 struct UpdateArgs {
   UpdaterSetup setup;
@@ -47,6 +48,8 @@ struct UpdateArgs {
   bool yes = false;
   double delayScale = 1.0;
   std::string tracePath;
+  bool traceSecrets = false;
+  std::string firmwareDir;  // empty: the set compiled into the program
   bool json = false;
 };
 
@@ -123,8 +126,30 @@ int ExitCodeOf(const UpdateHost& host, const std::string& status, bool started, 
   return host.downloadStarted ? kExitCodeDownload : kExitNotStarted;
 }
 
+// The firmware set of this run: the one compiled in, or a set folder checked
+// as the build checks the set it embeds.
+std::shared_ptr<const platform::ResourceSource> FirmwareSet(const UpdateArgs& args) {
+  if (args.firmwareDir.empty()) return args.setup.Resources();
+  std::string error;
+  resources::FirmwareSetDescription set;
+  auto loaded = resources::LoadFirmwareSet(args.firmwareDir, error, &set);
+  if (!loaded) {
+    std::fprintf(stderr, "bcu update: firmware set refused: %s\n", error.c_str());
+    return nullptr;
+  }
+  if (!args.json)
+    std::printf("Firmware set %s, release %s (%s)\n",
+                set.identity.name.empty() ? "unnamed" : set.identity.name.c_str(),
+                set.identity.release.empty() ? "none" : set.identity.release.c_str(),
+                args.firmwareDir.c_str());
+  return loaded;
+}
+
 int RunUpdateCommand(const UpdateArgs& args) {
+  const auto resources = FirmwareSet(args);
+  if (!resources) return kExitNotStarted;
   TraceFile trace;
+  trace.ShowSecrets(args.traceSecrets);
   if (!args.tracePath.empty()) {
     std::string error;
     if (!trace.Open(args.tracePath, error)) {
@@ -140,7 +165,6 @@ int RunUpdateCommand(const UpdateArgs& args) {
   UpdateHost host(terminal, args);
   app::CodeUpdaterView view;
   platform::SystemPortDiscovery discovery;
-  const auto resources = args.setup.Resources();
   app::CodeUpdater updater(host, view, *resources,
                            args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath,
                            discovery, args.setup.UpdaterOptions());
@@ -212,7 +236,15 @@ void RegisterUpdateCommand(CLI::App& app) {
   cmd->add_option("--delay-scale", args->delayScale,
                   "Real time per clock time of the fixed waits (0.01: 100 times faster)")
       ->check(CLI::Range(0.0001, 100.0));
-  cmd->add_option("--trace", args->tracePath, "Write every frame sent and received to FILE");
+  cmd->add_option("--trace", args->tracePath,
+                  "Write every frame sent and received to FILE (mode 0600; the codeplug "
+                  "password's digits masked)");
+  cmd->add_flag("--trace-secrets", args->traceSecrets,
+                "Write the codeplug password's digits into the trace as sent");
+  cmd->add_option("--firmware", args->firmwareDir,
+                  "Firmware set folder (attributes.json and chunk files) to write instead of "
+                  "the set built into the program; checked as the build checks a set")
+      ->check(CLI::ExistingDirectory);
   cmd->add_flag("--json", args->json, "Print the result as JSON instead of status lines");
   cmd->callback([args] {
     const int code = RunUpdateCommand(*args);

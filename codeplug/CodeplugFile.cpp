@@ -1,9 +1,12 @@
 #include "codeplug/CodeplugFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include "platform/PrivateFile.h"
 
 namespace bcu::codeplug {
 
@@ -55,12 +58,11 @@ bool ReadCodeplugFile(const std::string& path, CodeplugImage& image, std::size_t
 bool WriteCodeplugFile(const std::string& path, const CodeplugImage& image, std::size_t byteCount,
                        std::string& error) {
   const std::vector<std::uint8_t> bytes = RadioBytesOfImage(image, byteCount);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out)
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  if (out) out.close();
-  if (!out) {
+  // A radio's configuration: readable by its owner only.
+  std::FILE* out = platform::OpenPrivateFile(path, error);
+  if (out == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  if (std::fclose(out) != 0 || !written) {
     error = path + ": cannot write";
     return false;
   }

@@ -20,6 +20,7 @@ std::vector<std::uint8_t> RadioBytesOfImage(const CodeplugImage& image, std::siz
 
 bool ReadCodeplugFile(const std::string& path, CodeplugImage& image, std::size_t& byteCount,
                       std::string& error);
+// Writes the file mode 0600 (it holds a radio's configuration).
 bool WriteCodeplugFile(const std::string& path, const CodeplugImage& image, std::size_t byteCount,
                        std::string& error);
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "app/ProgramVersion.h"
 #include "sim/PtyRadio.h"
 #include "sim/RadioConfig.h"
 #include "sim/RadioDump.h"
@@ -36,6 +37,9 @@ int main(int argc, char** argv) {
   nlohmann::json flags = nlohmann::json::object();
   nlohmann::json faults = nlohmann::json::object();
 
+  app.set_version_flag(
+      "--version", std::string("bcu-radiosim (Brisant Code Updater) ") + bcu::app::ProgramVersion(),
+      "Print the version and exit");
   app.add_option("--config", configFile, "JSON configuration file")->check(CLI::ExistingFile);
   app.add_option("--link", linkPath, "also make a symbolic link PATH to the device");
   app.add_option("--dump", dumpDir, "on exit, write what the radio received into DIR");
