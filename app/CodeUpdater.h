@@ -87,6 +87,8 @@ struct IntendedTargetTexts {
 };
 
 // Outcome of the codeplug preservation step.
+// (app/CodeplugBackup.h adds 6, conversion failed, and 7, written but not
+// verified.)
 enum CodeplugOutcome : int {
   kCodeplugNoAnswer = 0,
   kCodeplugNotConvertible = 1,
@@ -104,6 +106,12 @@ struct CodeUpdaterOptions {
   std::function<unsigned()> processorCount;
   // Folder of the work files; empty: the current directory.
   std::string workDir;
+  // Folder of the codeplug backups; empty: the user's data folder
+  // (DefaultBackupRoot in app/CodeplugBackup.h).
+  std::string backupRoot;
+  // Read the codeplug back after writing it and compare. The window always
+  // does; the command line may be told not to.
+  bool verifyCodeplug = true;
 };
 
 // Deletes the serial port component (defined beside OpenPortComPort).
@@ -180,6 +188,9 @@ class CodeUpdater {
   bool CheckBootVersion();
   bool CheckBootForAutoUpdate(bool& majorDiffers, bool& commError, bool& kindMismatch);
   bool QueryRadioKind(std::uint8_t expectedKind, bool& mismatch);
+  // After new code went into the radio: the panel's values are those of the
+  // code before; they are cleared (Retrieve reads them again).
+  void MarkVersionPanelOutOfDate();
 
   // ---- Ports (PortSelection.cpp) ----
   void RefreshPortList();
@@ -232,6 +243,8 @@ class CodeUpdater {
   bool m_RetrieveVersionInfoButtonEnabled = true;
   std::string m_ToggleVersionInfoCaption = ">>";
   VersionPanelTexts m_VersionPanel;
+  // The panel was cleared because the radio's code changed after a Retrieve.
+  bool m_VersionPanelOutOfDate = false;
   IntendedTargetTexts m_Target;
   bool m_UpgradeChoiceVisible = false;  // m_UpgradeTypeLabel and the two radio buttons
   bool m_ApplicationRadioChecked = true;

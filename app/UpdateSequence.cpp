@@ -71,6 +71,8 @@ const char* OutcomeText(int outcome) {
     case kCodeplugConversionFailed:
       return "The codeplug could not be converted to the format of the new code; the radio's "
              "codeplug was left unchanged.";
+    case kCodeplugNotVerified:
+      return "The codeplug was written, but it could not be read back to verify it.";
     default:
       return "The radio is no longer responding.";
   }
@@ -183,13 +185,32 @@ void CodeUpdater::ShowProcessorMessage() {
 
 namespace {
 
+bool IsCodeplugFailure(int outcome) {
+  return outcome != kCodeplugNotConvertible && outcome != kCodeplugNoConversion &&
+         outcome != kCodeplugConverted;
+}
+
 // The codeplug step and its outcome in the status line, with the note that
-// names a kept backup.
+// names a kept backup. A failure puts the progress bar back to 0 (a full bar
+// reads as success) and names the backup's full path in a message box too.
+// The version panel no longer shows the radio's versions: the code in it has
+// changed.
 void PreserveAndShow(CodeUpdater& u) {
   const CodeplugStepReport report = PreserveCodeplugWithReport(u);
   u.ShowCodeplugOutcome(report.outcome);
   if (!report.note.empty()) {
     u.m_Host.ShowStatusText(std::string(OutcomeText(report.outcome)) + "  " + report.note);
+  }
+  u.MarkVersionPanelOutOfDate();
+  if (!IsCodeplugFailure(report.outcome)) return;
+  u.m_Host.Progress().SetPosition(0);
+  if (!report.backupPath.empty()) {
+    u.m_Host.ShowMessage(
+        "The codeplug read from the radio before it was rewritten is kept in this file:\n\n" +
+            report.backupPath +
+            "\n\nTo write it back into the radio:\nbcu codeplug write --port DEVICE \"" +
+            report.backupPath + "\"",
+        kCaption, platform::MsgIcon::Information, platform::MsgButtons::Ok);
   }
 }
 

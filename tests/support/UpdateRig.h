@@ -102,6 +102,10 @@ class UpdateRig {
   const std::string& WorkDir() const { return workDir_; }
   // Files in the work folder.
   std::vector<std::string> WorkFiles() const;
+  // The codeplug backup folder of the updater (a folder of its own) and the
+  // backup files in it, as paths.
+  const std::string& BackupRoot() const { return backupRoot_; }
+  std::vector<std::string> BackupFiles() const;
 
  private:
   RecordingHost host_;
@@ -111,7 +115,13 @@ class UpdateRig {
   std::unique_ptr<sim::PtyRadio> radio_;
   std::unique_ptr<app::CodeUpdater> updater_;
   std::string workDir_;
+  std::string backupRoot_;
 };
+
+// Every file below `dir`, as paths, sorted.
+std::vector<std::string> FilesBelow(const std::string& dir);
+// A whole file's bytes (empty when it cannot be read).
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
 
 // A fresh empty folder under the system's temporary folder.
 std::string MakeTempDir(const std::string& stem);
