@@ -65,6 +65,7 @@ struct CodeplugStepReport {
   int targetFormatIndex = 255;  // the format the radio's new code expects
   std::int32_t uploadedBytes = 0;
   std::int32_t downloadedBytes = 0;  // 0 when nothing was written to the radio
+  bool downloadAttempted = false;    // the download began: the radio's copy may have changed
   bool radioKeyRead = false;
   bool sumDiffered = false;
   bool conversionFailed = false;

@@ -91,6 +91,7 @@ void DownloadAndVerify(CodeUpdater& u, transfer::VYXTransferParms& transfer, std
   transfer.SetBuffer(bytes, byteCount);
   // What was sent, before the transfer pads the buffer after it.
   const std::vector<std::uint8_t> sent(bytes, bytes + byteCount);
+  report.downloadAttempted = true;
   const std::int32_t downloadResult = transfer.Download();
   u.StopProgressAnimation();
   report.sumDiffered = transfer.SumDiffered();
@@ -170,7 +171,7 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
   }
 
   // Whatever happens next, the codeplug as the radio sent it stays on disk.
-  const std::string& root =
+  const std::string root =
       u.m_Options.backupRoot.empty() ? DefaultBackupRoot() : u.m_Options.backupRoot;
   {
     codeplug::CodeplugImage asRead = image;

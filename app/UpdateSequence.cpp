@@ -204,14 +204,17 @@ void PreserveAndShow(CodeUpdater& u) {
   u.MarkVersionPanelOutOfDate();
   if (!IsCodeplugFailure(report.outcome)) return;
   u.m_Host.Progress().SetPosition(0);
-  if (!report.backupPath.empty()) {
-    u.m_Host.ShowMessage(
-        "The codeplug read from the radio before it was rewritten is kept in this file:\n\n" +
-            report.backupPath +
-            "\n\nTo write it back into the radio:\nbcu codeplug write --port DEVICE \"" +
-            report.backupPath + "\"",
-        kCaption, platform::MsgIcon::Information, platform::MsgButtons::Ok);
+  if (report.backupPath.empty()) return;
+  std::string text =
+      "The codeplug read from the radio is kept in this file:\n\n" + report.backupPath + "\n\n";
+  // Once a download began the radio may hold something else than before.
+  if (report.downloadAttempted) {
+    text += "To write it back into the radio:\nbcu codeplug write --port DEVICE \"" +
+            report.backupPath + "\"";
+  } else {
+    text += "The radio's codeplug was not changed.";
   }
+  u.m_Host.ShowMessage(text, kCaption, platform::MsgIcon::Information, platform::MsgButtons::Ok);
 }
 
 // Runs the flash download over the two work files opened as text.

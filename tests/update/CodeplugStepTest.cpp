@@ -184,6 +184,7 @@ TEST_F(CodeplugStepTest, ReadBackCatchesAWordTheRadioStoredDifferently) {
   const testsupport::ShownMessage& box = rig.Host().messages.back();
   EXPECT_EQ(box.caption, "Brisant Code Updater");
   EXPECT_NE(box.text.find(backups[0]), std::string::npos);
+  EXPECT_NE(box.text.find("bcu codeplug write"), std::string::npos);
   EXPECT_EQ(backups[0].front(), '/');  // a full path
 }
 
@@ -290,6 +291,7 @@ TEST_F(CodeplugStepTest, InvalidCodeplugIsKeptAndNamed) {
   EXPECT_EQ(Stored(), broken);  // nothing written
   ASSERT_FALSE(rig.Host().messages.empty());
   EXPECT_NE(rig.Host().messages.back().text.find(backups[0]), std::string::npos);
+  EXPECT_NE(rig.Host().messages.back().text.find("was not changed"), std::string::npos);
 }
 
 }  // namespace
