@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "app/ResourceAttributes.h"
 
@@ -129,6 +131,14 @@ UpdateRig::~UpdateRig() {
   updater_.reset();
   radio_->Stop();
   RemoveTree(backupRoot_);
+}
+
+bool UpdateRig::WaitForRadio(const std::function<bool(sim::VirtualRadio&)>& done) {
+  for (int i = 0; i < 500; ++i) {
+    if (radio_->With([&](sim::VirtualRadio& r) { return done(r); })) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 std::vector<std::string> UpdateRig::BackupFiles() const {

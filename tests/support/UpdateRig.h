@@ -97,6 +97,9 @@ class UpdateRig {
   ~UpdateRig();
 
   sim::PtyRadio& Radio() { return *radio_; }
+  // Waits (at most a few seconds) until `done` holds for the radio: the
+  // updater may return before the radio has taken its last frame.
+  bool WaitForRadio(const std::function<bool(sim::VirtualRadio&)>& done);
   RecordingHost& Host() { return host_; }
   app::CodeUpdater& Updater() { return *updater_; }
   const std::string& WorkDir() const { return workDir_; }

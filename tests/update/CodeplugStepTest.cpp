@@ -270,9 +270,9 @@ TEST_F(CodeplugStepTest, PasswordIsNotAskedAgainForTheReadBack) {
   rig.Updater().m_StartButtonClick();
   EXPECT_EQ(rig.Host().status.back(), "Done.");
   EXPECT_EQ(rig.Host().codeplugPrompts, 2);
-  const auto counters = rig.Radio().With([](sim::VirtualRadio& r) { return r.Counters(); });
-  EXPECT_EQ(counters.uploads, 2);
-  EXPECT_EQ(counters.passwordsRefused, 0);
+  EXPECT_TRUE(rig.WaitForRadio([](sim::VirtualRadio& r) { return r.Counters().uploads == 2; }));
+  EXPECT_EQ(rig.Radio().With([](sim::VirtualRadio& r) { return r.Counters().passwordsRefused; }),
+            0);
 }
 
 // A codeplug that fails the validity check is not converted, but it is what

@@ -151,10 +151,11 @@ std::vector<std::uint8_t> Converted(const std::vector<std::uint8_t>& wire, std::
 void ExpectConvertedCodeplug(UpdateRig& rig, const std::vector<std::uint8_t>& before,
                              std::uint8_t from, std::uint8_t to) {
   EXPECT_EQ(rig.Host().status.back(), "Done.");
+  // The codeplug read, and read back after the download.
+  EXPECT_TRUE(rig.WaitForRadio([](sim::VirtualRadio& r) { return r.Counters().uploads == 2; }));
   const auto [received, counters] = rig.Radio().With(
       [](sim::VirtualRadio& r) { return std::make_pair(r.LastDownloadedImage(), r.Counters()); });
   EXPECT_EQ(counters.downloads, 1);
-  EXPECT_EQ(counters.uploads, 2);  // the codeplug read, and read back after the download
   // The radio keeps what it received up to the length the image declares:
   // exactly the converters' result of the whole image.
   EXPECT_EQ(received, Converted(before, from, to));
