@@ -312,7 +312,8 @@ class WindowTest : public QObject {
     QString boxCaption, boxText;
     QRect labelAtBox;
     script.Then(
-        "backup box", [] { return ActiveBox() != nullptr; },
+        "backup box",
+        [] { return ActiveBox() != nullptr && ActiveBox()->text().contains("kept in this file"); },
         [&] {
           QMessageBox* box = ActiveBox();
           boxCaption = box->windowTitle();
