@@ -166,6 +166,11 @@ class CodeUpdater {
   void StopProgressAnimation();
   bool IsBootUpdate() const;
   void ShowCodeplugOutcome(int outcome);
+  // The codeplug step as the runners run it after a good application
+  // download: the step, its outcome in the status line (with the note naming
+  // the backup), and on failure the progress bar at 0 and a box with the
+  // backup's full path.
+  void PreserveAndShowCodeplug();
   void ShowProcessorMessage();
   // Status-text callback handed to the downloads with `this` as the form.
   static void ShowStatusText(void* form, const std::string& text);

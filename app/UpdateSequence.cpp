@@ -190,20 +190,22 @@ bool IsCodeplugFailure(int outcome) {
          outcome != kCodeplugConverted;
 }
 
+}  // namespace
+
 // The codeplug step and its outcome in the status line, with the note that
 // names a kept backup. A failure puts the progress bar back to 0 (a full bar
 // reads as success) and names the backup's full path in a message box too.
 // The version panel no longer shows the radio's versions: the code in it has
 // changed.
-void PreserveAndShow(CodeUpdater& u) {
-  const CodeplugStepReport report = PreserveCodeplugWithReport(u);
-  u.ShowCodeplugOutcome(report.outcome);
+void CodeUpdater::PreserveAndShowCodeplug() {
+  const CodeplugStepReport report = PreserveCodeplugWithReport(*this);
+  ShowCodeplugOutcome(report.outcome);
   if (!report.note.empty()) {
-    u.m_Host.ShowStatusText(std::string(OutcomeText(report.outcome)) + "  " + report.note);
+    m_Host.ShowStatusText(std::string(OutcomeText(report.outcome)) + "  " + report.note);
   }
-  u.MarkVersionPanelOutOfDate();
+  MarkVersionPanelOutOfDate();
   if (!IsCodeplugFailure(report.outcome)) return;
-  u.m_Host.Progress().SetPosition(0);
+  m_Host.Progress().SetPosition(0);
   if (report.backupPath.empty()) return;
   std::string text =
       "The codeplug read from the radio is kept in this file:\n\n" + report.backupPath + "\n\n";
@@ -214,8 +216,10 @@ void PreserveAndShow(CodeUpdater& u) {
   } else {
     text += "The radio's codeplug was not changed.";
   }
-  u.m_Host.ShowMessage(text, kCaption, platform::MsgIcon::Information, platform::MsgButtons::Ok);
+  m_Host.ShowMessage(text, kCaption, platform::MsgIcon::Information, platform::MsgButtons::Ok);
 }
+
+namespace {
 
 // Runs the flash download over the two work files opened as text.
 int RunFlashDownload(CodeUpdater& u, bool isBoot) {
@@ -250,7 +254,7 @@ void RunAutomaticApplication(CodeUpdater& u, bool idleOnSuccess) {
   const int result = RunFlashDownload(u, false);
   if (idleOnSuccess && result == link::kCommSuccess) u.m_Host.ShowStatusText(kTextIdle);
   DeleteWorkFiles(u);
-  if (u.m_Running && result == link::kCommSuccess) PreserveAndShow(u);
+  if (u.m_Running && result == link::kCommSuccess) u.PreserveAndShowCodeplug();
 }
 
 }  // namespace
@@ -291,7 +295,7 @@ void CodeUpdater::RunManualUpdate(bool bootUpdate) {
         !bootUpdate && (m_Attributes.UpgradeType == kUpgradeApplication ||
                         m_Attributes.UpgradeType == kUpgradeApplicationBoot);
     if (applicationUpdate && m_Running && result == link::kCommSuccess) {
-      PreserveAndShow(*this);
+      PreserveAndShowCodeplug();
     } else if (result == link::kCommWrongProcessor) {
       ShowProcessorMessage();
       m_Host.ShowStatusText(kTextIdle);

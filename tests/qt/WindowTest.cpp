@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,7 +15,9 @@
 #include <QTest>
 #include <QTextLayout>
 #include <QToolButton>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/ResourceAttributes.h"
 #include "app/qt/Aboutdlg.h"
@@ -23,6 +26,7 @@
 #include "app/qt/PortComboBox.h"
 #include "app/qt/WindowSetup.h"
 #include "platform/EmbeddedResources.h"
+#include "sim/BuiltinCodeplug.h"
 #include "tests/qt/ModalScript.h"
 
 using namespace bcu;
@@ -94,7 +98,8 @@ class WindowTest : public QObject {
 
   std::unique_ptr<QTemporaryDir> workDir_;
   std::unique_ptr<QTemporaryDir> backupDir_;
-  sim::RadioFaults faults_;  // of the next virtual radio
+  // Changes to the next window's request (the virtual radio, the clock).
+  std::function<void(WindowSetupRequest&)> adjust_;
   NoSystemPorts ports_;
   std::unique_ptr<WindowSetup> setup_;
 
@@ -112,7 +117,7 @@ class WindowTest : public QObject {
     request.workDir = workDir_->path().toStdString();
     backupDir_ = std::make_unique<QTemporaryDir>();
     request.backupRoot = backupDir_->path().toStdString() + "/backups";
-    request.radio.faults = faults_;
+    if (adjust_) adjust_(request);
     request.radio.bootVersion = boot;
     std::string error;
     setup_ = WindowSetup::Create(request, error);
@@ -145,7 +150,7 @@ class WindowTest : public QObject {
   void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
   void cleanup() {
     setup_.reset();
-    faults_ = sim::RadioFaults{};
+    adjust_ = nullptr;
   }
 
   void startUpShowsTheIntendedTarget() {
@@ -300,15 +305,34 @@ class WindowTest : public QObject {
     QVERIFY2(again.unexpected.isEmpty(), qPrintable(again.unexpected.join("; ")));
   }
 
-  // A radio that stores a word of its codeplug other than it was sent: the
-  // read-back finds it. The failure text, the full path of the backup in it,
-  // is shown whole (the status line takes the lines it needs and the controls
-  // below make room), a box names the backup too, and the bar is emptied.
+  // The codeplug step of an update (a portable updater, a radio already
+  // running its new code) on a radio that stores a word of its codeplug other
+  // than it was sent: the read-back finds it. The failure text, the full path
+  // of the backup in it, is shown whole (the status line takes the lines it
+  // needs and the controls below make room), a box names the backup too, and
+  // the bar is emptied.
   void codeplugFailureIsShownInFull() {
-    faults_.alterStoredWord = 500;
-    TCodeUpdaterMainDispForm& form = Open();
+    QTemporaryDir radioFiles;
+    const QString codeplug = radioFiles.filePath("codeplug-5.9.bin");
+    {
+      const std::vector<std::uint8_t> bytes = sim::BuildBuiltinCodeplug(5, 9);
+      QFile file(codeplug);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+    adjust_ = [&](WindowSetupRequest& r) {
+      r.delayScale = 0.1;  // reply time-outs of 400 ms: the step must not fail by them
+      r.radio.startMode = sim::RadioMode::kApplication;
+      r.radio.family = sim::RadioFamily::kPortable;
+      r.radio.formatBefore = {5, 10};  // what its new code expects
+      r.radio.codeplugFile = codeplug.toStdString();
+      r.radio.faults.alterStoredWord = 500;
+    };
+    app::ResourceAttributes portable = EmbeddedAttributes();
+    portable.RadioFamily = 0;
+    AttributesOverride resources(portable);
+    TCodeUpdaterMainDispForm& form = Open(&resources);
     ModalScript script;
-    AnswerPassword(script, "gablers", true);
     QString boxCaption, boxText;
     QRect labelAtBox;
     script.Then(
@@ -321,8 +345,9 @@ class WindowTest : public QObject {
           labelAtBox = form.m_StatusLabel->geometry();
           box->button(QMessageBox::Ok)->click();
         });
-    QTest::mouseClick(form.m_StartButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!form.Updater().m_Running, kLongWaitMs);
+    QVERIFY(form.Updater().OpenSelectedPort(true));
+    form.Updater().PreserveAndShowCodeplug();
+    form.Updater().ReleasePort();
     QVERIFY2(script.Finished(), Why(script, form).constData());
     QVERIFY2(script.unexpected.isEmpty(), Why(script, form).constData());
 
