@@ -36,6 +36,9 @@
 namespace bcu::link {
 class TScpComPort;
 }
+namespace bcu::platform {
+class SerialDriver;
+}
 
 namespace bcu::app {
 
@@ -112,6 +115,8 @@ struct CodeUpdaterOptions {
   // Read the codeplug back after writing it and compare. The window always
   // does; the command line may be told not to.
   bool verifyCodeplug = true;
+  // The kernel calls of both transports (not owned); null: the system's.
+  platform::SerialDriver* serialDriver = nullptr;
 };
 
 // Deletes the serial port component (defined beside OpenPortComPort).
@@ -207,6 +212,13 @@ class CodeUpdater {
   bool HasMultipleProcessors() const;
   // Selects item `index` without the present rule (restoring a selection).
   void SelectPortItem(int index);
+  // Rescans and selects the device that was selected before, in whatever
+  // slot it now is (adapters plugged in or out move the others); a slot
+  // without a device, or a device that is gone, keeps the slot number.
+  // False when the selected device is gone.
+  bool RescanKeepingSelection();
+  // The slot index of `devicePath`, -1 when no slot holds it.
+  int SlotOfDevice(const std::string& devicePath) const;
   // Item i is drawn as available: its port is present and the list enabled.
   bool PortItemAvailable(int index) const;
   int SelectedPortNumber() const { return m_PortItemIndex + 1; }

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   bcu::cli::RegisterUpdateCommand(app);
   bcu::cli::RegisterInfoCommand(app);
   bcu::cli::RegisterPortsCommand(app);
+  bcu::cli::RegisterDoctorCommand(app);
   bcu::cli::RegisterCodeplugCommand(app);
   bcu::cli::RegisterCodeplugTransferCommands(app);
   bcu::cli::RegisterFirmwareCommand(app);

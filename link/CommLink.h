@@ -14,6 +14,7 @@ namespace bcu::platform {
 class Clock;
 class MessagePump;
 class PortTable;
+class SerialDriver;
 class Timer;
 }  // namespace bcu::platform
 
@@ -71,14 +72,37 @@ struct CommLink {
   std::uint32_t timeoutMs = 0;
 
   // Host hooks (not owned; null means: no pump, the system clock, COM n is
-  // /dev/ttyS<n-1>, no trace).
+  // /dev/ttyS<n-1>, no trace, the system's serial calls).
   platform::MessagePump* pump = nullptr;
   platform::Clock* clock = nullptr;
   const platform::PortTable* ports = nullptr;
   CommTrace* trace = nullptr;
+  platform::SerialDriver* serialDriver = nullptr;
   // The last wait ended because the port or device went away (closed,
   // unplugged, hang-up): CommGetResult reports a communication problem.
   bool portLost = false;
+  // Inside a CommStepTimeout: the comm timer runs from the step's first wait
+  // to its end instead of starting afresh with every wait.
+  bool stepTimeout = false;
+  bool stepTimerStarted = false;
+};
+
+// One reply time-out for a step that may take several exchanges: a resend
+// while the radio answers busy (02 0A) or "not available" (04 20). While the
+// object lives, the comm timer starts with the step's first wait and runs on
+// through the resends, so a radio that keeps answering busy is given up on
+// when the step's time-out has passed (result 4, or 2 after silence on the
+// component transport), as a silent one is. The timer stops when the object
+// goes.
+class CommStepTimeout {
+ public:
+  explicit CommStepTimeout(CommLink& link);
+  ~CommStepTimeout();
+  CommStepTimeout(const CommStepTimeout&) = delete;
+  CommStepTimeout& operator=(const CommStepTimeout&) = delete;
+
+ private:
+  CommLink& link_;
 };
 
 // Command keys of the command table (row keys, not wire codes).
@@ -170,7 +194,15 @@ bool CommProbeInterface(CommLink& link);
 int CommReadRadioInfo(CommLink& link, std::uint8_t platformCode, VersionInfo& info, bool withBoot);
 int CommReadRadioInfoTimed(CommLink& link, std::uint8_t platformCode, VersionInfo& info,
                            bool withBoot);
+// A 04 20 answer means the radio has no boot information: for platform codes
+// 1, 5, 7 and 8 the result is 5 with zero bytes out (the serial device takes
+// the answer at once, the component asks again until the time-out), for the
+// others, where the check needs a boot version, 2 (bytes untouched).
 int CommReadBootInfo(CommLink& link, std::uint8_t platformCode, std::uint8_t bootInfo[2]);
+// Whether the open port's driver would switch RS-485 direction itself
+// (TIOCSRS485 accepted): asked on the serial device, or what the component
+// found at its open.
+bool CommKernelRs485Available(CommLink& link);
 std::uint16_t CommWordSum(const std::uint8_t* data, int n);
 
 // Open error texts.
