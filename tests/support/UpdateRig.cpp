@@ -108,12 +108,11 @@ std::shared_ptr<platform::MemoryResources> MakeTestResources(const TestFirmware&
   return res;
 }
 
-UpdateRig::UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir)
-    : host_(kUpdateTimeScale),
-      workDir_(std::move(workDir)),
-      backupRoot_(MakeTempDir("bcu-backups")) {
+UpdateRig::UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir,
+                     double scale)
+    : host_(scale), workDir_(std::move(workDir)), backupRoot_(MakeTempDir("bcu-backups")) {
   config.bootCodeMaxBytes = 1024;
-  radio_ = std::make_unique<sim::PtyRadio>(config, kUpdateTimeScale);
+  radio_ = std::make_unique<sim::PtyRadio>(config, scale);
   std::string error;
   if (!radio_->Start(&error)) throw std::runtime_error("virtual radio: " + error);
   resources_ = MakeTestResources(firmware);

@@ -92,8 +92,10 @@ std::vector<std::uint8_t> TestCodeData(int bytes, std::uint8_t seed);
 class UpdateRig {
  public:
   // A radio whose application code files are the sizes above (boot code up
-  // to 1024 bytes), and an updater for `firmware` working in `workDir`.
-  UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir);
+  // to 1024 bytes), and an updater for `firmware` working in `workDir`, both
+  // on clocks of `scale` real milliseconds per clock millisecond.
+  UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir,
+            double scale = kUpdateTimeScale);
   ~UpdateRig();
 
   sim::PtyRadio& Radio() { return *radio_; }

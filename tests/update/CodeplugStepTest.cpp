@@ -29,6 +29,7 @@ using testsupport::RemoveTree;
 using testsupport::UpdateRig;
 
 constexpr const char* kSerial = "001A2B3C4D5E6F70";
+constexpr double kStepScale = 0.1;
 
 // A built codeplug of format 5.`minor`, big-endian as the radio holds it,
 // whose size ends `residue` bytes past a 128-byte boundary; its last 128
@@ -97,23 +98,32 @@ class CodeplugStepTest : public ::testing::Test {
     return c;
   }
 
-  // The step alone, on a radio already running its code.
-  CodeplugStepReport Step(sim::RadioConfig c) {
+  // An updater (portable: no interface box to probe) on its port to a radio
+  // already running its new code. The clocks run at a tenth: the restart
+  // waits take 2 s, reply time-outs 400 ms.
+  UpdateRig& Rig(sim::RadioConfig c) {
     c.startMode = sim::RadioMode::kApplication;
     c.formatBefore = c.formatAfter;  // what its code reports
-    rig_ = std::make_unique<UpdateRig>(c, testsupport::TestFirmware{}, dir_);
-    EXPECT_TRUE(rig_->Updater().OpenSelectedPort(true));
-    const CodeplugStepReport report = PreserveCodeplugWithReport(rig_->Updater());
-    rig_->Updater().ReleasePort();
+    testsupport::TestFirmware portable;
+    portable.family = 0;
+    rig_ = std::make_unique<UpdateRig>(c, portable, dir_, kStepScale);
+    return *rig_;
+  }
+
+  // The step alone.
+  CodeplugStepReport Step(const sim::RadioConfig& c) {
+    UpdateRig& rig = Rig(c);
+    EXPECT_TRUE(rig.Updater().OpenSelectedPort(true));
+    const CodeplugStepReport report = PreserveCodeplugWithReport(rig.Updater());
+    rig.Updater().ReleasePort();
     return report;
   }
 
-  // A whole update (the Start button).
-  UpdateRig& Update(const sim::RadioConfig& c) {
-    rig_ = std::make_unique<UpdateRig>(c, testsupport::TestFirmware{}, dir_);
-    rig_->Host().startPasswords = {std::string("gablers")};
-    rig_->Updater().m_StartButtonClick();
-    return *rig_;
+  // The step as the update runs it, its outcome shown.
+  void ShownStep(UpdateRig& rig) {
+    ASSERT_TRUE(rig.Updater().OpenSelectedPort(true));
+    rig.Updater().PreserveAndShowCodeplug();
+    rig.Updater().ReleasePort();
   }
 
   std::vector<std::uint8_t> Stored() {
@@ -172,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(FormatPairs, CodeplugPairTest,
 TEST_F(CodeplugStepTest, ReadBackCatchesAWordTheRadioStoredDifferently) {
   sim::RadioConfig c = Radio(Codeplug(9, 0), 10);
   c.faults.alterStoredWord = 777;
-  UpdateRig& rig = Update(c);
+  UpdateRig& rig = Rig(c);
+  ShownStep(rig);
   const std::string last = rig.Host().status.back();
   EXPECT_EQ(last.rfind("An error occurred while downloading the codeplug.", 0), 0u) << last;
   EXPECT_NE(last.find("word 777"), std::string::npos) << last;
@@ -191,10 +202,7 @@ TEST_F(CodeplugStepTest, ReadBackCatchesAWordTheRadioStoredDifferently) {
 // The read-back cannot be done (the radio stops answering once the download
 // is through): "written, not verified", never "Done." alone.
 TEST_F(CodeplugStepTest, ReadBackThatCannotBeDoneIsNotVerified) {
-  sim::RadioConfig c = Radio(Codeplug(9, 2), 10);
-  rig_ = std::make_unique<UpdateRig>(c, testsupport::TestFirmware{}, dir_);
-  UpdateRig& rig = *rig_;
-  rig.Host().startPasswords = {std::string("gablers")};
+  UpdateRig& rig = Rig(Radio(Codeplug(9, 2), 10));
   bool silenced = false;
   rig.Host().onPump = [&] {
     const auto& s = rig.Host().status;
@@ -203,7 +211,7 @@ TEST_F(CodeplugStepTest, ReadBackThatCannotBeDoneIsNotVerified) {
       rig.Radio().With([](sim::VirtualRadio& r) { r.Faults().silentAfterBlocks = r.DataBlocks(); });
     }
   };
-  rig.Updater().m_StartButtonClick();
+  ShownStep(rig);
   ASSERT_TRUE(silenced);
   const std::string last = rig.Host().status.back();
   EXPECT_EQ(last.rfind("The codeplug was written, but it could not be read back to verify it.", 0),
@@ -225,12 +233,10 @@ TEST_F(CodeplugStepTest, ReadBackThatCannotBeDoneIsNotVerified) {
 // version panel no longer shows the versions from before the update.
 TEST_F(CodeplugStepTest, BackupIsKeptAfterSuccessAndListed) {
   const auto before = Codeplug(9, 126);
-  rig_ = std::make_unique<UpdateRig>(Radio(before, 10), testsupport::TestFirmware{}, dir_);
-  UpdateRig& rig = *rig_;
+  UpdateRig& rig = Rig(Radio(before, 10));
   rig.Updater().m_RetrieveVersionInfoButtonClick();
-  ASSERT_EQ(rig.Updater().m_VersionPanel.FileVersionLabel, "5.9");
-  rig.Host().startPasswords = {std::string("gablers")};
-  rig.Updater().m_StartButtonClick();
+  ASSERT_EQ(rig.Updater().m_VersionPanel.FileVersionLabel, "5.10");
+  ShownStep(rig);
   EXPECT_EQ(rig.Host().status.back(), "Done.");
 
   const auto backups = rig.BackupFiles();
@@ -263,11 +269,9 @@ TEST_F(CodeplugStepTest, BackupIsKeptAfterSuccessAndListed) {
 TEST_F(CodeplugStepTest, PasswordIsNotAskedAgainForTheReadBack) {
   sim::RadioConfig c = Radio(Codeplug(9, 0), 10);
   c.password = "2468";
-  rig_ = std::make_unique<UpdateRig>(c, testsupport::TestFirmware{}, dir_);
-  UpdateRig& rig = *rig_;
-  rig.Host().startPasswords = {std::string("gablers")};
+  UpdateRig& rig = Rig(c);
   rig.Host().codeplugPasswords = {std::string("2468"), std::string("2468")};
-  rig.Updater().m_StartButtonClick();
+  ShownStep(rig);
   EXPECT_EQ(rig.Host().status.back(), "Done.");
   EXPECT_EQ(rig.Host().codeplugPrompts, 2);
   EXPECT_TRUE(rig.WaitForRadio([](sim::VirtualRadio& r) { return r.Counters().uploads == 2; }));
@@ -281,7 +285,8 @@ TEST_F(CodeplugStepTest, InvalidCodeplugIsKeptAndNamed) {
   auto broken = Codeplug(9, 0);
   broken[2 * 200] ^= 0x55;  // a word inside the chain: some block's header or field
   broken[3] ^= 0x01;        // the radio block's length: the chain no longer ends where it should
-  UpdateRig& rig = Update(Radio(broken, 10));
+  UpdateRig& rig = Rig(Radio(broken, 10));
+  ShownStep(rig);
   const std::string last = rig.Host().status.back();
   EXPECT_EQ(last.rfind("An error occurred while uploading the codeplug.", 0), 0u) << last;
   const auto backups = rig.BackupFiles();
