@@ -97,6 +97,8 @@ struct IntendedTargetTexts {
 };
 
 // Outcome of the codeplug preservation step.
+// (app/CodeplugBackup.h adds 6, conversion failed, and 7, written but not
+// verified.)
 enum CodeplugOutcome : int {
   kCodeplugNoAnswer = 0,
   kCodeplugNotConvertible = 1,
@@ -114,6 +116,12 @@ struct CodeUpdaterOptions {
   std::function<unsigned()> processorCount;
   // Folder of the work files; empty: the current directory.
   std::string workDir;
+  // Folder of the codeplug backups; empty: the user's data folder
+  // (DefaultBackupRoot in app/CodeplugBackup.h).
+  std::string backupRoot;
+  // Read the codeplug back after writing it and compare. The window always
+  // does; the command line may be told not to.
+  bool verifyCodeplug = true;
   // The kernel calls of both transports (not owned); null: the system's.
   platform::SerialDriver* serialDriver = nullptr;
 };
@@ -170,6 +178,11 @@ class CodeUpdater {
   void StopProgressAnimation();
   bool IsBootUpdate() const;
   void ShowCodeplugOutcome(int outcome);
+  // The codeplug step as the runners run it after a good application
+  // download: the step, its outcome in the status line (with the note naming
+  // the backup), and on failure the progress bar at 0 and a box with the
+  // backup's full path.
+  void PreserveAndShowCodeplug();
   void ShowProcessorMessage();
   // Status-text callback handed to the downloads with `this` as the form.
   static void ShowStatusText(void* form, const std::string& text);
@@ -192,6 +205,9 @@ class CodeUpdater {
   bool CheckBootVersion();
   bool CheckBootForAutoUpdate(bool& majorDiffers, bool& commError, bool& kindMismatch);
   bool QueryRadioKind(std::uint8_t expectedKind, bool& mismatch);
+  // After new code went into the radio: the panel's values are those of the
+  // code before; they are cleared (Retrieve reads them again).
+  void MarkVersionPanelOutOfDate();
 
   // ---- Ports (PortSelection.cpp) ----
   void RefreshPortList();
@@ -251,6 +267,8 @@ class CodeUpdater {
   bool m_RetrieveVersionInfoButtonEnabled = true;
   std::string m_ToggleVersionInfoCaption = ">>";
   VersionPanelTexts m_VersionPanel;
+  // The panel was cleared because the radio's code changed after a Retrieve.
+  bool m_VersionPanelOutOfDate = false;
   IntendedTargetTexts m_Target;
   bool m_UpgradeChoiceVisible = false;  // m_UpgradeTypeLabel and the two radio buttons
   bool m_ApplicationRadioChecked = true;

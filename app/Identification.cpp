@@ -63,6 +63,7 @@ void CodeUpdater::m_RetrieveVersionInfoButtonClick() {
     if (result == link::kCommSuccess || result == link::kCommNotAvailable ||
         result == link::kCommNoExtraBoot) {
       m_VersionPanel = FormatVersionPanel(info, m_PlatformCode);
+      m_VersionPanelOutOfDate = false;
       m_View.VersionPanelChanged();
     } else {
       ShowError("Communication error while retrieving version information.", "Communication");
@@ -70,6 +71,13 @@ void CodeUpdater::m_RetrieveVersionInfoButtonClick() {
     SetRetrieveEnabled(true);
   }
   ReleasePort();
+}
+
+void CodeUpdater::MarkVersionPanelOutOfDate() {
+  if (m_VersionPanel.FileVersionLabel.empty() && m_VersionPanel.SerialNumberLabel.empty()) return;
+  m_VersionPanel = VersionPanelTexts{};
+  m_VersionPanelOutOfDate = true;
+  m_View.VersionPanelChanged();
 }
 
 // ---- Checks before a download ----

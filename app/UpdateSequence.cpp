@@ -71,6 +71,8 @@ const char* OutcomeText(int outcome) {
     case kCodeplugConversionFailed:
       return "The codeplug could not be converted to the format of the new code; the radio's "
              "codeplug was left unchanged.";
+    case kCodeplugNotVerified:
+      return "The codeplug was written, but it could not be read back to verify it.";
     default:
       return "The radio is no longer responding.";
   }
@@ -183,15 +185,41 @@ void CodeUpdater::ShowProcessorMessage() {
 
 namespace {
 
-// The codeplug step and its outcome in the status line, with the note that
-// names a kept backup.
-void PreserveAndShow(CodeUpdater& u) {
-  const CodeplugStepReport report = PreserveCodeplugWithReport(u);
-  u.ShowCodeplugOutcome(report.outcome);
-  if (!report.note.empty()) {
-    u.m_Host.ShowStatusText(std::string(OutcomeText(report.outcome)) + "  " + report.note);
-  }
+bool IsCodeplugFailure(int outcome) {
+  return outcome != kCodeplugNotConvertible && outcome != kCodeplugNoConversion &&
+         outcome != kCodeplugConverted;
 }
+
+}  // namespace
+
+// The codeplug step and its outcome in the status line, with the note that
+// names a kept backup. A failure puts the progress bar back to 0 (a full bar
+// reads as success) and names the backup's full path in a message box too.
+// The version panel no longer shows the radio's versions: the code in it has
+// changed.
+void CodeUpdater::PreserveAndShowCodeplug() {
+  const CodeplugStepReport report = PreserveCodeplugWithReport(*this);
+  ShowCodeplugOutcome(report.outcome);
+  if (!report.note.empty()) {
+    m_Host.ShowStatusText(std::string(OutcomeText(report.outcome)) + "  " + report.note);
+  }
+  MarkVersionPanelOutOfDate();
+  if (!IsCodeplugFailure(report.outcome)) return;
+  m_Host.Progress().SetPosition(0);
+  if (report.backupPath.empty()) return;
+  std::string text =
+      "The codeplug read from the radio is kept in this file:\n\n" + report.backupPath + "\n\n";
+  // Once a download began the radio may hold something else than before.
+  if (report.downloadAttempted) {
+    text += "To write it back into the radio:\nbcu codeplug write --port DEVICE \"" +
+            report.backupPath + "\"";
+  } else {
+    text += "The radio's codeplug was not changed.";
+  }
+  m_Host.ShowMessage(text, kCaption, platform::MsgIcon::Information, platform::MsgButtons::Ok);
+}
+
+namespace {
 
 // Runs the flash download over the two work files opened as text.
 int RunFlashDownload(CodeUpdater& u, bool isBoot) {
@@ -226,7 +254,7 @@ void RunAutomaticApplication(CodeUpdater& u, bool idleOnSuccess) {
   const int result = RunFlashDownload(u, false);
   if (idleOnSuccess && result == link::kCommSuccess) u.m_Host.ShowStatusText(kTextIdle);
   DeleteWorkFiles(u);
-  if (u.m_Running && result == link::kCommSuccess) PreserveAndShow(u);
+  if (u.m_Running && result == link::kCommSuccess) u.PreserveAndShowCodeplug();
 }
 
 }  // namespace
@@ -267,7 +295,7 @@ void CodeUpdater::RunManualUpdate(bool bootUpdate) {
         !bootUpdate && (m_Attributes.UpgradeType == kUpgradeApplication ||
                         m_Attributes.UpgradeType == kUpgradeApplicationBoot);
     if (applicationUpdate && m_Running && result == link::kCommSuccess) {
-      PreserveAndShow(*this);
+      PreserveAndShowCodeplug();
     } else if (result == link::kCommWrongProcessor) {
       ShowProcessorMessage();
       m_Host.ShowStatusText(kTextIdle);

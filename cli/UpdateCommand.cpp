@@ -31,14 +31,20 @@ enum UpdateExit : int {
   kExitCodeplugDownload = 8,  // the codeplug could not be written back (backup kept)
   kExitNotConvertible = 9,    // code updated, codeplug format not convertible
   kExitStopped = 10,          // stopped with Ctrl-C
+  kExitNotVerified = 11,      // codeplug written, but reading it back failed
 };
 
 constexpr const char* kExitHelp =
     "Exit codes: 0 done; 1 other failure; 2 bad command line; 3 start password refused; "
     "4 not started (firmware set, port, embedded files or radio check; nothing written); "
-    "5 code download failed; 6 radio not answering after the update; 7 codeplug could not be "
-    "read; 8 codeplug could not be written back (the backup file named in the last line holds "
-    "it); 9 code updated but the codeplug format cannot be converted; 10 stopped with Ctrl-C.";
+    "5 code download failed; 6 radio not answering after the update; 7 codeplug could not be read (or is "
+    "invalid); 8 codeplug could not be written back, or read back differently (the backup file "
+    "named in the summary holds it); 9 code updated but the codeplug format cannot be "
+    "converted; 10 stopped with Ctrl-C; 11 codeplug written but not verified (reading it back "
+    "failed).\n"
+    "Every codeplug read from the radio is kept in "
+    "$XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default ~/.local/share/...); "
+    "`bcu codeplug backups` lists them.";
 
 struct UpdateArgs {
   UpdaterSetup setup;
@@ -51,6 +57,7 @@ struct UpdateArgs {
   bool traceSecrets = false;
   std::string firmwareDir;  // empty: the set compiled into the program
   bool json = false;
+  bool noVerify = false;
 };
 
 // The terminal host, with the passwords of the command line and an ear for
@@ -102,6 +109,16 @@ std::string FormatName(int index) {
   return std::to_string(v.major) + "." + std::to_string(v.minor);
 }
 
+// What the read-back after the codeplug download found.
+std::string ReadBackText(const app::CodeplugStepReport& r) {
+  if (r.downloadedBytes == 0) return "none";
+  if (r.verifySkipped) return "skipped (--no-verify)";
+  if (r.verified) return "verified";
+  if (r.verifyDifferentWord >= 0)
+    return "differs from what was written at word " + std::to_string(r.verifyDifferentWord);
+  return "failed, not verified";
+}
+
 int ExitCodeOf(const UpdateHost& host, const std::string& status, bool started, bool stopped) {
   if (!started) return kExitPasswordRefused;
   if (stopped) return kExitStopped;
@@ -117,6 +134,8 @@ int ExitCodeOf(const UpdateHost& host, const std::string& status, bool started, 
         return kExitCodeplugUpload;
       case app::kCodeplugDownloadFailed:
         return kExitCodeplugDownload;
+      case app::kCodeplugNotVerified:
+        return kExitNotVerified;
       default:
         return kExitNoAnswer;
     }
@@ -165,9 +184,11 @@ int RunUpdateCommand(const UpdateArgs& args) {
   UpdateHost host(terminal, args);
   app::CodeUpdaterView view;
   platform::SystemPortDiscovery discovery;
+  app::CodeUpdaterOptions updaterOptions = args.setup.UpdaterOptions();
+  updaterOptions.verifyCodeplug = !args.noVerify;
   app::CodeUpdater updater(host, view, *resources,
                            args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath,
-                           discovery, args.setup.UpdaterOptions());
+                           discovery, updaterOptions);
   if (!args.tracePath.empty()) updater.SetTrace(&trace);
   updater.SelectPortItem(0);
   if (args.boot) updater.m_BootRadioButtonClick();
@@ -203,15 +224,26 @@ int RunUpdateCommand(const UpdateArgs& args) {
                        {"radioFormat", FormatName(r.targetFormatIndex)},
                        {"bytesRead", r.uploadedBytes},
                        {"bytesWritten", r.downloadedBytes},
+                       {"readBack", ReadBackText(r)},
+                       {"readBackSeconds", r.verifySeconds},
                        {"backup", r.backupPath}};
+      if (!r.backupError.empty()) j["codeplug"]["backupError"] = r.backupError;
     }
     std::printf("%s\n", j.dump(2).c_str());
   } else if (host.codeplug) {
     const auto& r = *host.codeplug;
-    std::printf("Codeplug: format %s in the radio, %s expected; %d bytes read, %d written%s%s\n",
+    std::printf("Codeplug: format %s in the radio, %s expected; %d bytes read, %d written\n",
                 FormatName(r.imageFormatIndex).c_str(), FormatName(r.targetFormatIndex).c_str(),
-                r.uploadedBytes, r.downloadedBytes, r.backupPath.empty() ? "" : "; backup ",
-                r.backupPath.c_str());
+                r.uploadedBytes, r.downloadedBytes);
+    if (r.downloadedBytes > 0) {
+      std::printf("Read-back: %s", ReadBackText(r).c_str());
+      if (!r.verifySkipped) std::printf(", %.1f s", r.verifySeconds);
+      std::printf("\n");
+    }
+    if (!r.backupPath.empty())
+      std::printf("Backup: %s\n", r.backupPath.c_str());
+    else if (!r.backupError.empty())
+      std::printf("Backup: none (%s)\n", r.backupError.c_str());
     std::printf("Time: %.1f s\n", seconds);
   }
   return code;
@@ -246,6 +278,9 @@ void RegisterUpdateCommand(CLI::App& app) {
                   "the set built into the program; checked as the build checks a set")
       ->check(CLI::ExistingDirectory);
   cmd->add_flag("--json", args->json, "Print the result as JSON instead of status lines");
+  cmd->add_flag("--no-verify", args->noVerify,
+                "Do not read the codeplug back after writing it to compare (saves the time "
+                "of one more upload)");
   cmd->callback([args] {
     const int code = RunUpdateCommand(*args);
     if (code != kExitOk) throw CLI::RuntimeError(code);

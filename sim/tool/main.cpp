@@ -97,6 +97,8 @@ int main(int argc, char** argv) {
          faults);
   number("--garbage", "garbageMaxBytes", "fault: up to N noise bytes before each reply", faults);
   number("--garbage-seed", "garbageSeed", "seed of the noise bytes", faults);
+  number("--alter-stored-word", "alterStoredWord",
+         "fault: store word N of every downloaded codeplug inverted", faults);
   app.footer(
       "JSON keys: family, startMode, formatBefore, formatAfter, dspVersion,\n"
       "controllerVersion, hardwareVersion, serialNumber, bootVersion, bootVersionAfter,\n"
@@ -104,7 +106,8 @@ int main(int argc, char** argv) {
       "codeplugFile, password, acceptCode (13 or 14), codeplugSumEvery, codeKind,\n"
       "bootCodeMaxBytes, eraseMs, restartMs, bootReentryMs, timeScale, pacing, and\n"
       "faults {verifyFailPair, wrongSums, silentAfterBlocks, busyReplies,\n"
-      "corruptReplyEvery, garbageMaxBytes, garbageSeed, dropLineAfterBlocks}.");
+      "corruptReplyEvery, garbageMaxBytes, garbageSeed, dropLineAfterBlocks,\n"
+      "alterStoredWord}.");
   CLI11_PARSE(app, argc, argv);
 
   bcu::sim::RadioConfig config;

@@ -215,8 +215,9 @@ TEST_F(CommandLineTest, CodeplugFilesAreReadableByTheirOwnerOnly) {
   EXPECT_EQ(c.code, 0) << c.err;
   EXPECT_EQ(ModeOf(work_ + "/converted.bin"), 0600u);
   const std::uint8_t bytes[4] = {1, 2, 3, 4};
-  const std::string backup = app::WriteCodeplugBackup(work_, "001A", bytes, 4, 0);
-  ASSERT_FALSE(backup.empty());
+  std::string error;
+  const std::string backup = app::WriteCodeplugBackup(work_, "001A", "5.9", bytes, 0, error);
+  ASSERT_FALSE(backup.empty()) << error;
   EXPECT_EQ(ModeOf(backup), 0600u);
   ::umask(old);
 }
