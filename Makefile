@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo asan fuzz fuzz-run bench screenshots format clean
+.PHONY: all deps configure build test demo package package-check asan fuzz fuzz-run bench screenshots format clean
 
 all: build
 
@@ -24,6 +24,15 @@ test: deps build
 
 demo: deps build
 	bash scripts/demo $(BUILD)
+
+# The Debian package (build/package/brisant-code-updater_<version>_amd64.deb),
+# and its check: lintian, installing it, running the installed programs,
+# removing it (as root).
+package: deps build
+	cmake --build $(BUILD) --target package
+
+package-check: package
+	bash scripts/package-check $(BUILD)
 
 asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBCU_SANITIZE=ON -DBCU_BENCH=OFF $(CMAKE_FLAGS)

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "app/CodeUpdaterView.h"
+#include "app/FirmwareSetIdentity.h"
 #include "app/ResourceAttributes.h"
 #include "link/CommLink.h"
 #include "platform/Host.h"
@@ -46,6 +47,9 @@
 
 namespace bcu::link {
 class TScpComPort;
+}
+namespace bcu::platform {
+class SerialDriver;
 }
 
 namespace bcu::app {
@@ -66,6 +70,12 @@ std::string ProgramNameFromPath(const std::string& programPath);
 // The release shown for a name label text ("Name: Anything_Release_4_1"
 // gives "4.1"), or "N/A".
 std::string ReleaseFromNameLabel(const std::string& nameLabelText);
+// The name label text and the release shown. A file name that carries a
+// release gives both, as above. Otherwise (the program started by its
+// installed name or from the menu) the firmware set's own name and release
+// stand in where the set carries them; without them the file name and "N/A".
+void NameAndRelease(const std::string& programPath, const FirmwareSetIdentity& set,
+                    std::string& nameLabel, std::string& release);
 
 // The texts of the "Target Radio Version Information" panel.
 struct VersionPanelTexts {
@@ -98,6 +108,8 @@ struct IntendedTargetTexts {
 };
 
 // Outcome of the codeplug preservation step.
+// (app/CodeplugBackup.h adds 6, conversion failed, and 7, written but not
+// verified.)
 enum CodeplugOutcome : int {
   kCodeplugNoAnswer = 0,
   kCodeplugNotConvertible = 1,
@@ -121,6 +133,14 @@ struct CodeUpdaterOptions {
   // Folder in which each run makes its own private work folder (and where a
   // codeplug backup goes); empty: the current directory.
   std::string workDir;
+  // Folder of the codeplug backups; empty: the user's data folder
+  // (DefaultBackupRoot in app/CodeplugBackup.h).
+  std::string backupRoot;
+  // Read the codeplug back after writing it and compare. The window always
+  // does; the command line may be told not to.
+  bool verifyCodeplug = true;
+  // The kernel calls of both transports (not owned); null: the system's.
+  platform::SerialDriver* serialDriver = nullptr;
   // Real milliseconds per millisecond of the link's reply time-outs: 1 keeps
   // them real. Only tests shorten them (see link::CommLink).
   double replyTimeoutScale = 1.0;
@@ -186,6 +206,11 @@ class CodeUpdater {
   void StopProgressAnimation();
   bool IsBootUpdate() const;
   void ShowCodeplugOutcome(int outcome);
+  // The codeplug step as the runners run it after a good application
+  // download: the step, its outcome in the status line (with the note naming
+  // the backup), and on failure the progress bar at 0 and a box with the
+  // backup's full path.
+  void PreserveAndShowCodeplug();
   void ShowProcessorMessage();
 
   // ---- Run state (RunLifecycle.cpp) ----
@@ -237,6 +262,9 @@ class CodeUpdater {
   bool CheckBootVersion();
   bool CheckBootForAutoUpdate(bool& majorDiffers, bool& commError, bool& kindMismatch);
   bool QueryRadioKind(std::uint8_t expectedKind, bool& mismatch);
+  // After new code went into the radio: the panel's values are those of the
+  // code before; they are cleared (Retrieve reads them again).
+  void MarkVersionPanelOutOfDate();
 
   // ---- Ports (PortSelection.cpp) ----
   void RefreshPortList();
@@ -248,6 +276,13 @@ class CodeUpdater {
   bool HasMultipleProcessors() const;
   // Selects item `index` without the present rule (restoring a selection).
   void SelectPortItem(int index);
+  // Rescans and selects the device that was selected before, in whatever
+  // slot it now is (adapters plugged in or out move the others); a slot
+  // without a device, or a device that is gone, keeps the slot number.
+  // False when the selected device is gone.
+  bool RescanKeepingSelection();
+  // The slot index of `devicePath`, -1 when no slot holds it.
+  int SlotOfDevice(const std::string& devicePath) const;
   // Item i is drawn as available: its port is present and the list enabled.
   bool PortItemAvailable(int index) const;
   int SelectedPortNumber() const { return m_PortItemIndex + 1; }
@@ -296,6 +331,8 @@ class CodeUpdater {
   bool m_RetrieveVersionInfoButtonEnabled = true;
   std::string m_ToggleVersionInfoCaption = ">>";
   VersionPanelTexts m_VersionPanel;
+  // The panel was cleared because the radio's code changed after a Retrieve.
+  bool m_VersionPanelOutOfDate = false;
   IntendedTargetTexts m_Target;
   bool m_UpgradeChoiceVisible = false;  // m_UpgradeTypeLabel and the two radio buttons
   bool m_ApplicationRadioChecked = true;

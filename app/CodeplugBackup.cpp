@@ -1,74 +1,167 @@
 #include "app/CodeplugBackup.h"
 
-#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "platform/AtomicWrite.h"
+#include "platform/FileErrors.h"
 
 namespace bcu::app {
 
-std::string CodeplugBackupFileName(const std::string& serial, std::time_t when) {
-  std::string clean;
-  for (const char c : serial) {
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) clean += c;
-  }
-  if (clean.empty()) clean = "unknown";
-  std::tm local{};
-  localtime_r(&when, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-  return "codeplug-backup-" + clean + "-" + stamp + ".bin";
-}
-
 namespace {
 
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(fd, bytes, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    count -= static_cast<std::size_t>(n);
+namespace fs = std::filesystem;
+
+constexpr const char* kBackupSubfolder = "brisant-code-updater/backups";
+constexpr unsigned kFolderMode = 0700;
+constexpr int kMaxSameNameBackups = 1000;
+
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(path, ec);
+  return ec ? path : absolute.lexically_normal().string();
+}
+
+// Makes `folder` and its missing parents, each new one with kFolderMode.
+bool MakeFolders(const std::string& folder, std::string& error) {
+  std::string partial;
+  std::size_t from = 0;
+  while (from <= folder.size()) {
+    const std::size_t slash = folder.find('/', from);
+    partial = folder.substr(0, slash == std::string::npos ? folder.size() : slash);
+    from = slash == std::string::npos ? folder.size() + 1 : slash + 1;
+    if (partial.empty()) continue;
+    if (::mkdir(partial.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+      error = partial + ": " + platform::FileErrorText(errno);
+      return false;
+    }
+  }
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    error = folder + ": not a folder";
+    return false;
   }
   return true;
 }
 
 }  // namespace
 
-std::string WriteCodeplugBackup(const std::string& directory, const std::string& serial,
-                                const std::uint8_t* bytes, std::size_t count, std::time_t when) {
-  const std::string name = CodeplugBackupFileName(serial, when);
-  const std::string stem = name.substr(0, name.size() - 4);
-  const std::string prefix =
-      directory.empty() ? std::string() : (directory.back() == '/' ? directory : directory + "/");
-  for (int attempt = 1; attempt < 100; ++attempt) {
-    const std::string path =
-        prefix + (attempt == 1 ? name : stem + "-" + std::to_string(attempt) + ".bin");
-    // O_EXCL: never overwrite an earlier backup.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return {};
-    }
-    const bool written = WriteAll(fd, bytes, count) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (written && closed) return path;
-    ::unlink(path.c_str());
-    return {};
-  }
+std::string BackupRootFrom(const char* xdgDataHome, const char* home) {
+  // Relative values are to be ignored, as the base directory rules say.
+  if (xdgDataHome != nullptr && xdgDataHome[0] == '/')
+    return std::string(xdgDataHome) + "/" + kBackupSubfolder;
+  if (home != nullptr && home[0] == '/')
+    return std::string(home) + "/.local/share/" + kBackupSubfolder;
   return {};
 }
 
-bool ReadCodeplugBytes(const std::string& path, std::uint8_t* bytes, std::size_t capacity,
-                       std::size_t& count) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  count = std::fread(bytes, 1, capacity, file);
-  const bool error = std::ferror(file) != 0;
-  const bool more = std::fgetc(file) != EOF;
-  std::fclose(file);
-  return !error && !more;
+std::string DefaultBackupRoot() {
+  return BackupRootFrom(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+}
+
+std::string BackupSerialName(const std::string& serial) {
+  std::string clean;
+  for (const char c : serial) {
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) clean += c;
+  }
+  return clean.empty() ? std::string("unknown") : clean;
+}
+
+std::string CodeplugBackupFileName(std::time_t when, const std::string& format) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  return std::string(stamp) + "-" + (format.empty() ? std::string("unknown") : format) + ".bin";
+}
+
+std::string WriteCodeplugBackup(const std::string& root, const std::string& serial,
+                                const std::string& format, std::span<const std::uint8_t> bytes,
+                                std::time_t when, std::string& error) {
+  if (root.empty()) {
+    error = "no folder for backups (neither XDG_DATA_HOME nor HOME is set)";
+    return {};
+  }
+  const std::string folder = Absolute(root) + "/" + BackupSerialName(serial);
+  if (!MakeFolders(folder, error)) return {};
+  const std::string name = CodeplugBackupFileName(when, format);
+  const std::string stem = name.substr(0, name.size() - 4);
+  platform::AtomicWriteOptions options;
+  options.mode = platform::kPrivateFileMode;
+  options.existing = platform::ExistingFile::kKeep;
+  for (int attempt = 1; attempt <= kMaxSameNameBackups; ++attempt) {
+    const std::string path =
+        folder + "/" + (attempt == 1 ? name : stem + "-" + std::to_string(attempt) + ".bin");
+    std::string why;
+    if (platform::WriteFileAtomically(path, bytes, options, why)) return path;
+    if (::access(path.c_str(), F_OK) != 0) {  // failed for another reason than a taken name
+      error = why;
+      return {};
+    }
+  }
+  error = folder + ": too many backups with the name " + name;
+  return {};
+}
+
+bool ListCodeplugBackups(const std::string& root, const std::string& serial,
+                         std::vector<CodeplugBackupEntry>& entries, std::string& error) {
+  entries.clear();
+  if (root.empty()) {
+    error = "no folder for backups (neither XDG_DATA_HOME nor HOME is set)";
+    return false;
+  }
+  std::error_code ec;
+  const fs::path base = Absolute(root);
+  if (!fs::exists(base, ec)) return true;
+  // <YYYYmmdd>-<HHMMSS>-<format>[-<n>].bin
+  static const std::regex kName(
+      R"(^(\d{4})(\d{2})(\d{2})-(\d{2})(\d{2})(\d{2})-(.+?)(-\d+)?\.bin$)");
+  std::vector<std::pair<std::string, CodeplugBackupEntry>> found;
+  for (fs::directory_iterator serials(base, ec), end; !ec && serials != end;
+       serials.increment(ec)) {
+    if (!serials->is_directory(ec)) continue;
+    const std::string serialName = serials->path().filename().string();
+    if (!serial.empty() && serialName != BackupSerialName(serial)) continue;
+    std::error_code fileEc;
+    for (fs::directory_iterator files(serials->path(), fileEc), fileEnd;
+         !fileEc && files != fileEnd; files.increment(fileEc)) {
+      if (!files->is_regular_file(fileEc)) continue;
+      const std::string name = files->path().filename().string();
+      std::smatch m;
+      if (!std::regex_match(name, m, kName)) continue;
+      CodeplugBackupEntry e;
+      e.path = files->path().string();
+      e.serial = serialName;
+      e.time = m[1].str() + "-" + m[2].str() + "-" + m[3].str() + " " + m[4].str() + ":" +
+               m[5].str() + ":" + m[6].str();
+      e.format = m[7].str();
+      e.bytes = files->file_size(fileEc);
+      // Sorted by time, then by the number of a same-second backup.
+      const std::string suffix = m[8].matched ? m[8].str().substr(1) : "1";
+      const std::string key =
+          m[1].str() + m[2].str() + m[3].str() + m[4].str() + m[5].str() + m[6].str() +
+          std::string(8 - std::min<std::size_t>(8, suffix.size()), '0') + suffix + serialName;
+      found.emplace_back(key, std::move(e));
+    }
+    if (fileEc) {
+      error = serials->path().string() + ": " + fileEc.message();
+      return false;
+    }
+  }
+  if (ec) {
+    error = base.string() + ": " + ec.message();
+    return false;
+  }
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& [key, e] : found) entries.push_back(std::move(e));
+  return true;
 }
 
 }  // namespace bcu::app

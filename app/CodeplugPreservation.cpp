@@ -1,8 +1,8 @@
 // The codeplug step of an application update: wait for the radio to restart
 // into its new code, read its codeplug, convert it to the format the new code
-// expects and write it back. Before anything is written to the radio the
-// codeplug as read is saved to a backup file, which stays whenever the radio's
-// copy may not be whole.
+// expects, write it back and read it back to compare. Every codeplug read
+// whole from the radio is kept in a backup file first, success or not, and no
+// codeplug is written without one.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -11,13 +11,14 @@
 
 #include "app/CodeUpdater.h"
 #include "app/CodeplugBackup.h"
+#include "codeplug/CodeplugConversion.h"
 #include "codeplug/CodeplugImage.h"
 #include "codeplug/FormatVersion.h"
-#include "codeplug/ParmsFormat510Fixup.h"
-#include "codeplug/ParmsFormatChain.h"
 #include "codeplug/Validity.h"
 #include "link/CommLink.h"
 #include "link/DelayTicks.h"
+#include "platform/Clock.h"
+#include "transfer/CodeplugReadBack.h"
 #include "transfer/VYXTransferParms.h"
 
 namespace bcu::app {
@@ -28,7 +29,6 @@ constexpr int kRestartTicks = 360;
 constexpr std::uint32_t kTransferTimeoutMs = 4000;
 constexpr int kConvertibleIndex = 3;  // 5.8 and later
 constexpr int kUnknownIndex = 255;
-constexpr int kIndex510 = 5;
 
 bool SendTwoByteCommand(link::CommLink& link, std::uint8_t group, std::uint8_t code) {
   link::CommPacket packet;
@@ -40,6 +40,18 @@ bool SendTwoByteCommand(link::CommLink& link, std::uint8_t group, std::uint8_t c
 
 std::string BackupNote(const std::string& path) {
   return "The codeplug read from the radio is saved in " + path + ".";
+}
+
+// "5.9" for a known format, the version word's bytes otherwise.
+std::string FormatText(const codeplug::CodeplugImage& image) {
+  if (image[0] != codeplug::kBlockMark) return "unknown";
+  const codeplug::FormatVersion v = codeplug::ImageFormatVersion(image);
+  return std::to_string(v.major) + "." + std::to_string(v.minor);
+}
+
+// The progress animation of a transfer of `bytes`: 1.5 s per 1,000 bytes.
+std::uint32_t TransferInterval(std::int32_t bytes) {
+  return static_cast<std::uint32_t>(bytes * 0.015);
 }
 
 }  // namespace
@@ -69,6 +81,58 @@ int CodeUpdater::PreserveCodeplug() {
 
 namespace {
 
+// Writes the codeplug back (`bytes`, words high byte first) and, unless told
+// not to, reads it back to compare. Sets the outcome.
+void DownloadAndVerify(CodeUpdater& u, transfer::VYXTransferParms& transfer, std::uint8_t* bytes,
+                       std::int32_t byteCount, const std::string* password,
+                       CodeplugStepReport& report) {
+  u.StartProgressAnimation(TransferInterval(byteCount));
+  u.m_Host.ShowStatusText("Downloading codeplug...");
+  transfer.SetBuffer(bytes, byteCount);
+  // What was sent, before the transfer pads the buffer after it.
+  const std::vector<std::uint8_t> sent(bytes, bytes + byteCount);
+  report.downloadAttempted = true;
+  const std::int32_t downloadResult = transfer.Download();
+  u.StopProgressAnimation();
+  report.sumDiffered = transfer.SumDiffered();
+  if (downloadResult <= 0) {
+    report.outcome = kCodeplugDownloadFailed;
+    report.note = BackupNote(report.backupPath);
+    return;
+  }
+  report.downloadedBytes = byteCount;
+  if (!u.m_Options.verifyCodeplug) {
+    report.verifySkipped = true;
+    report.outcome = kCodeplugConverted;
+    return;
+  }
+
+  u.StartProgressAnimation(TransferInterval(byteCount));
+  u.m_Host.ShowStatusText("Verifying codeplug...");
+  const std::uint64_t startUs = platform::RealMicros();
+  const transfer::ReadBackResult readBack =
+      transfer::ReadBackCodeplug(u.m_Link, &u.m_Host, password, sent);
+  report.verifySeconds = static_cast<double>(platform::RealMicros() - startUs) / 1e6;
+  u.StopProgressAnimation();
+  switch (readBack.verdict) {
+    case transfer::ReadBackVerdict::kSame:
+      report.verified = true;
+      report.outcome = kCodeplugConverted;
+      break;
+    case transfer::ReadBackVerdict::kDiffers:
+      report.verifyDifferentWord = readBack.firstDifferentWord;
+      report.outcome = kCodeplugDownloadFailed;
+      report.note = "Reading the codeplug back found word " +
+                    std::to_string(readBack.firstDifferentWord) +
+                    " different from what was written. " + BackupNote(report.backupPath);
+      break;
+    case transfer::ReadBackVerdict::kNotRead:
+      report.outcome = kCodeplugNotVerified;
+      report.note = BackupNote(report.backupPath);
+      break;
+  }
+}
+
 // The steps after the format question, with the transfer object and buffer.
 void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
                         const std::string& key, CodeplugStepReport& report) {
@@ -83,7 +147,17 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
   transfer.SetBuffer(bytes, 0);
   transfer.SetRadioKey(key);
   transfer.SetLink(&u.m_Link);
-  transfer.PassChecker().SetHost(&u.m_Host);
+  // The password the user gives (if the radio asks) is kept for the read-back.
+  bool passwordGiven = false;
+  std::string password;
+  transfer::VYXTransferParmsPassChecker& checker = transfer.PassChecker();
+  checker.SetHost(&u.m_Host);
+  checker.SetPrompt([&](std::string& text) {
+    if (!checker.PromptCodeplugPassword(text)) return false;
+    password = text;
+    passwordGiven = true;
+    return true;
+  });
 
   // Step boundary: nothing is read from the radio once a stop is requested.
   if (u.StopRequested()) {
@@ -96,12 +170,31 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
   u.StopProgressAnimation();
   std::int32_t byteCount = transfer.GetLength();
   report.uploadedBytes = byteCount;
-  // As the radio sent it, words high byte first: what the backup holds.
-  const std::vector<std::uint8_t> asUploaded(bytes, bytes + byteCount);
+  if (uploadResult <= 0) {
+    report.outcome = kCodeplugUploadFailed;
+    return;
+  }
+
+  // Whatever happens next, the codeplug as the radio sent it stays on disk.
+  const std::string root =
+      u.m_Options.backupRoot.empty() ? DefaultBackupRoot() : u.m_Options.backupRoot;
+  {
+    codeplug::CodeplugImage asRead = image;
+    codeplug::ParmsImageSwapBytes(asRead, static_cast<std::size_t>(byteCount));
+    report.backupPath = WriteCodeplugBackup(
+        root, key, FormatText(asRead),
+        std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(byteCount)),
+        std::time(nullptr), report.backupError);
+  }
+  if (!report.backupPath.empty()) u.m_Host.ShowStatusText(BackupNote(report.backupPath));
   codeplug::ParmsImageSwapBytes(bytes, byteCount);
 
-  if (uploadResult <= 0 || !codeplug::ParmsImageIsValid(image)) {
+  const codeplug::ImageCheck check = codeplug::CheckParmsImage(image);
+  if (!check.valid) {
     report.outcome = kCodeplugUploadFailed;
+    if (!report.backupPath.empty())
+      report.note = "The codeplug read from the radio is invalid (" + check.reason +
+                    "); it is saved in " + report.backupPath + ".";
     return;
   }
   const int imageIndex = codeplug::ParmsFormatIndex(image);
@@ -116,10 +209,6 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
     return;
   }
 
-  // From here on the radio's codeplug is going to be rewritten: keep a copy.
-  report.backupPath = WriteCodeplugBackup(u.m_Options.workDir, key, asUploaded.data(),
-                                          asUploaded.size(), std::time(nullptr));
-
   u.StartProgressAnimation(200);
   u.m_Host.ShowStatusText("Resetting radio and converting codeplug...");
   const bool waited = link::DelayTicks(u.m_Host.GetClock(), &u.m_Host, kRestartTicks);
@@ -133,33 +222,24 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
     return;
   }
 
-  // The conversion is all or nothing: on failure the image is as uploaded.
-  std::int32_t growth = 0;
-  bool converted = true;
-  const auto from = static_cast<std::uint8_t>(imageIndex);
-  const auto to = static_cast<std::uint8_t>(targetIndex);
+  // The conversion is all or nothing, and what it gives must pass the
+  // validity check: on failure the image is as uploaded and nothing is sent.
   auto scratch = std::make_unique<codeplug::CodeplugImage>();
-  if (imageIndex < targetIndex) {
-    converted = codeplug::ParmsFormatUpgrade(growth, image, from, to, *scratch);
-  } else {
-    converted = codeplug::ParmsFormatDowngrade(growth, image, to, from, *scratch);
-  }
-  // The 5.10 pass may shorten one table; the codeplug sent shrinks with it.
-  if (converted && targetIndex == kIndex510) growth += codeplug::ParmsFormat510Fixup(image);
-  const std::int32_t newCount = byteCount + 2 * growth;
-  if (!converted || newCount < 0 || newCount > transfer::kCodeplugBufferSize) {
+  const codeplug::ConversionResult conversion = codeplug::ConvertCodeplugImage(
+      image, static_cast<std::size_t>(byteCount), static_cast<std::uint8_t>(imageIndex),
+      static_cast<std::uint8_t>(targetIndex), *scratch);
+  if (!conversion.converted) {
     report.conversionFailed = true;
     report.outcome = kCodeplugConversionFailed;
-    if (!report.backupPath.empty()) std::remove(report.backupPath.c_str());
-    report.backupPath.clear();
+    report.note = "The conversion failed: " + conversion.failure + ".";
+    if (!report.backupPath.empty()) report.note += " " + BackupNote(report.backupPath);
     return;
   }
   if (report.backupPath.empty()) {
     // Without a copy on disk a failed download would lose the configuration.
     report.outcome = kCodeplugDownloadFailed;
-    report.note =
-        "The codeplug could not be saved to a backup file, so it was not written back; the "
-        "radio's codeplug is unchanged.";
+    report.note = "The codeplug could not be saved to a backup file (" + report.backupError +
+                  "), so it was not written back; the radio's codeplug is unchanged.";
     return;
   }
   if (!report.radioKeyRead) {
@@ -171,25 +251,10 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
         BackupNote(report.backupPath);
     return;
   }
-  byteCount = newCount;
+  byteCount = static_cast<std::int32_t>(conversion.byteCount);
   transfer.SetLength(byteCount);
   codeplug::ParmsImageSwapBytes(bytes, byteCount);
-
-  u.StartProgressAnimation(static_cast<std::uint32_t>(byteCount * 0.015));
-  u.m_Host.ShowStatusText("Downloading codeplug...");
-  transfer.SetBuffer(bytes, byteCount);
-  const std::int32_t downloadResult = transfer.Download();
-  u.StopProgressAnimation();
-  report.sumDiffered = transfer.SumDiffered();
-  if (downloadResult > 0) {
-    report.outcome = kCodeplugConverted;
-    report.downloadedBytes = byteCount;
-    std::remove(report.backupPath.c_str());
-    report.backupPath.clear();
-  } else {
-    report.outcome = kCodeplugDownloadFailed;
-    report.note = BackupNote(report.backupPath);
-  }
+  DownloadAndVerify(u, transfer, bytes, byteCount, passwordGiven ? &password : nullptr, report);
 }
 
 }  // namespace

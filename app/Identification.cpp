@@ -26,8 +26,8 @@ void CodeUpdater::ShowIntendedTarget() {
 }
 
 void CodeUpdater::ShowNameAndRelease() {
-  m_Target.m_NameLabel = "Name: " + ProgramNameFromPath(m_ProgramPath);
-  m_Target.m_TargetReleaseLabel = ReleaseFromNameLabel(m_Target.m_NameLabel);
+  NameAndRelease(m_ProgramPath, ReadFirmwareSetIdentity(m_Resources), m_Target.m_NameLabel,
+                 m_Target.m_TargetReleaseLabel);
 }
 
 void CodeUpdater::ShowTargetLabels() {
@@ -67,6 +67,7 @@ void CodeUpdater::m_RetrieveVersionInfoButtonClick() {
     if (result == link::kCommSuccess || result == link::kCommNotAvailable ||
         result == link::kCommNoExtraBoot) {
       m_VersionPanel = FormatVersionPanel(info, m_PlatformCode);
+      m_VersionPanelOutOfDate = false;
       m_View.VersionPanelChanged();
     } else {
       ShowError("Communication error while retrieving version information.", "Communication");
@@ -75,6 +76,13 @@ void CodeUpdater::m_RetrieveVersionInfoButtonClick() {
   }
   ReleasePort();
   m_Retrieving = false;
+}
+
+void CodeUpdater::MarkVersionPanelOutOfDate() {
+  if (m_VersionPanel.FileVersionLabel.empty() && m_VersionPanel.SerialNumberLabel.empty()) return;
+  m_VersionPanel = VersionPanelTexts{};
+  m_VersionPanelOutOfDate = true;
+  m_View.VersionPanelChanged();
 }
 
 // ---- Checks before a download ----

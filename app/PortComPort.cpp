@@ -2,6 +2,7 @@
 // serial port component in RS-485 mode.
 #include "app/CodeUpdater.h"
 #include "link/ScpComPort.h"
+#include "link/ScpDispatcher.h"
 
 namespace bcu::app {
 
@@ -16,6 +17,11 @@ bool CodeUpdater::OpenPortComPort(int portNumber, bool keepSpeed) {
   ScpComPort->SetRS485Mode(true);
   std::string errorText;
   if (link::CommOpenComPort(m_Link, ScpComPort.get(), errorText)) {
+    if (ScpComPort->OutputPriority() == link::TScpOutputPriority::Refused) {
+      // The bus turnaround then depends on how busy the machine is.
+      m_Host.ShowStatusText("Note: RS-485 switching on " + ScpComPort->ResolvedDevicePath() +
+                            " runs at normal priority (a higher one was not permitted).");
+    }
     link::CommSetRunning(m_Link, true);
     link::CommSetFramed(m_Link, true);
     link::CommSetPortBaud(m_Link, 19200);

@@ -5,6 +5,17 @@
 // order, first with the device paths the user named, then with the serial
 // devices the system has (see platform/PortDiscovery.h). The link resolves
 // port number n through m_PortTable, so "COM n" below always means slot n.
+// Since a USB adapter plugged in or out between two scans moves the devices
+// behind it to other slots, a rescan keeps the selection by device path, not
+// by slot number.
+//
+// The mobile radio without its interface box: the link then drives the radio
+// bus through the serial port component in RS-485 mode. Where the port's
+// driver switches RTS itself (TIOCSRS485 accepted) that works on any machine;
+// where RTS is switched from user space, a machine with more than one
+// processor cannot be trusted to turn the bus around in time, and the
+// updater refuses (the status line names the port first, since a missing
+// cable and a radio without a box look the same to the probe).
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -81,15 +92,32 @@ void CodeUpdater::RefreshPortList() {
 void CodeUpdater::m_UpdateCOMPortsMenuItemClick() {
   m_View.SetWaitCursor(true);
   const int remembered = m_PortItemIndex;
+  const std::string device = m_PortTable.DevicePath(remembered + 1);
   RefreshPortList();
   m_View.SetWaitCursor(false);
-  SelectPortItem(remembered);
+  const int slot = device.empty() ? -1 : SlotOfDevice(device);
+  SelectPortItem(slot >= 0 ? slot : remembered);
 }
 
 void CodeUpdater::SelectPortItem(int index) {
   if (index < 0 || index >= static_cast<int>(m_PortItems.size())) return;
   m_PortItemIndex = index;
   m_View.PortSelectionChanged();
+}
+
+int CodeUpdater::SlotOfDevice(const std::string& devicePath) const {
+  for (int n = 1; n <= platform::kPortSlots; ++n)
+    if (m_PortTable.DevicePath(n) == devicePath) return n - 1;
+  return -1;
+}
+
+bool CodeUpdater::RescanKeepingSelection() {
+  const int remembered = m_PortItemIndex;
+  const std::string device = m_PortTable.DevicePath(remembered + 1);
+  RefreshPortList();
+  const int slot = device.empty() ? -1 : SlotOfDevice(device);
+  SelectPortItem(slot >= 0 ? slot : remembered);
+  return device.empty() || slot >= 0;
 }
 
 void CodeUpdater::m_ComportComboBoxChange(int index) {
@@ -119,13 +147,12 @@ bool CodeUpdater::OpenSelectedPort(bool keepSpeed) {
     ShowError("Selected COM port is in use or not available.", kCaptionComPort);
     return false;
   }
-  const int remembered = m_PortItemIndex;
-  RefreshPortList();
-  SelectPortItem(remembered);
+  // The device chosen, wherever the rescan puts it; never another one.
+  const bool stillThere = RescanKeepingSelection();
   const int i = m_PortItemIndex;
   const int n = i + 1;
   auto& state = m_PortState[static_cast<std::size_t>(i)];
-  if (state != 2) {
+  if (!stillThere || state != 2) {
     ShowError("Selected COM port is in use or not available.", kCaptionComPort);
     return false;
   }
@@ -142,8 +169,9 @@ bool CodeUpdater::OpenSelectedPort(bool keepSpeed) {
       if (!keepSpeed && m_PlatformCode != 1) link::CommChangeBaud(m_Link, 115200);
       return true;
     case 2:
-      if (HasMultipleProcessors()) {
+      if (HasMultipleProcessors() && !link::CommKernelRs485Available(m_Link)) {
         // The serial device the probe opened stays open until ReleasePort.
+        m_Host.ShowStatusText("No interface box answered on " + m_PortTable.DevicePath(n) + ".");
         ShowError(
             "Brisant Code Updater will not work with the current configuration.\n\n"
             "Either connect to the radio using XIF Box 047-6700-009 (which can\n"

@@ -77,6 +77,8 @@ const char* OutcomeText(int outcome) {
     case kCodeplugConversionFailed:
       return "The codeplug could not be converted to the format of the new code; the radio's "
              "codeplug was left unchanged.";
+    case kCodeplugNotVerified:
+      return "The codeplug was written, but it could not be read back to verify it.";
     case kCodeplugStopped:
       return "Stopped. The radio runs its new code; its codeplug was not converted.";
     default:
@@ -203,15 +205,41 @@ void CodeUpdater::ShowProcessorMessage() {
 
 namespace {
 
-// The codeplug step and its outcome in the status line, with the note that
-// names a kept backup.
-void PreserveAndShow(CodeUpdater& u) {
-  const CodeplugStepReport report = PreserveCodeplugWithReport(u);
-  u.ShowCodeplugOutcome(report.outcome);
-  if (!report.note.empty()) {
-    u.m_Host.ShowStatusText(std::string(OutcomeText(report.outcome)) + "  " + report.note);
-  }
+bool IsCodeplugFailure(int outcome) {
+  return outcome != kCodeplugNotConvertible && outcome != kCodeplugNoConversion &&
+         outcome != kCodeplugConverted;
 }
+
+}  // namespace
+
+// The codeplug step and its outcome in the status line, with the note that
+// names a kept backup. A failure puts the progress bar back to 0 (a full bar
+// reads as success) and names the backup's full path in a message box too.
+// The version panel no longer shows the radio's versions: the code in it has
+// changed.
+void CodeUpdater::PreserveAndShowCodeplug() {
+  const CodeplugStepReport report = PreserveCodeplugWithReport(*this);
+  ShowCodeplugOutcome(report.outcome);
+  if (!report.note.empty()) {
+    m_Host.ShowStatusText(std::string(OutcomeText(report.outcome)) + "  " + report.note);
+  }
+  MarkVersionPanelOutOfDate();
+  if (!IsCodeplugFailure(report.outcome)) return;
+  m_Host.Progress().SetPosition(0);
+  if (report.backupPath.empty()) return;
+  std::string text =
+      "The codeplug read from the radio is kept in this file:\n\n" + report.backupPath + "\n\n";
+  // Once a download began the radio may hold something else than before.
+  if (report.downloadAttempted) {
+    text += "To write it back into the radio:\nbcu codeplug write --port DEVICE \"" +
+            report.backupPath + "\"";
+  } else {
+    text += "The radio's codeplug was not changed.";
+  }
+  m_Host.ShowMessage(text, kCaption, platform::MsgIcon::Information, platform::MsgButtons::Ok);
+}
+
+namespace {
 
 // Runs the flash download over the two work files opened as text.
 int RunFlashDownload(CodeUpdater& u, bool isBoot) {
@@ -226,7 +254,7 @@ int RunFlashDownload(CodeUpdater& u, bool isBoot) {
 // stopped the run in the meantime (then the status line says what was left).
 void AfterApplicationDownload(CodeUpdater& u) {
   if (u.m_Running) {
-    PreserveAndShow(u);
+    u.PreserveAndShowCodeplug();
   } else {
     u.ShowCodeplugOutcome(kCodeplugStopped);
   }

@@ -102,6 +102,7 @@ int main() {
   options.extraDevicePaths = {radio.DevicePath()};
   options.processorCount = [] { return 1u; };
   options.workDir = work.string();
+  options.backupRoot = (work / "backups").string();
   bcu::app::CodeUpdater updater(host, view, bcu::platform::EmbeddedResources(), "bcu", discovery,
                                 options);
   updater.SelectPortItem(0);

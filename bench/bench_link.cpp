@@ -3,12 +3,26 @@
 //      as a share of one core;
 //  (b) round trips per second of a 130-byte framed block answered by a
 //      7-byte acknowledgement frame, through the link and through plain
-//      read/write on the same pseudo-terminal (the ceiling), and their ratio.
+//      read/write on the same pseudo-terminal (the ceiling), and their ratio;
+//  (c) the RS-485 turnaround of the serial port component when RTS is
+//      switched by its output thread: from the return of the write that
+//      handed over a frame's last byte to RTS low, and to the first byte of
+//      the answer in the receive ring, with the far end answering at once.
+//      A pseudo-terminal has no RTS and no transmitter: a driver stand-in
+//      records RTS, and either has no transmitter-empty bit (the output
+//      thread waits in the driver's drain, which a pseudo-terminal ends at
+//      once) or reports the transmitter empty once the far end has read
+//      every byte. What this measures is the software's own reaction; the
+//      time the last bit needs on a real line, and the driver's own
+//      latency, need a scope on real hardware.
 // Usage: bench_link [silent-wait seconds, default 10] [round-trip seconds, default 3]
+//                   [turnaround exchanges, default 2000]
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,8 +38,11 @@
 
 #include "link/CommLink.h"
 #include "link/Frame.h"
+#include "link/ScpComPort.h"
+#include "link/ScpDispatcher.h"
 #include "platform/Clock.h"
 #include "platform/PortTable.h"
+#include "platform/SerialDriver.h"
 #include "platform/Timer.h"
 #include "platform/TimerPump.h"
 
@@ -192,11 +209,157 @@ double RawRoundTrips(double seconds) {
   return rate;
 }
 
+// The system's calls on the pseudo-terminal, plus an RTS line and, when
+// asked for, a transmitter-empty bit that the modelled line sets; every
+// moment of interest is recorded.
+class TurnaroundDriver final : public platform::SerialDriver {
+ public:
+  explicit TurnaroundDriver(bool transmitterBit) : transmitterBit_(transmitterBit) {}
+
+  void NewFrame() {
+    frameStartUs_ = 0;
+    lastWriteUs_ = 0;
+    lineEmptyUs_ = 0;
+    rtsLowUs_ = 0;
+  }
+  ssize_t Write(int fd, const void* data, std::size_t n) override {
+    // The far end may read the bytes before write() returns.
+    if (frameStartUs_ == 0) frameStartUs_ = platform::RealMicros();
+    const ssize_t done = SerialDriver::Write(fd, data, n);
+    if (done > 0) lastWriteUs_ = platform::RealMicros();
+    return done;
+  }
+  platform::SerialTransmitter Transmitter(int fd) override {
+    if (!transmitterBit_) return SerialDriver::Transmitter(fd);
+    return lineEmptyUs_ != 0 ? platform::SerialTransmitter::Empty
+                             : platform::SerialTransmitter::Sending;
+  }
+  bool GetModemLines(int, int& bits) override {
+    bits = TIOCM_RTS;
+    return true;
+  }
+  bool SetModemLines(int, int bits, bool on) override {
+    if ((bits & TIOCM_RTS) && !on) rtsLowUs_ = platform::RealMicros();
+    return true;
+  }
+
+  std::atomic<std::uint64_t> frameStartUs_{0}, lastWriteUs_{0}, lineEmptyUs_{0}, rtsLowUs_{0};
+
+ private:
+  bool transmitterBit_;
+};
+
+struct Turnaround {
+  std::vector<double> writeToRtsLow, lineToRtsLow, lineToAnswer;
+  int answerBeforeRtsLow = 0;
+  bool priorityRaised = false;
+};
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(i, v.size() - 1)];
+}
+
+// The far end models the line at `baud`: a frame's last bit leaves the wire
+// its line time after the first byte was handed over; the radio answers the
+// moment it has it.
+Turnaround MeasureTurnaround(bool transmitterBit, int exchanges, int baud) {
+  Turnaround t;
+  Line line;
+  TurnaroundDriver driver(transmitterBit);
+  const std::uint8_t ackPacket[2] = {0x02, 0x07};
+  const std::vector<std::uint8_t> ack = link::BuildFrame(ackPacket, 2, 0x01, 0x7F);
+  std::atomic<bool> stop{false};
+  std::thread peer([&] {
+    ::prctl(PR_SET_TIMERSLACK, 1000ul, 0ul, 0ul, 0ul);
+    std::uint8_t buf[4096];
+    std::size_t frameBytes = 0;
+    while (!stop) {
+      pollfd p{line.master, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      const ssize_t n = ::read(line.master, buf, sizeof buf);
+      if (n <= 0) continue;
+      for (ssize_t i = 0; i < n; ++i) {
+        ++frameBytes;
+        if (buf[i] != link::kFrameEnd) continue;
+        const std::uint64_t lineEnd =
+            driver.frameStartUs_ + frameBytes * 10 * 1000000ull / static_cast<unsigned>(baud);
+        frameBytes = 0;
+        const std::uint64_t now = platform::RealMicros();
+        if (now < lineEnd) platform::SerialSleepMicros(static_cast<std::uint32_t>(lineEnd - now));
+        driver.lineEmptyUs_ = platform::RealMicros();
+        if (::write(line.master, ack.data(), ack.size()) != static_cast<ssize_t>(ack.size()))
+          return;
+      }
+    }
+  });
+
+  link::TScpComPort port;
+  port.SetSerialDriver(&driver);
+  port.SetDevicePath(line.path);
+  port.SetRS485Mode(true);
+  port.SetOpen(true);
+  port.SetBaud(baud);
+  t.priorityRaised = port.OutputPriority() == link::TScpOutputPriority::Raised;
+  const link::CommPacket block = Block();
+  const std::vector<std::uint8_t> frame = link::BuildFrame(block.data, block.length);
+  for (int i = 0; i < exchanges; ++i) {
+    driver.NewFrame();
+    port.PutBlock(frame.data(), static_cast<std::uint32_t>(frame.size()));
+    if (!port.WaitCharReady(2000)) {
+      std::fprintf(stderr, "no answer after %d exchanges\n", i);
+      break;
+    }
+    const std::uint64_t answerUs = platform::RealMicros();
+    for (int got = 0; got < 7;) {
+      if (port.CharReady()) {
+        port.GetChar();
+        ++got;
+      } else if (!port.WaitCharReady(2000)) {
+        break;
+      }
+    }
+    // The bytes count as sent once RTS is down again.
+    while (port.OutBuffUsed() != 0) port.WaitCharReady(1);
+    const double rtsUs = static_cast<double>(driver.rtsLowUs_.load());
+    const double lineUs = static_cast<double>(driver.lineEmptyUs_.load());
+    if (rtsUs == 0) continue;
+    t.writeToRtsLow.push_back(rtsUs - static_cast<double>(driver.lastWriteUs_.load()));
+    t.lineToRtsLow.push_back(rtsUs - lineUs);
+    t.lineToAnswer.push_back(static_cast<double>(answerUs) - lineUs);
+    if (static_cast<double>(answerUs) < rtsUs) ++t.answerBeforeRtsLow;
+  }
+  port.SetOpen(false);
+  stop = true;
+  peer.join();
+  return t;
+}
+
+void PrintFigure(const char* what, const std::vector<double>& v) {
+  std::printf("  %-42s median %6.0f us, 99%% %6.0f us, max %6.0f us\n", what, Percentile(v, 0.5),
+              Percentile(v, 0.99), Percentile(v, 1.0));
+}
+
+void PrintTurnaround(const char* title, const Turnaround& t, bool transmitterBit) {
+  std::printf("RS-485 turnaround at 115200 baud, %s (%zu exchanges, output thread priority %s):\n",
+              title, t.writeToRtsLow.size(), t.priorityRaised ? "raised" : "normal");
+  PrintFigure("last byte written -> RTS low:", t.writeToRtsLow);
+  if (transmitterBit) {
+    PrintFigure("last bit off the line -> RTS low:", t.lineToRtsLow);
+    PrintFigure("last bit off the line -> answer read:", t.lineToAnswer);
+    std::printf("  answer in before RTS low: %d of %zu\n", t.answerBeforeRtsLow,
+                t.writeToRtsLow.size());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const double silent = argc > 1 ? std::atof(argv[1]) : 10.0;
   const double trips = argc > 2 ? std::atof(argv[2]) : 3.0;
+  const int exchanges = argc > 3 ? std::atoi(argv[3]) : 2000;
   SilentWait(silent);
   // Link and ceiling measured in alternating rounds, best of each, so that
   // other load on the machine weighs on both alike.
@@ -209,5 +372,9 @@ int main(int argc, char** argv) {
       "round trips (130-byte block, 7-byte ack), best of 3 rounds: link %.0f/s, "
       "raw read/write %.0f/s, ratio %.0f%%\n",
       viaLink, raw, raw > 0 ? 100.0 * viaLink / raw : 0.0);
+  PrintTurnaround("driver without transmitter-empty bit (drain)",
+                  MeasureTurnaround(false, exchanges, 115200), false);
+  PrintTurnaround("transmitter-empty bit set by the modelled line",
+                  MeasureTurnaround(true, exchanges, 115200), true);
   return 0;
 }

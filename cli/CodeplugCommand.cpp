@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "app/CodeplugBackup.h"
 #include "cli/Commands.h"
 #include "codeplug/Blocks.h"
 #include "codeplug/CodeplugBuilder.h"
+#include "codeplug/CodeplugConversion.h"
 #include "codeplug/CodeplugFile.h"
 #include "codeplug/FormatVersion.h"
-#include "codeplug/ParmsFormat510Fixup.h"
-#include "codeplug/ParmsFormatChain.h"
 #include "codeplug/TableAccess.h"
 #include "codeplug/Validity.h"
 
@@ -24,8 +24,16 @@ using namespace bcu::codeplug;
 enum CodeplugExit : int {
   kExitInvalid = 3,         // the image fails the structural check
   kExitNotConvertible = 4,  // a format outside 5.8 .. 5.10
-  kExitConvertFailed = 5,   // the conversion does not fit (image unchanged, nothing written)
+  kExitConvertFailed = 5,   // the conversion does not fit or its result is invalid
 };
+
+// The structural check and, for a file, that it holds the whole image.
+ImageCheck CheckFile(const CodeplugImage& image, std::size_t byteCount) {
+  ImageCheck check = CheckParmsImage(image);
+  std::string missing;
+  if (check.valid && !ImageIsWhole(image, byteCount, missing)) check = {false, missing};
+  return check;
+}
 
 bool ParseVersion(const std::string& text, FormatVersion& version) {
   if (text == "5.8")
@@ -73,7 +81,7 @@ const char* KindName(std::uint16_t kind) {
 
 nlohmann::ordered_json Describe(const LoadedImage& loaded) {
   const CodeplugImage& image = *loaded.image;
-  const ImageCheck check = CheckParmsImage(image);
+  const ImageCheck check = CheckFile(image, loaded.byteCount);
   const bool wide = ImageUsesWideLayout(image);
   nlohmann::ordered_json j;
   j["valid"] = check.valid;
@@ -196,12 +204,14 @@ void AddInfo(CLI::App& group) {
 
 void AddCheck(CLI::App& group) {
   auto* cmd = group.add_subcommand("check", "Check a codeplug file's structure");
-  cmd->footer("Exit codes: 0 valid, 3 invalid (the reason is printed), 1 file not readable.\n");
+  cmd->footer(
+      "Exit codes: 0 valid, 3 invalid (the reason is printed; a file that ends before the end "
+      "of its image is invalid too), 1 file not readable.\n");
   auto file = std::make_shared<std::string>();
   cmd->add_option("FILE", *file, "Codeplug file")->required();
   cmd->callback([file] {
     const LoadedImage loaded = Load(*file);
-    const ImageCheck check = CheckParmsImage(*loaded.image);
+    const ImageCheck check = CheckFile(*loaded.image, loaded.byteCount);
     if (!check.valid) {
       std::printf("%s: invalid: %s\n", file->c_str(), check.reason.c_str());
       throw CLI::RuntimeError(kExitInvalid);
@@ -217,7 +227,9 @@ void AddConvert(CLI::App& group) {
       "Exit codes: 0 converted (or already in the target format: OUT is a copy of IN),\n"
       "  1 file not readable or writable, 3 IN is not a valid codeplug,\n"
       "  4 IN or the target is not a convertible format (5.8, 5.9, 5.10),\n"
-      "  5 the conversion does not fit (too large or a damaged table): nothing written.\n");
+      "  5 the conversion does not fit (too large or a damaged table), or its result fails\n"
+      "  the validity check: nothing written.\n"
+      "OUT is written whole or not at all (IN may be OUT).\n");
   struct Options {
     std::string in, out, to;
   };
@@ -249,22 +261,68 @@ void AddConvert(CLI::App& group) {
       std::printf("already format %s: nothing to do, growth 0 words\n", o->to.c_str());
       return;
     }
-    std::int32_t growth = 0;
-    const bool ok = from < to ? ParmsFormatUpgrade(growth, image, from, to)
-                              : ParmsFormatDowngrade(growth, image, to, from);
-    std::int32_t fixupGrowth = 0;
-    if (ok && to == kFormatIndex510) fixupGrowth = ParmsFormat510Fixup(image);
-    const std::int64_t newCount = static_cast<std::int64_t>(loaded.byteCount) +
-                                  2 * static_cast<std::int64_t>(growth + fixupGrowth);
-    if (!ok || newCount < 0 || newCount > kImageBytes) {
-      std::fprintf(stderr, "conversion to %s does not fit: nothing written\n", o->to.c_str());
+    std::string missing;
+    if (!ImageIsWhole(image, loaded.byteCount, missing))
+      std::fprintf(stderr, "%s: incomplete (%s); OUT lacks the same words\n", o->in.c_str(),
+                   missing.c_str());
+    auto scratch = std::make_unique<CodeplugImage>();
+    const ConversionResult result =
+        ConvertCodeplugImage(image, loaded.byteCount, from, to, *scratch);
+    if (!result.converted) {
+      std::fprintf(stderr, "conversion to %s failed: %s; nothing written\n", o->to.c_str(),
+                   result.failure.c_str());
       throw CLI::RuntimeError(kExitConvertFailed);
     }
-    Save(o->out, image, static_cast<std::size_t>(newCount));
+    Save(o->out, image, result.byteCount);
     std::printf("converted %s to %s: growth %d words",
-                VersionText(VersionOfFormatIndex(from)).c_str(), o->to.c_str(), growth);
-    if (fixupGrowth != 0) std::printf(", fix-up %d words", fixupGrowth);
-    std::printf(", %lld bytes\n", static_cast<long long>(newCount));
+                VersionText(VersionOfFormatIndex(from)).c_str(), o->to.c_str(),
+                result.growth - result.fixupGrowth);
+    if (result.fixupGrowth != 0) std::printf(", fix-up %d words", result.fixupGrowth);
+    std::printf(", %zu bytes\n", result.byteCount);
+  });
+}
+
+void AddBackups(CLI::App& group) {
+  auto* cmd = group.add_subcommand("backups", "List the codeplugs kept from radios");
+  cmd->footer(
+      "Backups are kept in $XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default\n"
+      "~/.local/share/brisant-code-updater/backups/), one file per codeplug read before the\n"
+      "radio's copy was rewritten. Exit codes: 0 listed (also none), 1 the folder cannot be "
+      "read.\n");
+  struct Options {
+    std::string serial;
+    bool json = false;
+  };
+  auto o = std::make_shared<Options>();
+  cmd->add_option("--serial", o->serial, "Only the radio with this serial number");
+  cmd->add_flag("--json", o->json, "Print the list as JSON");
+  cmd->callback([o] {
+    const std::string root = app::DefaultBackupRoot();
+    std::vector<app::CodeplugBackupEntry> entries;
+    std::string error;
+    if (!app::ListCodeplugBackups(root, o->serial, entries, error)) {
+      std::fprintf(stderr, "bcu codeplug backups: %s\n", error.c_str());
+      throw CLI::RuntimeError(kExitFailure);
+    }
+    if (o->json) {
+      nlohmann::ordered_json list = nlohmann::ordered_json::array();
+      for (const auto& e : entries)
+        list.push_back({{"serial", e.serial},
+                        {"time", e.time},
+                        {"format", e.format},
+                        {"bytes", e.bytes},
+                        {"path", e.path}});
+      std::printf("%s\n", list.dump(2).c_str());
+      return;
+    }
+    if (entries.empty()) {
+      std::printf("No codeplug backups in %s\n", root.c_str());
+      return;
+    }
+    std::printf("%-18s %-19s %-7s %6s  %s\n", "SERIAL", "TIME", "FORMAT", "BYTES", "FILE");
+    for (const auto& e : entries)
+      std::printf("%-18s %-19s %-7s %6ju  %s\n", e.serial.c_str(), e.time.c_str(), e.format.c_str(),
+                  e.bytes, e.path.c_str());
   });
 }
 
@@ -277,6 +335,7 @@ CLI::App* RegisterCodeplugCommand(CLI::App& app) {
   AddInfo(*group);
   AddCheck(*group);
   AddConvert(*group);
+  AddBackups(*group);
   return group;
 }
 

@@ -2,7 +2,16 @@
 // with a radio running its application code. The radio key comes from the
 // radio's serial number; without it nothing is written to the radio, since
 // blocks scrambled with a wrong key would corrupt its codeplug.
+//
+// `read` takes the whole image (the blocks and the words after them) and
+// saves it even when it fails the validity check, since it is what the radio
+// holds, but says so. `write` refuses a file that is not a whole valid
+// codeplug, or whose format is not the one the radio reports; it keeps a
+// backup of what the radio held before, and reads the codeplug back after
+// writing it to compare.
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,8 +22,14 @@
 #include "cli/StopSignals.h"
 #include "cli/TerminalHost.h"
 #include "cli/TraceFile.h"
+#include "codeplug/CodeplugFile.h"
+#include "codeplug/FormatVersion.h"
+#include "codeplug/Validity.h"
 #include "link/CommLink.h"
+#include "platform/AtomicWrite.h"
+#include "platform/Clock.h"
 #include "platform/PortTable.h"
+#include "transfer/CodeplugReadBack.h"
 #include "transfer/VYXTransferParms.h"
 
 namespace bcu::cli {
@@ -22,25 +37,47 @@ namespace bcu::cli {
 namespace {
 
 enum TransferExit : int {
-  kExitPort = 3,      // the port could not be opened
-  kExitNoKey = 4,     // the serial number could not be read (write refused)
-  kExitTransfer = 5,  // the transfer failed
-  kExitFile = 6,      // the file could not be read or written
-  kExitStopped = 10,  // stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done
+  kExitPort = 3,          // the port could not be opened
+  kExitNoKey = 4,         // the serial number could not be read (write refused)
+  kExitTransfer = 5,      // the transfer failed
+  kExitFile = 6,          // the file could not be read or written
+  kExitInvalid = 7,       // read: the image read is invalid (saved); write: FILE refused
+  kExitFormat = 8,        // write: FILE's format is not the radio's (nothing written)
+  kExitReadBackDiff = 9,  // write: the radio holds something else than was written
+  kExitNotVerified = 10,  // write: written, but reading it back failed
+  kExitStopped = 11,      // stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done
 };
 
-constexpr const char* kTransferExitHelp =
-    "Exit codes: 0 done; 1 other failure; 2 bad command line; 3 port could not be opened; 4 "
-    "the radio's serial number could not be read (nothing written); 5 the transfer failed; 6 "
-    "the file could not be read or written; 10 stopped (Ctrl-C, SIGTERM or SIGHUP) before it "
-    "was done.";
+constexpr const char* kReadExitHelp =
+    "Exit codes: 0 done (a valid codeplug saved); 1 other failure; 2 bad command line; 3 port "
+    "could not be opened; 5 the transfer failed (nothing saved); 6 FILE could not be written; "
+    "7 the codeplug read fails the validity check (it is saved in FILE all the same: it is "
+    "what the radio holds); 11 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was done (nothing "
+    "saved).";
+
+constexpr const char* kWriteExitHelp =
+    "Exit codes: 0 written and read back the same (or written, with --no-verify); 1 other "
+    "failure; 2 bad command line; 3 port could not be opened; 4 the radio's serial number could "
+    "not be read (nothing written); 5 a transfer failed; 6 FILE could not be read; 7 FILE is "
+    "not a whole valid codeplug (nothing written); 8 FILE's format differs from the one the "
+    "radio reports, or the radio reports none (nothing written; --force writes anyway); 9 "
+    "written, but the codeplug read back differs; 10 written, but not verified (reading it back "
+    "failed); 11 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was done.\n"
+    "Before writing, the radio's codeplug is read and kept in the backup folder "
+    "($XDG_DATA_HOME/brisant-code-updater/backups/<serial>/, `bcu codeplug backups`).";
+
+constexpr const char* kTextNotVerified =
+    "The codeplug was written, but it could not be read back to verify it.";
 
 struct TransferArgs {
   std::string port;
   std::string file;
   std::optional<std::string> codeplugPassword;
   std::string tracePath;
+  bool traceSecrets = false;
   double delayScale = 1.0;
+  bool force = false;
+  bool noVerify = false;
 };
 
 // The radio link on one device, with the host's pump, clock and timer.
@@ -88,20 +125,56 @@ class DirectLink {
   std::unique_ptr<platform::Timer> timer_;
 };
 
-// The serial number as 16 upper-case hexadecimal digits (04 04 -> 04 05).
-bool ReadSerialKey(link::CommLink& link, std::string& key) {
+// The progress bar moving one step per interval while a transfer lasts (the
+// transfers report no progress of their own): 1.5 s per 1,000 bytes.
+class ProgressAnimation {
+ public:
+  ProgressAnimation(platform::Host& host, std::int32_t bytes) : host_(host) {
+    platform::ProgressBar& bar = host_.Progress();
+    bar.SetMin(0);
+    bar.SetMax(100);
+    bar.SetPosition(0);
+    timer_ = host_.CreateTimer([this] {
+      platform::ProgressBar& b = host_.Progress();
+      if (b.Position() < b.Max()) b.SetPosition(b.Position() + 1);
+    });
+    const auto interval = static_cast<std::uint32_t>(bytes * 0.015);
+    timer_->SetInterval(interval > 0 ? interval : 1);
+    timer_->SetEnabled(true);
+  }
+  ~ProgressAnimation() { timer_->SetEnabled(false); }
+  void Finish(bool success) {
+    timer_->SetEnabled(false);
+    host_.Progress().SetPosition(success ? 100 : 0);
+  }
+
+ private:
+  platform::Host& host_;
+  std::unique_ptr<platform::Timer> timer_;
+};
+
+// One two-byte request of group 4 and its reply.
+bool Ask(link::CommLink& link, std::uint8_t code, link::CommPacket& reply) {
   link::CommPacket request;
   request.length = 2;
   request.data[0] = 0x04;
-  request.data[1] = 0x04;
+  request.data[1] = code;
   link::CommSendPacket(link, request);
   link::CommSetRunning(link, true);
-  link::CommPacket reply;
+  reply = link::CommPacket{};
   if (link::CommReceive(link, reply, 255, -1) <= 0) return false;
+  // A radio that has just started announces itself first.
   if (reply.length >= 2 && reply.data[0] == 0x07 && reply.data[1] == 0x25) {
     reply = link::CommPacket{};
     if (link::CommReceive(link, reply, 255, -1) <= 0) return false;
   }
+  return true;
+}
+
+// The serial number as 16 upper-case hexadecimal digits (04 04 -> 04 05).
+bool ReadSerialKey(link::CommLink& link, std::string& key) {
+  link::CommPacket reply;
+  if (!Ask(link, 0x04, reply)) return false;
   if (reply.length < 10 || reply.data[0] != 0x04 || reply.data[1] != 0x05) return false;
   static constexpr char kHex[] = "0123456789ABCDEF";
   key.clear();
@@ -112,19 +185,238 @@ bool ReadSerialKey(link::CommLink& link, std::string& key) {
   return true;
 }
 
-int RunTransfer(const TransferArgs& args, bool write) {
-  std::vector<std::uint8_t> buffer(transfer::kCodeplugBufferSize, 0);
-  std::size_t count = 0;
-  if (write && !app::ReadCodeplugBytes(args.file, buffer.data(), buffer.size(), count)) {
-    std::fprintf(stderr, "bcu codeplug write: %s: cannot read it, or it is over 65536 bytes\n",
-                 args.file.c_str());
+// The codeplug format the radio's code expects (04 1C -> 04 1D major minor).
+bool ReadRadioFormat(link::CommLink& link, codeplug::FormatVersion& version) {
+  link::CommPacket reply;
+  if (!Ask(link, 0x1C, reply)) return false;
+  if (reply.length < 4 || reply.data[0] != 0x04 || reply.data[1] != 0x1D) return false;
+  version = {reply.data[2], reply.data[3]};
+  return true;
+}
+
+std::string VersionText(codeplug::FormatVersion v) {
+  return std::to_string(v.major) + "." + std::to_string(v.minor);
+}
+
+// The format a codeplug file's bytes (words high byte first) declare.
+std::string FormatOfBytes(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < 8 || bytes[0] != 0x5F || bytes[1] != 0x5F) return "unknown";
+  return VersionText({bytes[6], bytes[7]});
+}
+
+// Uploads the radio's codeplug into `bytes` (whole image, at most 65,536).
+std::int32_t Upload(link::CommLink& link, TerminalHost& host, std::vector<std::uint8_t>& bytes) {
+  bytes.assign(transfer::kCodeplugBufferSize, 0);
+  transfer::VYXTransferParms transfer;
+  transfer.SetLink(&link);
+  transfer.PassChecker().SetHost(&host);
+  transfer.SetBuffer(bytes.data(), 0);
+  ProgressAnimation progress(host, transfer::kCodeplugBufferSize / 4);
+  const std::int32_t result = transfer.Upload();
+  progress.Finish(result > 0);
+  bytes.resize(static_cast<std::size_t>(transfer.GetLength()));
+  return result;
+}
+
+struct Session {
+  TerminalHost& host;
+  DirectLink& direct;
+  const TransferArgs& args;
+  // write: FILE's bytes and format, checked before the radio is touched.
+  std::vector<std::uint8_t> bytes;
+  codeplug::FormatVersion fileFormat;
+};
+
+int RunRead(Session& s) {
+  std::string key;
+  const bool haveKey = ReadSerialKey(s.direct.Link(), key);
+  s.host.ShowStatusText("Uploading codeplug...");
+  std::vector<std::uint8_t> bytes;
+  if (Upload(s.direct.Link(), s.host, bytes) <= 0) {
+    s.host.ShowStatusText("An error occurred while uploading the codeplug.");
+    return kExitTransfer;
+  }
+  platform::AtomicWriteOptions options;
+  options.mode = platform::kPrivateFileMode;
+  std::string error;
+  if (!platform::WriteFileAtomically(s.args.file, bytes, options, error)) {
+    std::fprintf(stderr, "bcu codeplug read: %s\n", error.c_str());
     return kExitFile;
   }
+  auto image = std::make_unique<codeplug::CodeplugImage>();
+  codeplug::ImageFromRadioBytes(bytes, *image, error);
+  const codeplug::ImageCheck check = codeplug::CheckParmsImage(*image);
+  const std::string serial = haveKey ? " (serial number " + key + ")" : "";
+  if (!check.valid) {
+    s.host.ShowStatusText("The codeplug read from the radio is invalid: " + check.reason + ".");
+    std::printf(
+        "%zu bytes read from the radio%s and saved in %s; they fail the validity "
+        "check: %s\n",
+        bytes.size(), serial.c_str(), s.args.file.c_str(), check.reason.c_str());
+    return kExitInvalid;
+  }
+  s.host.ShowStatusText("Done.");
+  std::printf("%zu bytes read from the radio%s, format %s, saved in %s\n", bytes.size(),
+              serial.c_str(), VersionText(codeplug::ImageFormatVersion(*image)).c_str(),
+              s.args.file.c_str());
+  return kExitOk;
+}
+
+// Checks FILE before anything is sent: a whole valid codeplug.
+int CheckFileToWrite(const TransferArgs& args, std::vector<std::uint8_t>& bytes,
+                     codeplug::FormatVersion& format) {
+  auto image = std::make_unique<codeplug::CodeplugImage>();
+  std::size_t count = 0;
+  std::string error;
+  bool notACodeplug = false;
+  if (!codeplug::ReadCodeplugFile(args.file, *image, count, error, &notACodeplug)) {
+    std::fprintf(stderr, "bcu codeplug write: %s; nothing written\n", error.c_str());
+    return notACodeplug ? kExitInvalid : kExitFile;
+  }
+  const codeplug::ImageCheck check = codeplug::CheckParmsImage(*image);
+  if (!check.valid) {
+    std::fprintf(stderr, "bcu codeplug write: %s is not a valid codeplug: %s; nothing written\n",
+                 args.file.c_str(), check.reason.c_str());
+    return kExitInvalid;
+  }
+  std::string missing;
+  if (!codeplug::ImageIsWhole(*image, count, missing)) {
+    if (!args.force) {
+      std::fprintf(stderr,
+                   "bcu codeplug write: %s is incomplete: %s; nothing written (--force writes "
+                   "it, the missing words as spaces)\n",
+                   args.file.c_str(), missing.c_str());
+      return kExitInvalid;
+    }
+    std::fprintf(stderr, "bcu codeplug write: %s is incomplete (%s); written anyway (--force)\n",
+                 args.file.c_str(), missing.c_str());
+  }
+  bytes = codeplug::RadioBytesOfImage(*image, count);
+  format = codeplug::ImageFormatVersion(*image);
+  return kExitOk;
+}
+
+int RunWrite(Session& s) {
+  const std::vector<std::uint8_t>& bytes = s.bytes;
+  const codeplug::FormatVersion fileFormat = s.fileFormat;
+  link::CommLink& link = s.direct.Link();
+  std::string key;
+  if (!ReadSerialKey(link, key)) {
+    std::fprintf(stderr,
+                 "bcu codeplug write: the radio's serial number could not be read; nothing was "
+                 "written\n");
+    return kExitNoKey;
+  }
+  codeplug::FormatVersion radioFormat;
+  const bool formatKnown = ReadRadioFormat(link, radioFormat);
+  if (!formatKnown || !(radioFormat == fileFormat)) {
+    const std::string what = formatKnown
+                                 ? "the radio reports codeplug format " + VersionText(radioFormat) +
+                                       ", " + s.args.file + " is format " + VersionText(fileFormat)
+                                 : "the radio did not report its codeplug format";
+    if (!s.args.force) {
+      std::fprintf(stderr,
+                   "bcu codeplug write: %s; nothing written (convert the file first with `bcu "
+                   "codeplug convert`, or --force writes it as it is)\n",
+                   what.c_str());
+      return kExitFormat;
+    }
+    std::fprintf(stderr, "bcu codeplug write: %s; written anyway (--force)\n", what.c_str());
+  }
+
+  // What the radio holds now is kept before it is overwritten.
+  s.host.ShowStatusText("Uploading codeplug...");
+  std::vector<std::uint8_t> previous;
+  if (Upload(link, s.host, previous) <= 0) {
+    s.host.ShowStatusText("An error occurred while uploading the codeplug.");
+    std::fprintf(stderr,
+                 "bcu codeplug write: the radio's codeplug could not be read to keep a backup; "
+                 "nothing was written\n");
+    return kExitTransfer;
+  }
+  std::string backupError;
+  const std::string backup =
+      app::WriteCodeplugBackup(app::DefaultBackupRoot(), key, FormatOfBytes(previous), previous,
+                               std::time(nullptr), backupError);
+  if (backup.empty()) {
+    std::fprintf(stderr,
+                 "bcu codeplug write: the radio's codeplug could not be kept: %s; nothing was "
+                 "written\n",
+                 backupError.c_str());
+    return kExitFile;
+  }
+  s.host.ShowStatusText("The codeplug read from the radio is saved in " + backup + ".");
+
+  transfer::VYXTransferParms transfer;
+  transfer.SetRadioKey(key);
+  transfer.SetLink(&link);
+  transfer.PassChecker().SetHost(&s.host);
+  std::vector<std::uint8_t> buffer(transfer::kCodeplugBufferSize, 0);
+  std::copy(bytes.begin(), bytes.end(), buffer.begin());
+  const auto count = static_cast<std::int32_t>(bytes.size());
+  s.host.ShowStatusText("Downloading codeplug...");
+  transfer.SetBuffer(buffer.data(), count);
+  std::int32_t result = 0;
+  {
+    ProgressAnimation progress(s.host, count);
+    result = transfer.Download();
+    progress.Finish(result > 0);
+  }
+  if (result <= 0) {
+    s.host.ShowStatusText("An error occurred while downloading the codeplug.");
+    std::printf("The radio's codeplug before the write is kept in %s\n", backup.c_str());
+    return kExitTransfer;
+  }
+  if (s.args.noVerify) {
+    s.host.ShowStatusText("Done.");
+    std::printf("%d bytes written to the radio (serial number %s); not read back (--no-verify)\n",
+                count, key.c_str());
+    return kExitOk;
+  }
+
+  s.host.ShowStatusText("Verifying codeplug...");
+  const std::uint64_t startUs = platform::RealMicros();
+  transfer::ReadBackResult readBack;
+  {
+    ProgressAnimation progress(s.host, count);
+    readBack = transfer::ReadBackCodeplug(link, &s.host, nullptr, bytes);
+    progress.Finish(readBack.verdict == transfer::ReadBackVerdict::kSame);
+  }
+  const double seconds = static_cast<double>(platform::RealMicros() - startUs) / 1e6;
+  switch (readBack.verdict) {
+    case transfer::ReadBackVerdict::kSame:
+      s.host.ShowStatusText("Done.");
+      std::printf(
+          "%d bytes written to the radio (serial number %s) and read back the same (%d words "
+          "compared, read-back %.1f s)\n",
+          count, key.c_str(), readBack.comparedWords, seconds);
+      return kExitOk;
+    case transfer::ReadBackVerdict::kDiffers:
+      s.host.ShowStatusText("An error occurred while downloading the codeplug.");
+      std::printf(
+          "%d bytes written to the radio (serial number %s), but reading them back found word "
+          "%d different (read-back %.1f s). The radio's codeplug before the write is kept in "
+          "%s\n",
+          count, key.c_str(), readBack.firstDifferentWord, seconds, backup.c_str());
+      return kExitReadBackDiff;
+    case transfer::ReadBackVerdict::kNotRead:
+      break;
+  }
+  s.host.ShowStatusText(kTextNotVerified);
+  std::printf(
+      "%d bytes written to the radio (serial number %s), not verified: reading them back "
+      "failed. The radio's codeplug before the write is kept in %s\n",
+      count, key.c_str(), backup.c_str());
+  return kExitNotVerified;
+}
+
+int RunTransfer(const TransferArgs& args, bool write) {
   TerminalOptions options;
   options.delayScale = args.delayScale;
   options.password = args.codeplugPassword;
   TerminalHost host(options);
   TraceFile trace;
+  trace.ShowSecrets(args.traceSecrets);
   DirectLink direct(host, args.port);
   if (!args.tracePath.empty()) {
     std::string error;
@@ -147,81 +439,53 @@ int RunTransfer(const TransferArgs& args, bool write) {
   };
   const auto stoppedExit = [&] {
     if (write) {
-      std::fprintf(stderr, "%s: stopped; the radio's codeplug may be incomplete: write %s again\n",
+      std::fprintf(stderr,
+                   "%s: stopped; if the download had begun, the radio's codeplug may be "
+                   "incomplete: write %s again\n",
                    command, args.file.c_str());
     } else {
       std::fprintf(stderr, "%s: stopped; %s was not written\n", command, args.file.c_str());
     }
     return kExitStopped;
   };
+  Session session{host, direct, args, {}, {}};
+  // A file that would be refused is refused before the radio is touched.
+  if (write) {
+    const int refused = CheckFileToWrite(args, session.bytes, session.fileFormat);
+    if (refused != kExitOk) return refused;
+  }
   std::string error;
   if (!direct.Open(error)) {
     std::fprintf(stderr, "bcu codeplug: %s: %s\n", args.port.c_str(), error.c_str());
     return kExitPort;
   }
-  std::string key;
-  const bool haveKey = ReadSerialKey(direct.Link(), key);
-  if (direct.Stopped()) return stoppedExit();
-  if (write && !haveKey) {
-    std::fprintf(stderr,
-                 "bcu codeplug write: the radio's serial number could not be read; nothing was "
-                 "written\n");
-    return kExitNoKey;
-  }
-  transfer::VYXTransferParms transfer;
-  transfer.SetRadioKey(key);
-  transfer.SetLink(&direct.Link());
-  transfer.PassChecker().SetHost(&host);
-  if (write) {
-    host.ShowStatusText("Downloading codeplug...");
-    transfer.SetBuffer(buffer.data(), static_cast<std::int32_t>(count));
-    const std::int32_t result = transfer.Download();
-    if (result <= 0 && direct.Stopped()) return stoppedExit();
-    if (result <= 0) {
-      host.ShowStatusText("An error occurred while downloading the codeplug.");
-      return kExitTransfer;
-    }
-    host.ShowStatusText("Done.");
-    std::printf("%zu bytes written to the radio (serial number %s)\n", count, key.c_str());
-    return kExitOk;
-  }
-  host.ShowStatusText("Uploading codeplug...");
-  transfer.SetBuffer(buffer.data(), 0);
-  const std::int32_t result = transfer.Upload();
-  if (result <= 0 && direct.Stopped()) return stoppedExit();
-  if (result <= 0) {
-    host.ShowStatusText("An error occurred while uploading the codeplug.");
-    return kExitTransfer;
-  }
-  const std::size_t length = static_cast<std::size_t>(transfer.GetLength());
-  std::FILE* out = std::fopen(args.file.c_str(), "wb");
-  const bool written = out != nullptr && std::fwrite(buffer.data(), 1, length, out) == length;
-  if (out != nullptr && std::fclose(out) != 0) {
-    std::remove(args.file.c_str());
-    std::fprintf(stderr, "bcu codeplug read: %s: cannot write it\n", args.file.c_str());
-    return kExitFile;
-  }
-  if (!written) {
-    std::remove(args.file.c_str());
-    std::fprintf(stderr, "bcu codeplug read: %s: cannot write it\n", args.file.c_str());
-    return kExitFile;
-  }
-  host.ShowStatusText("Done.");
-  std::printf("%zu bytes read from the radio%s%s\n", length, haveKey ? " (serial number " : "",
-              haveKey ? (key + ")").c_str() : "");
-  return kExitOk;
+  const int code = write ? RunWrite(session) : RunRead(session);
+  // A stop signal ended the transfer: what it left is said above.
+  if (code != kExitOk && direct.Stopped()) return stoppedExit();
+  return code;
 }
 
 void AddTransferCommand(CLI::App& group, const char* name, const char* help, bool write) {
   auto args = std::make_shared<TransferArgs>();
   CLI::App* cmd = group.add_subcommand(name, help);
-  cmd->footer(kTransferExitHelp);
+  cmd->footer(write ? kWriteExitHelp : kReadExitHelp);
   cmd->add_option("--port", args->port, "Serial device of the radio")->required();
   cmd->add_option("FILE", args->file, "Codeplug file, words high byte first as on the wire")
       ->required();
   cmd->add_option("--codeplug-password", args->codeplugPassword,
                   "Digits to give when the radio asks for its codeplug password");
-  cmd->add_option("--trace", args->tracePath, "Write every frame sent and received to FILE");
+  cmd->add_option("--trace", args->tracePath,
+                  "Write every frame sent and received to FILE (mode 0600; the codeplug "
+                  "password's digits masked)");
+  cmd->add_flag("--trace-secrets", args->traceSecrets,
+                "Write the codeplug password's digits into the trace as sent");
+  if (write) {
+    cmd->add_flag("--force", args->force,
+                  "Write even when FILE's format differs from the radio's, or FILE lacks the "
+                  "end of its image");
+    cmd->add_flag("--no-verify", args->noVerify,
+                  "Do not read the codeplug back after writing it to compare");
+  }
   cmd->callback([args, write] {
     const int code = RunTransfer(*args, write);
     if (code != kExitOk) throw CLI::RuntimeError(code);
@@ -238,11 +502,12 @@ void RegisterCodeplugTransferCommands(CLI::App& app) {
     group = app.add_subcommand("codeplug", "Codeplug files and transfers");
     group->require_subcommand(1);
   }
-  AddTransferCommand(*group, "read", "Read the codeplug of a radio running its code into FILE",
+  AddTransferCommand(*group, "read",
+                     "Read the whole codeplug of a radio running its code into FILE and check it",
                      false);
   AddTransferCommand(*group, "write",
-                     "Write FILE into the codeplug of a radio running its code (the password "
-                     "exchange and the radio key as in an update)",
+                     "Write FILE into the codeplug of a radio running its code, after a backup "
+                     "of what it holds, and read it back to compare",
                      true);
 }
 

@@ -21,5 +21,6 @@ void RegisterCodeplugTransferCommands(CLI::App& app);
 void RegisterFirmwareCommand(CLI::App& app);
 void RegisterPortsCommand(CLI::App& app);
 void RegisterInfoCommand(CLI::App& app);
+void RegisterDoctorCommand(CLI::App& app);
 
 }  // namespace bcu::cli

@@ -67,7 +67,8 @@ void RunPorts(const UpdaterSetup& setup, bool json, bool all) {
     std::printf(
         "Ports marked 'permission denied' belong to the dialout group: run\n"
         "  sudo usermod -aG dialout $USER\n"
-        "then log out and in again.\n");
+        "then log out and in again. (The package's udev rule gives the XIF box's port\n"
+        "to the user logged in at the machine without that.)\n");
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include "cli/TraceFile.h"
 
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
 
 #include "link/Frame.h"
 #include "platform/Clock.h"
+#include "platform/PrivateFile.h"
 
 namespace bcu::cli {
 
@@ -30,29 +30,57 @@ TraceFile::~TraceFile() {
 }
 
 bool TraceFile::Open(const std::string& path, std::string& error) {
-  file_ = std::fopen(path.c_str(), "w");
-  if (file_ == nullptr) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
+  file_ = platform::OpenPrivateFile(path, error);
+  if (file_ == nullptr) return false;
   startUs_ = platform::RealMicros();
   return true;
 }
 
-void TraceFile::WriteLine(const char* direction, const std::uint8_t* command, int commandBytes,
-                          const std::uint8_t* bytes, int n) {
+namespace {
+
+std::string Hex(const std::uint8_t* bytes, int n) {
+  std::string hex;
+  char b[4];
+  for (int i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, " %02X", bytes[i]);
+    hex += b;
+  }
+  return hex;
+}
+
+// The PC's answer to the radio's password request: 03 0C and four bytes.
+bool IsCodeplugPassword(const std::uint8_t command[2]) {
+  return command[0] == 0x03 && command[1] == 0x0C;
+}
+
+}  // namespace
+
+void TraceFile::WriteLine(const char* direction, const char* name, int n, const std::string& hex) {
   if (file_ == nullptr) return;
   const double ms = static_cast<double>(platform::RealMicros() - startUs_) / 1000.0;
-  const char* name = commandBytes == 2 ? link::CommCodeName(command[0], command[1]) : "raw bytes";
-  std::fprintf(file_, "%12.3f ms %s %-32s %4d:", ms, direction, name ? name : "?", n);
-  for (int i = 0; i < n; ++i) std::fprintf(file_, " %02X", bytes[i]);
-  std::fputc('\n', file_);
+  std::fprintf(file_, "%12.3f ms %s %-32s %4d:%s\n", ms, direction, name ? name : "?", n,
+               hex.c_str());
   std::fflush(file_);
+}
+
+void TraceFile::WriteLine(const char* direction, const std::uint8_t* command, int commandBytes,
+                          const std::uint8_t* bytes, int n) {
+  const char* name = commandBytes == 2 ? link::CommCodeName(command[0], command[1]) : "raw bytes";
+  WriteLine(direction, name, n, Hex(bytes, n));
 }
 
 void TraceFile::OnSent(const std::uint8_t* bytes, int n) {
   std::uint8_t command[2] = {};
   const bool framed = CommandOfWireFrame(bytes, n, command);
+  if (framed && IsCodeplugPassword(command) && !showSecrets_) {
+    // Start byte, header, the command; the digits and the checksum (which
+    // would give them away) masked, unstuffed so that no escape byte tells of
+    // them either; the end byte.
+    const std::string hex =
+        Hex(bytes, 3) + Hex(command, 2) + " ** ** ** ** **" + Hex(&link::kFrameEnd, 1);
+    WriteLine("TX", link::CommCodeName(command[0], command[1]), 11, hex);
+    return;
+  }
   WriteLine("TX", command, framed ? 2 : 0, bytes, n);
 }
 

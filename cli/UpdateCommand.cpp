@@ -16,6 +16,7 @@
 #include "codeplug/FormatVersion.h"
 #include "platform/Clock.h"
 #include "platform/PortDiscovery.h"
+#include "resources/FirmwareSetFolder.h"
 
 namespace bcu::cli {
 
@@ -31,7 +32,8 @@ enum UpdateExit : int {
   kExitCodeplugDownload = 8,  // the codeplug could not be written back (backup kept)
   kExitNotConvertible = 9,    // code updated, codeplug format not convertible
   kExitStopped = 10,          // stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done
-  kExitNotInBootload = 11,    // boot code updated, the radio did not come back in bootload mode
+  kExitNotVerified = 11,      // codeplug written, but reading it back failed
+  kExitNotInBootload = 12,    // boot code updated, the radio did not come back in bootload mode
 };
 
 constexpr std::uint32_t kDefaultBootloadWaitSeconds = 300;
@@ -41,12 +43,17 @@ constexpr std::uint32_t kBootloadReportMs = 10000;
 
 constexpr const char* kExitHelp =
     "Exit codes: 0 done; 1 other failure; 2 bad command line; 3 start password refused; "
-    "4 not started (port, embedded files or radio check; nothing written); 5 code download "
-    "failed; 6 radio not answering after the update; 7 codeplug could not be read; 8 codeplug "
-    "could not be written back (the backup file named in the last line holds it); 9 code "
-    "updated but the codeplug format cannot be converted; 10 stopped (Ctrl-C, SIGTERM or "
-    "SIGHUP) before it was done; 11 boot code updated, but the radio did not come back in "
-    "bootload mode (application not written).";
+    "4 not started (firmware set, port, embedded files or radio check; nothing written); "
+    "5 code download failed; 6 radio not answering after the update; 7 codeplug could not be read "
+    "(or is "
+    "invalid); 8 codeplug could not be written back, or read back differently (the backup file "
+    "named in the summary holds it); 9 code updated but the codeplug format cannot be "
+    "converted; 10 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was done; 11 codeplug written "
+    "but not verified (reading it back failed); 12 boot code updated, but the radio did not "
+    "come back in bootload mode (application not written).\n"
+    "Every codeplug read from the radio is kept in "
+    "$XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default ~/.local/share/...); "
+    "`bcu codeplug backups` lists them.";
 
 struct UpdateArgs {
   UpdaterSetup setup;
@@ -58,7 +65,10 @@ struct UpdateArgs {
   double waitBootloadSeconds = kDefaultBootloadWaitSeconds;
   double delayScale = 1.0;
   std::string tracePath;
+  bool traceSecrets = false;
+  std::string firmwareDir;  // empty: the set compiled into the program
   bool json = false;
+  bool noVerify = false;
 };
 
 // The terminal host, with the passwords of the command line and an ear for
@@ -110,6 +120,16 @@ std::string FormatName(int index) {
   return std::to_string(v.major) + "." + std::to_string(v.minor);
 }
 
+// What the read-back after the codeplug download found.
+std::string ReadBackText(const app::CodeplugStepReport& r) {
+  if (r.downloadedBytes == 0) return "none";
+  if (r.verifySkipped) return "skipped (--no-verify)";
+  if (r.verified) return "verified";
+  if (r.verifyDifferentWord >= 0)
+    return "differs from what was written at word " + std::to_string(r.verifyDifferentWord);
+  return "failed, not verified";
+}
+
 // The exit code of what the run did; a stop only counts when the run did not
 // complete.
 int OutcomeExitCode(const UpdateHost& host, const std::string& status, bool notInBootload) {
@@ -126,6 +146,10 @@ int OutcomeExitCode(const UpdateHost& host, const std::string& status, bool notI
         return kExitCodeplugUpload;
       case app::kCodeplugDownloadFailed:
         return kExitCodeplugDownload;
+      case app::kCodeplugNotVerified:
+        return kExitNotVerified;
+      case app::kCodeplugStopped:
+        return kExitStopped;
       default:
         return kExitNoAnswer;
     }
@@ -232,9 +256,31 @@ bool BootChoiceAllowed(const app::CodeUpdater& u, bool boot) {
   return false;
 }
 
+// The firmware set of this run: the one compiled in, or a set folder checked
+// as the build checks the set it embeds.
+std::shared_ptr<const platform::ResourceSource> FirmwareSet(const UpdateArgs& args) {
+  if (args.firmwareDir.empty()) return args.setup.Resources();
+  std::string error;
+  resources::FirmwareSetDescription set;
+  auto loaded = resources::LoadFirmwareSet(args.firmwareDir, error, &set);
+  if (!loaded) {
+    std::fprintf(stderr, "bcu update: firmware set refused: %s\n", error.c_str());
+    return nullptr;
+  }
+  if (!args.json)
+    std::printf("Firmware set %s, release %s (%s)\n",
+                set.identity.name.empty() ? "unnamed" : set.identity.name.c_str(),
+                set.identity.release.empty() ? "none" : set.identity.release.c_str(),
+                args.firmwareDir.c_str());
+  return loaded;
+}
+
 int RunUpdateCommand(const UpdateArgs& args) {
   if (!OverridesAllowed(args)) return kExitUsage;
+  const auto resources = FirmwareSet(args);
+  if (!resources) return kExitNotStarted;
   TraceFile trace;
+  trace.ShowSecrets(args.traceSecrets);
   if (!args.tracePath.empty()) {
     std::string error;
     if (!trace.Open(args.tracePath, error)) {
@@ -250,9 +296,9 @@ int RunUpdateCommand(const UpdateArgs& args) {
   UpdateHost host(terminal, args);
   app::CodeUpdaterView view;
   platform::SystemPortDiscovery discovery;
-  const auto resources = args.setup.Resources();
   bool notInBootload = false;
   app::CodeUpdaterOptions updaterOptions = args.setup.UpdaterOptions();
+  updaterOptions.verifyCodeplug = !args.noVerify;
   updaterOptions.bootloadWait = [&](app::CodeUpdater& u, const std::string& text) {
     return WaitForBootload(terminal, args, u, text, notInBootload);
   };
@@ -317,15 +363,26 @@ int RunUpdateCommand(const UpdateArgs& args) {
                        {"radioFormat", FormatName(r.targetFormatIndex)},
                        {"bytesRead", r.uploadedBytes},
                        {"bytesWritten", r.downloadedBytes},
+                       {"readBack", ReadBackText(r)},
+                       {"readBackSeconds", r.verifySeconds},
                        {"backup", r.backupPath}};
+      if (!r.backupError.empty()) j["codeplug"]["backupError"] = r.backupError;
     }
     std::printf("%s\n", j.dump(2).c_str());
   } else if (host.codeplug) {
     const auto& r = *host.codeplug;
-    std::printf("Codeplug: format %s in the radio, %s expected; %d bytes read, %d written%s%s\n",
+    std::printf("Codeplug: format %s in the radio, %s expected; %d bytes read, %d written\n",
                 FormatName(r.imageFormatIndex).c_str(), FormatName(r.targetFormatIndex).c_str(),
-                r.uploadedBytes, r.downloadedBytes, r.backupPath.empty() ? "" : "; backup ",
-                r.backupPath.c_str());
+                r.uploadedBytes, r.downloadedBytes);
+    if (r.downloadedBytes > 0) {
+      std::printf("Read-back: %s", ReadBackText(r).c_str());
+      if (!r.verifySkipped) std::printf(", %.1f s", r.verifySeconds);
+      std::printf("\n");
+    }
+    if (!r.backupPath.empty())
+      std::printf("Backup: %s\n", r.backupPath.c_str());
+    else if (!r.backupError.empty())
+      std::printf("Backup: none (%s)\n", r.backupError.c_str());
     std::printf("Time: %.1f s\n", seconds);
   }
   return code;
@@ -362,8 +419,19 @@ void RegisterUpdateCommand(CLI::App& app) {
                   "time-outs are not scaled")
       ->check(FiniteNumber())
       ->check(CLI::Range(0.0001, 100.0));
-  cmd->add_option("--trace", args->tracePath, "Write every frame sent and received to FILE");
+  cmd->add_option("--trace", args->tracePath,
+                  "Write every frame sent and received to FILE (mode 0600; the codeplug "
+                  "password's digits masked)");
+  cmd->add_flag("--trace-secrets", args->traceSecrets,
+                "Write the codeplug password's digits into the trace as sent");
+  cmd->add_option("--firmware", args->firmwareDir,
+                  "Firmware set folder (attributes.json and chunk files) to write instead of "
+                  "the set built into the program; checked as the build checks a set")
+      ->check(CLI::ExistingDirectory);
   cmd->add_flag("--json", args->json, "Print the result as JSON instead of status lines");
+  cmd->add_flag("--no-verify", args->noVerify,
+                "Do not read the codeplug back after writing it to compare (saves the time "
+                "of one more upload)");
   cmd->callback([args] {
     const int code = RunUpdateCommand(*args);
     if (code != kExitOk) throw CLI::RuntimeError(code);

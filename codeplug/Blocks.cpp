@@ -7,7 +7,7 @@ namespace {
 // accepts, 0 when the walk ends first.
 template <typename Match>
 std::uint16_t FindBlock(const CodeplugImage& image, Match match) {
-  const std::uint32_t end = ImageLength(image);
+  const std::uint32_t end = BlocksEnd(image);
   std::uint32_t pos = 0;
   while (IsBlockMark(image, pos)) {
     if (match(pos)) return static_cast<std::uint16_t>(pos);
@@ -35,17 +35,15 @@ std::uint16_t FindSystemBlock(const CodeplugImage& image, std::uint16_t number) 
 
 std::uint16_t FindGroupBlock(const CodeplugImage& image, std::uint16_t ordinal) {
   if (ordinal == 0) return 0;
-  const std::uint32_t end = ImageLength(image);
+  const std::uint32_t end = BlocksEnd(image);
   std::uint32_t pos = 0;
   std::uint16_t seen = 0;
-  // Only the step after a block of another kind is held against ImageLength.
-  while (IsBlockMark(image, pos)) {
+  while (pos < end && IsBlockMark(image, pos)) {
     const bool group = KindOfBlock(image, pos) == kGroupBlock;
     if (group && ++seen == ordinal) return static_cast<std::uint16_t>(pos);
     const std::uint32_t length = LengthOfBlock(image, pos);
     if (length == 0) return 0;
     pos += length;
-    if (!group && pos >= end) return 0;
   }
   return 0;
 }

@@ -6,7 +6,8 @@
 // block is at position 0. The finders walk the chain from there and answer with
 // a block position, 0 when there is no such block (0 is the radio block and
 // never a valid answer). A walk also ends at a block of length 0, which would
-// never advance.
+// never advance, and where the blocks end: the 128 words that follow the last
+// block are data of the image, never a block, whatever they hold.
 #include <cstdint>
 
 #include "codeplug/CodeplugImage.h"
@@ -15,6 +16,13 @@ namespace bcu::codeplug {
 
 // The value GetSystemType gives for a system number without a block.
 inline constexpr std::uint16_t kNoSystemType = 0xFFFF;
+
+// Where the chain of blocks ends: ImageLength - 128 (0 for an ImageLength of
+// 128 or less).
+inline std::uint32_t BlocksEnd(const CodeplugImage& image) {
+  const std::uint32_t length = ImageLength(image);
+  return length > kTrailerWords ? length - kTrailerWords : 0;
+}
 
 inline bool IsBlockMark(const CodeplugImage& image, std::uint32_t pos) {
   return WordAt(image, pos) == kBlockMark;

@@ -1,7 +1,7 @@
 #include "codeplug/CodeplugBuilder.h"
 
-#include <algorithm>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "codeplug/Fields.h"
@@ -24,14 +24,23 @@ class Writer {
   Writer(CodeplugImage& image, std::uint32_t seed, std::uint8_t maxRows)
       : image_(image), random_(seed), maxRows_(maxRows) {}
 
+  // Every draw takes exactly one number of the generator, whose sequence the
+  // language fixes; the standard distributions and std::shuffle are left to
+  // each library, so they are not used: a seed gives the same image with
+  // every compiler.
   std::uint16_t RandomWord() { return static_cast<std::uint16_t>(random_() & 0xFFFF); }
-  std::uint8_t RandomRows() {
-    return static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, maxRows_)(random_));
+  // 0 .. n - 1.
+  std::uint32_t Below(std::uint32_t n) {
+    return static_cast<std::uint32_t>((std::uint64_t{random_()} * n) >> 32);
   }
-  std::uint8_t RandomSize() {
-    return static_cast<std::uint8_t>(std::uniform_int_distribution<int>(1, 8)(random_));
+  std::uint8_t RandomRows() { return static_cast<std::uint8_t>(Below(maxRows_ + 1u)); }
+  std::uint8_t RandomSize() { return static_cast<std::uint8_t>(1 + Below(8)); }
+  // Fisher-Yates, from the back.
+  template <typename T>
+  void Shuffle(std::vector<T>& items) {
+    for (std::size_t i = items.size(); i > 1; --i)
+      std::swap(items[i - 1], items[Below(static_cast<std::uint32_t>(i))]);
   }
-  std::mt19937& Random() { return random_; }
 
   // Appends one block at pos_: fixed part of `offset` words (words 4 onwards
   // random), then the directory and tables. Returns its position; false in
@@ -148,7 +157,7 @@ bool BuildCodeplug(const CodeplugShape& shape, CodeplugImage& image, std::size_t
   types.insert(types.end(), shape.systemsType3, 3);
   types.insert(types.end(), shape.systemsType4, 4);
   types.insert(types.end(), shape.systemsType5, 5);
-  if (shape.shuffleSystems) std::shuffle(types.begin(), types.end(), w.Random());
+  if (shape.shuffleSystems) w.Shuffle(types);
   const std::uint8_t big = v510 ? 58 : 36;
   for (std::size_t i = 0; i < types.size(); ++i) {
     const Word tag = static_cast<Word>(types[i] << 12 | (i + 1));
@@ -213,9 +222,12 @@ bool BuildCodeplug(const CodeplugShape& shape, CodeplugImage& image, std::size_t
         if (v58 && w.Ok()) {
           std::uint8_t rows = 0;
           const std::uint32_t start = TableStart(image, block, 1, &rows);
-          for (std::uint32_t k = 0; k < rows; ++k)
-            image[start + 2 * k + 1] =
-                static_cast<Word>((w.RandomWord() % 32) << 8 | (w.RandomWord() % 16));
+          for (std::uint32_t k = 0; k < rows; ++k) {
+            // One draw after the other: map word, then bit.
+            const Word mapWord = w.RandomWord() % 32;
+            const Word bit = w.RandomWord() % 16;
+            image[start + 2 * k + 1] = static_cast<Word>(mapWord << 8 | bit);
+          }
         }
         break;
       }
@@ -223,11 +235,14 @@ bool BuildCodeplug(const CodeplugShape& shape, CodeplugImage& image, std::size_t
     if (!w.Ok()) return false;
   }
 
-  for (unsigned g = 0; g < shape.groups; ++g)
+  for (unsigned g = 0; g < shape.groups; ++g) {
+    // The tag is drawn before the tables (arguments of one call have no order).
+    const Word tag = w.RandomWord();
     w.Block(
-        kGroupBlock, w.RandomWord(), 23,
+        kGroupBlock, tag, 23,
         Tables(w, 15,
                {Sized(0, v510 ? 18 : 17), Sized(1, 15), Sized(2, 13), Sized(3, 13), Sized(4, 14)}));
+  }
   if (!w.Ok()) return false;
 
   const std::uint32_t end = w.Position();

@@ -1,9 +1,7 @@
 #include "codeplug/CodeplugFile.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include "platform/AtomicWrite.h"
+#include "platform/BoundedRead.h"
 
 namespace bcu::codeplug {
 
@@ -31,21 +29,27 @@ std::vector<std::uint8_t> RadioBytesOfImage(const CodeplugImage& image, std::siz
   return bytes;
 }
 
+bool ImageIsWhole(const CodeplugImage& image, std::size_t byteCount, std::string& reason) {
+  const std::size_t words = ImageLength(image);
+  if (byteCount >= 2 * words) return true;
+  reason = "the file ends at word " + std::to_string(byteCount / 2) +
+           ", before the end of the image at word " + std::to_string(words) + " (" +
+           std::to_string(words - byteCount / 2) + " words missing)";
+  return false;
+}
+
 bool ReadCodeplugFile(const std::string& path, CodeplugImage& image, std::size_t& byteCount,
-                      std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
+                      std::string& error, bool* notACodeplug) {
   std::vector<std::uint8_t> bytes;
-  char c;
-  while (in.get(c)) {
-    bytes.push_back(static_cast<std::uint8_t>(c));
-    if (bytes.size() > kImageBytes) break;
+  bool tooLarge = false;
+  if (notACodeplug != nullptr) *notACodeplug = false;
+  if (!platform::ReadFileBounded(path, kImageBytes, bytes, error, &tooLarge)) {
+    if (notACodeplug != nullptr) *notACodeplug = tooLarge;
+    return false;
   }
   if (!ImageFromRadioBytes(bytes, image, error)) {
     error = path + ": " + error;
+    if (notACodeplug != nullptr) *notACodeplug = true;
     return false;
   }
   byteCount = bytes.size();
@@ -55,16 +59,9 @@ bool ReadCodeplugFile(const std::string& path, CodeplugImage& image, std::size_t
 bool WriteCodeplugFile(const std::string& path, const CodeplugImage& image, std::size_t byteCount,
                        std::string& error) {
   const std::vector<std::uint8_t> bytes = RadioBytesOfImage(image, byteCount);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out)
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  if (out) out.close();
-  if (!out) {
-    error = path + ": cannot write";
-    return false;
-  }
-  return true;
+  platform::AtomicWriteOptions options;
+  options.mode = platform::kPrivateFileMode;
+  return platform::WriteFileAtomically(path, bytes, options, error);
 }
 
 }  // namespace bcu::codeplug

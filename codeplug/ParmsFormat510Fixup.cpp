@@ -39,14 +39,22 @@ void FixSystemType0(CodeplugImage& image, std::uint32_t block) {
   DefaultWhenAllZero(image, block, kDefaults);
 }
 
+// Sets the low byte of block word `word` to `value` when it reads 0, but only
+// inside the block: in a short block that word belongs to the next one.
+void DefaultLowByte(CodeplugImage& image, std::uint32_t block, std::uint32_t word,
+                    std::uint16_t value) {
+  if (word >= LengthOfBlock(image, block)) return;
+  if ((WordAt(image, block + word) & 0xFF) == 0) SetField(image, block + word, 0x00FF, 0, value);
+}
+
 void FixSystemType4(CodeplugImage& image, std::uint32_t block) {
   static constexpr FieldDefault kDefaults[6] = {
       {262, 0xFE00, 9, 14}, {261, 0x03E0, 5, 15}, {261, 0xFC00, 10, 1},
       {263, 0x007F, 0, 40}, {261, 0x001E, 1, 20}, {262, 0x01FE, 1, 255},
   };
   DefaultWhenAllZero(image, block, kDefaults);
-  if ((WordAt(image, block + 313) & 0xFF) == 0) SetField(image, block + 313, 0x00FF, 0, 2);
-  if ((WordAt(image, block + 320) & 0xFF) == 0) SetField(image, block + 320, 0x00FF, 0, 4);
+  DefaultLowByte(image, block, 313, 2);
+  DefaultLowByte(image, block, 320, 4);
 }
 
 // Type-3 table 11 holds at most 16 rows; the rows past them are removed.

@@ -48,7 +48,8 @@ bool Commit(std::int32_t& growth, std::int32_t grown, CodeplugImage& image,
 
 bool SystemNumbersAreComplete(const CodeplugImage& image) {
   const std::uint32_t count = SystemBlockCount(image);
-  const std::uint32_t end = ImageLength(image);
+  // Only the chain: the words after it are data, however they read.
+  const std::uint32_t end = BlocksEnd(image);
   std::bitset<256> seen;
   std::uint32_t found = 0;
   for (std::uint32_t pos = 0; pos < end && IsBlockMark(image, pos);) {

@@ -5,7 +5,7 @@
 namespace bcu::codeplug {
 
 void SetTableWordLayout(CodeplugImage& image, bool wide) {
-  const std::uint32_t end = ImageLength(image);
+  const std::uint32_t end = BlocksEnd(image);
   std::uint32_t pos = 0;
   while (pos < end && IsBlockMark(image, pos)) {
     const Word word = WordAt(image, pos + 2);

@@ -90,7 +90,9 @@ void VYXParmsFormat5859::OnSystemBlock0(std::uint16_t n) {
   DeclareSystemRowSize(n, 6, 9);
   DeclareSystemRowSize(n, 7, 9);
   DeclareSystemRowSize(n, 8, 2);
-  if ((img[70] & 0x00FF) == 0) img[70] = static_cast<Word>(img[70] | 60);
+  // Radio word 70, only where the radio block reaches that far.
+  if (LengthOfBlock(img, 0) > 70 && (img[70] & 0x00FF) == 0)
+    img[70] = static_cast<Word>(img[70] | 60);
 }
 
 void VYXParmsFormat5859::SystemBlock13(std::uint16_t n, std::uint32_t emptyFirst,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "codeplug/CodeplugBuilder.h"
+#include "codeplug/CodeplugConversion.h"
 #include "codeplug/CodeplugFile.h"
 #include "codeplug/FormatVersion.h"
 #include "codeplug/ParmsFormat510Fixup.h"
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error;
     if (size > kImageBytes) size = kImageBytes;
     if (!ImageFromRadioBytes(std::span(data, size & ~std::size_t{1}), *image, error)) return 0;
+    byteCount = size & ~std::size_t{1};
   }
   std::int32_t growth = 0;
   const auto before = std::make_unique<CodeplugImage>(*image);
@@ -48,5 +50,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!ok && (growth != 0 || *image != *before)) __builtin_trap();  // a failure leaves the image
   if (ok && to == 5) (void)ParmsFormat510Fixup(*image);
   (void)ParmsImageIsValid(*image);
+
+  // A whole conversion of a valid image of the source format either gives a
+  // valid image with the words after its blocks as they were, or leaves the
+  // image untouched.
+  if (from == to || !ParmsImageIsValid(*before) || ParmsFormatIndex(*before) != from) return 0;
+  *image = *before;
+  const ConversionResult result = ConvertCodeplugImage(*image, byteCount, from, to, *scratch);
+  if (!result.converted) {
+    if (*image != *before) __builtin_trap();
+    return 0;
+  }
+  if (!ParmsImageIsValid(*image)) __builtin_trap();
+  const std::uint32_t oldEnd = ImageLength(*before), newEnd = ImageLength(*image);
+  for (std::uint32_t i = 1; i <= kTrailerWords; ++i)
+    if ((*image)[newEnd - i] != (*before)[oldEnd - i]) __builtin_trap();
   return 0;
 }

@@ -185,7 +185,32 @@ int Exchange(CommLink& link, int requestKey, int replyKey, CommPacket& reply, bo
   return CommGetResult(link);
 }
 
+// Every wait runs the comm timer; inside a step time-out only the step's
+// first wait starts it and no wait stops it.
+void BeginWaitTimer(CommLink& link) {
+  if (link.stepTimeout) {
+    if (link.stepTimerStarted) return;
+    link.stepTimerStarted = true;
+  }
+  CommStartTimer(link);
+}
+
+void EndWaitTimer(CommLink& link) {
+  if (!link.stepTimeout) CommStopTimer(link);
+}
+
 }  // namespace
+
+CommStepTimeout::CommStepTimeout(CommLink& link) : link_(link) {
+  link_.stepTimeout = true;
+  link_.stepTimerStarted = false;
+}
+
+CommStepTimeout::~CommStepTimeout() {
+  link_.stepTimeout = false;
+  link_.stepTimerStarted = false;
+  CommStopTimer(link_);
+}
 
 // ---- Set-up and state ------------------------------------------------------
 
@@ -210,6 +235,7 @@ bool CommOpenComPort(CommLink& link, TScpComPort* port, std::string& errorText) 
   }
   try {
     if (link.ports != nullptr) port->SetPortTable(link.ports);
+    if (link.serialDriver != nullptr) port->SetSerialDriver(link.serialDriver);
     port->SetOpen(true);
     port->FlushInBuffer();
     port->FlushOutBuffer();
@@ -232,7 +258,7 @@ bool CommOpenSerialDevice(CommLink& link, int comNumber, int baud, int flowContr
   delete link.serialDevice;
   link.serialDevice = nullptr;
   try {
-    link.serialDevice = new transfer::VYXCommDeviceSerial(link.ports);
+    link.serialDevice = new transfer::VYXCommDeviceSerial(link.ports, link.serialDriver);
     if (link.serialDevice->OpenPort(comNumber, CommSerialBaudCode(baud), flowControl != 0))
       return true;
   } catch (...) {
@@ -463,7 +489,7 @@ CommPacket CommWaitReply(CommLink& link, const CommPacket& expected, int expecte
   gotAlternative = false;
   link.lineIdle = false;
   CommPacket reply;
-  CommStartTimer(link);
+  BeginWaitTimer(link);
   if (link.framed || !link.useComPort) {
     auto parser = std::make_unique<FrameParser>();
     WaitLoop(link, true, [&](std::uint8_t b) {
@@ -483,14 +509,14 @@ CommPacket CommWaitReply(CommLink& link, const CommPacket& expected, int expecte
       reply.length = expectedLen;  // a checksum byte stays in the data after the reply
     }
   }
-  CommStopTimer(link);
+  EndWaitTimer(link);
   return reply;
 }
 
 CommPacket CommReceiveFrame(CommLink& link) {
   link.lineIdle = false;
   CommPacket reply;
-  CommStartTimer(link);
+  BeginWaitTimer(link);
   auto parser = std::make_unique<FrameParser>();
   WaitLoop(link, true, [&](std::uint8_t b) {
     if (!parser->Feed(b)) return false;
@@ -498,14 +524,14 @@ CommPacket CommReceiveFrame(CommLink& link) {
     reply = PayloadPacket(*parser);
     return true;
   });
-  CommStopTimer(link);
+  EndWaitTimer(link);
   return reply;
 }
 
 int CommReceive(CommLink& link, CommPacket& packet, std::uint8_t firstByte, int count) {
   link.lineIdle = false;
   bool got = false;
-  CommStartTimer(link);
+  BeginWaitTimer(link);
   if (link.framed) {
     auto parser = std::make_unique<FrameParser>();
     got = WaitLoop(link, false, [&](std::uint8_t b) {
@@ -522,7 +548,7 @@ int CommReceive(CommLink& link, CommPacket& packet, std::uint8_t firstByte, int 
       packet.length = count;
     }
   }
-  CommStopTimer(link);
+  EndWaitTimer(link);
   return got ? 1 : -1;
 }
 
@@ -573,11 +599,12 @@ int CommReadRadioInfo(CommLink& link, std::uint8_t platformCode, VersionInfo& in
   }
   status = Exchange(link, kKeyBootInfo, kKeyBootInfoReply, reply, alt);
   const bool bootOptional = platformCode == 1 || platformCode == 5 || platformCode == 7;
-  if (status == kCommSuccess) {
+  if (status == kCommSuccess && !alt) {
     CopyReplyData(reply, 2, info.data + 19);
-  } else if (bootOptional) {
+  } else if (status == kCommSuccess || bootOptional) {
+    // No boot version: missing, or answered 04 20 ("not available").
     info.data[19] = info.data[20] = 0;
-    status = kCommNotAvailable;
+    if (bootOptional) status = kCommNotAvailable;
   }
   info.data[21] = info.data[22] = 0;
   if (!withBoot) return status;
@@ -609,21 +636,36 @@ int CommReadBootInfo(CommLink& link, std::uint8_t platformCode, std::uint8_t boo
   CommSetTimeout(link, 4000);
   CommPacket reply;
   bool alt = false;
-  int status = Exchange(link, kKeyBootInfo, kKeyBootInfoReply, reply, alt);
-  if (link.useComPort) {
-    while (alt && link.running)
-      status = Exchange(link, kKeyBootInfo, kKeyBootInfoReply, reply, alt);
+  int status = 0;
+  {
+    // The component asks again while the radio answers 04 20, within one
+    // time-out for the whole read.
+    CommStepTimeout step(link);
+    status = Exchange(link, kKeyBootInfo, kKeyBootInfoReply, reply, alt);
+    if (link.useComPort) {
+      while (alt && link.running)
+        status = Exchange(link, kKeyBootInfo, kKeyBootInfoReply, reply, alt);
+    }
   }
   const bool optional =
       platformCode == 1 || platformCode == 5 || platformCode == 7 || platformCode == 8;
-  if (status == kCommSuccess) {
+  if (status == kCommSuccess && !alt) {
     CopyReplyData(reply, 2, bootInfo);
   } else if (optional) {
     bootInfo[0] = bootInfo[1] = 0;
     status = kCommNotAvailable;
+  } else if (status == kCommSuccess) {
+    // 04 20 where a boot version is needed: no version to check against.
+    status = kCommProblem;
   }
   CommEndExchange(link);
   return status;
+}
+
+bool CommKernelRs485Available(CommLink& link) {
+  if (link.useComPort) return link.comPort != nullptr && link.comPort->KernelRS485();
+  return link.serialDevice != nullptr && link.serialDevice->IsOpen() &&
+         link.serialDevice->Port().KernelRs485Available();
 }
 
 std::uint16_t CommWordSum(const std::uint8_t* data, int n) {

@@ -26,6 +26,7 @@ namespace bcu::platform {
 class Clock;
 class MessagePump;
 class PortTable;
+class SerialDriver;
 class Timer;
 }  // namespace bcu::platform
 
@@ -83,14 +84,19 @@ struct CommLink {
   std::uint32_t timeoutMs = 0;
 
   // Host hooks (not owned; null means: no pump, the system clock, COM n is
-  // /dev/ttyS<n-1>, no trace).
+  // /dev/ttyS<n-1>, no trace, the system's serial calls).
   platform::MessagePump* pump = nullptr;
   platform::Clock* clock = nullptr;
   const platform::PortTable* ports = nullptr;
   CommTrace* trace = nullptr;
+  platform::SerialDriver* serialDriver = nullptr;
   // The last wait ended because the port or device went away (closed,
   // unplugged, hang-up): CommGetResult reports a communication problem.
   bool portLost = false;
+  // Inside a CommStepTimeout: the comm timer runs from the step's first wait
+  // to its end instead of starting afresh with every wait.
+  bool stepTimeout = false;
+  bool stepTimerStarted = false;
 
   // The stop request of the operation the link serves (not owned; null: the
   // link cannot be stopped other than by clearing `running`).
@@ -99,6 +105,24 @@ struct CommLink {
   // keeps every time-out at its real length. Tests may shorten them (0.1
   // makes a 4 s time-out last 0.4 s), never below kCommShortestTimeoutMs.
   double replyTimeoutScale = 1.0;
+};
+
+// One reply time-out for a step that may take several exchanges: a resend
+// while the radio answers busy (02 0A) or "not available" (04 20). While the
+// object lives, the comm timer starts with the step's first wait and runs on
+// through the resends, so a radio that keeps answering busy is given up on
+// when the step's time-out has passed (result 4, or 2 after silence on the
+// component transport), as a silent one is. The timer stops when the object
+// goes.
+class CommStepTimeout {
+ public:
+  explicit CommStepTimeout(CommLink& link);
+  ~CommStepTimeout();
+  CommStepTimeout(const CommStepTimeout&) = delete;
+  CommStepTimeout& operator=(const CommStepTimeout&) = delete;
+
+ private:
+  CommLink& link_;
 };
 
 // The shortest real length a shortened reply time-out is given: a radio and a
@@ -200,7 +224,15 @@ bool CommProbeInterface(CommLink& link);
 int CommReadRadioInfo(CommLink& link, std::uint8_t platformCode, VersionInfo& info, bool withBoot);
 int CommReadRadioInfoTimed(CommLink& link, std::uint8_t platformCode, VersionInfo& info,
                            bool withBoot);
+// A 04 20 answer means the radio has no boot information: for platform codes
+// 1, 5, 7 and 8 the result is 5 with zero bytes out (the serial device takes
+// the answer at once, the component asks again until the time-out), for the
+// others, where the check needs a boot version, 2 (bytes untouched).
 int CommReadBootInfo(CommLink& link, std::uint8_t platformCode, std::uint8_t bootInfo[2]);
+// Whether the open port's driver would switch RS-485 direction itself
+// (TIOCSRS485 accepted): asked on the serial device, or what the component
+// found at its open.
+bool CommKernelRs485Available(CommLink& link);
 std::uint16_t CommWordSum(const std::uint8_t* data, int n);
 
 // Arms the running flag for one exchange sequence (unless a stop is

@@ -64,6 +64,7 @@ CommPacket DownloadBlocks::WaitPairSum() {
   const int sumLen = CommReplyLength(kKeyPairSum, true);
   const int busyLen = CommReplyLength(kKeyBusy, true);
   bool busy = false;
+  CommStepTimeout step(link_);  // one time-out however often the radio is busy
   CommPacket reply = CommWaitReply(link_, sum_, sumLen, false, busy_, busyLen, busy);
   while (busy && link_.running) {
     CommSendPacket(link_, block);

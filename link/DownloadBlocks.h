@@ -12,7 +12,8 @@
 //
 // A busy reply (02 0A, no data) where the radio's sum is awaited makes both
 // downloads send the block again and wait again, on either transport, until
-// the sum comes or the wait fails: a busy reply carries no sum to compare.
+// the sum comes or the wait fails (the time-out counts for the whole step, not
+// for each resend): a busy reply carries no sum to compare.
 #include <cstdint>
 #include <functional>
 

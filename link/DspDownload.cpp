@@ -157,17 +157,23 @@ int DspDownloader::DspSendLoader(std::istream& loaderFile) {
 void DspDownloader::DspCopySection(std::istream& dspFile, std::uint32_t sizeWords,
                                    std::uint64_t rawOffset, std::uint64_t pageOffset, int page) {
   if (page < 0 || page >= kDspPages || !PageWritten(page) || !pageFile_[page]) return;
-  if (pageOffset + 2ull * sizeWords > kDspPageLimitBytes) return;
+  if (!readError_.empty()) return;
+  if (pageOffset + 2ull * sizeWords > kDspPageLimitBytes) {
+    readError_ = "section " + std::to_string(section_) + " reaches beyond the " +
+                 std::to_string(kDspPageLimitBytes / (1024 * 1024)) + " MB a page image may hold";
+    return;
+  }
   std::vector<std::uint8_t> piece(kPieceBytes);
   for (std::int64_t n = sizeWords; n >= 0; n -= kPieceWords) {
     const std::size_t chunk = n <= kPieceWords ? static_cast<std::size_t>(2 * n) : kPieceBytes;
-    // Data beyond the end of the DSP file reads as zero.
-    std::fill(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(chunk), 0);
     if (chunk > 0) {
-      dspFile.clear();
-      dspFile.seekg(static_cast<std::streamoff>(rawOffset));
-      dspFile.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(chunk));
-      dspFile.clear();
+      if (!ReadAt(dspFile, rawOffset, piece.data(), chunk)) {
+        // A cut-off file: the page would go out with a hole in it.
+        readError_ = "section " + std::to_string(section_) + " needs " + std::to_string(chunk) +
+                     " bytes at offset " + std::to_string(rawOffset) +
+                     " and the file ends before them";
+        return;
+      }
       std::FILE* f = pageFile_[page];
       if (std::fseek(f, static_cast<long>(pageOffset), SEEK_SET) != 0 ||
           std::fwrite(piece.data(), 1, chunk, f) != chunk) {
@@ -185,9 +191,12 @@ void DspDownloader::DspCopySection(std::istream& dspFile, std::uint32_t sizeWord
 }
 
 bool DspDownloader::DspSendPage(std::FILE* pageFile, int pageNumber) {
-  std::fseek(pageFile, 0, SEEK_END);
-  const long size = std::max(0L, std::ftell(pageFile));
-  std::fseek(pageFile, 0, SEEK_SET);
+  long size = -1;
+  if (std::fseek(pageFile, 0, SEEK_END) == 0) size = std::ftell(pageFile);
+  if (size < 0 || std::fseek(pageFile, 0, SEEK_SET) != 0) {
+    readError_ = std::strerror(errno ? errno : EIO);
+    return false;
+  }
   blocks_.StartProgress(static_cast<std::int64_t>(size) / 2 + 128);
   Status("Downloading page " + std::to_string(pageNumber) + " of " + std::to_string(pagesUsed_) +
          " from input DSP file ...");
@@ -195,8 +204,15 @@ bool DspDownloader::DspSendPage(std::FILE* pageFile, int pageNumber) {
   long left = size;
   while (left > 0 && blocks_.result == kCommSuccess) {
     const std::size_t want = static_cast<std::size_t>(std::min<long>(left, kPieceBytes));
+    errno = 0;
     const std::size_t got = std::fread(piece.data(), 1, want, pageFile);
-    if (got == 0) break;
+    if (got < want) {
+      // The page ends early: never send a part of it as the whole.
+      readError_ = std::ferror(pageFile) ? std::strerror(errno ? errno : EIO)
+                                         : std::to_string(left - static_cast<long>(got)) +
+                                               " bytes missing at its end";
+      return false;
+    }
     left -= static_cast<long>(got);
     for (std::size_t i = 0; i < got && blocks_.result == kCommSuccess; ++i)
       blocks_.PutByte(piece[i]);
@@ -207,8 +223,11 @@ bool DspDownloader::DspSendPage(std::FILE* pageFile, int pageNumber) {
 
 int DspDownloader::DspSendPages(std::istream& dspFile, const std::string& directory) {
   std::uint32_t sections = 0, optionalHeader = 0;
-  ReadU16(dspFile, 2, sections);
-  ReadU16(dspFile, 16, optionalHeader);
+  readError_.clear();
+  if (!ReadU16(dspFile, 2, sections) || !ReadU16(dspFile, 16, optionalHeader)) {
+    Status(kDspTextFileDamaged + std::string("it ends before its section table)."));
+    return kCommProblem;
+  }
   const std::uint64_t headersAt = optionalHeader == 0 ? 22 : 50;
   const std::uint64_t headerSize = platformCode_ == 3 ? 48 : 40;
 
@@ -246,25 +265,36 @@ int DspDownloader::DspSendPages(std::istream& dspFile, const std::string& direct
   blocks_.progress = 0;
   progressBar_.SetPosition(0);
 
-  for (std::uint32_t s = 0; s < sections; ++s) {
+  for (std::uint32_t s = 0; s < sections && readError_.empty(); ++s) {
     const std::uint64_t h = headersAt + s * headerSize;
+    section_ = static_cast<int>(s) + 1;
+    // The whole header must be there, whichever of its fields are used.
+    std::uint8_t last = 0;
     std::uint32_t startWords = 0, sizeWords = 0, rawOffset = 0, pageField = 0;
-    if (!ReadU32(dspFile, h + 12, startWords) || !ReadU32(dspFile, h + 16, sizeWords) ||
-        !ReadU32(dspFile, h + 20, rawOffset))
-      break;  // the section table ends with the file
+    if (!ReadAt(dspFile, h + headerSize - 1, &last, 1) || !ReadU32(dspFile, h + 12, startWords) ||
+        !ReadU32(dspFile, h + 16, sizeWords) || !ReadU32(dspFile, h + 20, rawOffset)) {
+      readError_ = "its section table ends after " + std::to_string(s) + " of " +
+                   std::to_string(sections) + " sections";
+      break;
+    }
     int page;
     if (platformCode_ == 3) {
       std::uint32_t selector = 0;
-      if (!ReadU16(dspFile, h + 14, pageField) || !ReadU16(dspFile, h + 46, selector)) break;
+      ReadU16(dspFile, h + 14, pageField);
+      ReadU16(dspFile, h + 46, selector);
       if (selector & 0xFF) continue;
       page = static_cast<int>(pageField);
     } else {
-      if (!ReadU16(dspFile, h + 38, pageField)) break;
+      ReadU16(dspFile, h + 38, pageField);
       page = static_cast<int>(pageField >> 8);
     }
     DspCopySection(dspFile, sizeWords, rawOffset, 2ull * startWords, page);
   }
   ClosePageFiles();
+  if (!readError_.empty()) {
+    Status(kDspTextFileDamaged + readError_ + ").");
+    return kCommProblem;
+  }
   if (!writeError_.empty()) {
     Status("DSP page file cannot be written (" + writeError_ + ").");
     return kCommProblem;
@@ -279,8 +309,12 @@ int DspDownloader::DspSendPages(std::istream& dspFile, const std::string& direct
              ").");
       return kCommProblem;
     }
-    DspSendPage(f, pageNumber);
+    const bool whole = DspSendPage(f, pageNumber);
     std::fclose(f);
+    if (!whole && blocks_.result == kCommSuccess) {
+      Status("DSP page file cannot be read (" + pageName_[page] + ": " + readError_ + ").");
+      return kCommProblem;
+    }
     SendCommandKey(link_, kKeyEndDspPage);
     reply = CommWaitReply(link_, written, CommReplyLength(kKeyDspPageWritten, true), false, busy,
                           busyLen, gotBusy);

@@ -29,8 +29,12 @@ inline constexpr const char* kDspTextTimedOut = "DSP download timed out or cance
 inline constexpr const char* kDspTextFinished = "Download finished";
 inline constexpr const char* kDspTextLoader = "Downloading Loader code...";
 inline constexpr const char* kDspTextPreparing = "Preparing to download ...";
+// Start of the text for a DSP file that cannot be read whole; the reason and
+// ")." follow.
+inline constexpr const char* kDspTextFileDamaged = "DSP file cannot be used (";
 // Largest page image accepted from a section header (a DSP page holds far
-// less); sections reaching beyond it are left out rather than blow up a file.
+// less); a section reaching beyond it ends the download as a damaged file
+// rather than blow up a page file.
 inline constexpr std::uint64_t kDspPageLimitBytes = 16u * 1024 * 1024;
 
 class DspDownloader {
@@ -47,8 +51,13 @@ class DspDownloader {
 
   int DspSendLoader(std::istream& loaderFile);
   int DspSendPages(std::istream& dspFile, const std::string& directory);
+  // A section whose data the file does not hold, or that reaches beyond
+  // kDspPageLimitBytes, is recorded as a read error (ReadError()); the
+  // download then ends with 2 and says so.
   void DspCopySection(std::istream& dspFile, std::uint32_t sizeWords, std::uint64_t rawOffset,
                       std::uint64_t pageOffset, int page);
+  // False when the page file could not be read whole (ReadError() tells
+  // why): the page is then not finished and the download ends.
   bool DspSendPage(std::FILE* pageFile, int pageNumber);
   void DspPutWord(std::uint16_t word) { blocks_.PutWord(word); }
   void DspFlushBlock() { blocks_.FlushBlock(); }
@@ -58,6 +67,8 @@ class DspDownloader {
   // Where the page files went (after DspSendPages).
   const std::string& PageName(int page) const { return pageName_[page]; }
   int PagesUsed() const { return pagesUsed_; }
+  // The first read error of the DSP file or a page file (empty: none).
+  const std::string& ReadError() const { return readError_; }
   const DownloadBlocks& Blocks() const { return blocks_; }
 
  private:
@@ -77,6 +88,8 @@ class DspDownloader {
   std::array<bool, kDspPages> pageUsed_{};
   int pagesUsed_ = 0;
   std::string writeError_;  // the first page file write that failed
+  std::string readError_;   // the first read of the DSP file or a page file that failed
+  int section_ = 0;         // section being copied (1-based), for the texts
 };
 
 // The download as one call (a DspDownloader of its own).

@@ -70,7 +70,8 @@ int FlashDownloader::FlashSendFile(std::istream& file, bool isCode) {
   blocks_.StartProgress(size / 4 + 64);
   blocks_.result = kCommSuccess;
 
-  // Start of download; the component transport repeats it while busy.
+  // Start of download; the component transport repeats it while busy, as long
+  // as the step's time-out allows.
   CommPacket start, ack, busy;
   CommMakeCommand(start, kKeyStartDownload, true);
   CommMakeCommand(ack, kKeyAck, true);
@@ -78,12 +79,16 @@ int FlashDownloader::FlashSendFile(std::istream& file, bool isCode) {
   const int ackLen = CommReplyLength(kKeyAck, true);
   const int busyLen = CommReplyLength(kKeyBusy, true);
   bool gotBusy = false;
-  CommSendPacket(link_, start);
-  CommPacket reply = CommWaitReply(link_, ack, ackLen, false, busy, busyLen, gotBusy);
-  if (link_.useComPort) {
-    while (gotBusy && link_.running) {
-      CommSendPacket(link_, start);
-      reply = CommWaitReply(link_, ack, ackLen, false, busy, busyLen, gotBusy);
+  CommPacket reply;
+  {
+    CommStepTimeout step(link_);  // one time-out however often the radio is busy
+    CommSendPacket(link_, start);
+    reply = CommWaitReply(link_, ack, ackLen, false, busy, busyLen, gotBusy);
+    if (link_.useComPort) {
+      while (gotBusy && link_.running) {
+        CommSendPacket(link_, start);
+        reply = CommWaitReply(link_, ack, ackLen, false, busy, busyLen, gotBusy);
+      }
     }
   }
   int result = CommGetResult(link_);

@@ -1,21 +1,25 @@
 #include "link/ScpComPort.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <thread>
 
 #include "link/ScpDispatcher.h"
 #include "platform/PortTable.h"
+#include "platform/SerialDriver.h"
 
 namespace bcu::link {
 
 namespace {
 
-// A rate change waits for the output ring to empty: 5000 looks 2 ms apart.
-constexpr std::uint32_t kBaudDrainPollMs = 2;
-constexpr std::uint32_t kBaudDrainPolls = 5000;
-// ... and then for as long as this many characters take at the old rate, for
-// whatever the device still holds in its transmitter.
+// A rate change waits for the output ring to empty: twice the line time of
+// what it holds plus this much, but never more than 10 s ...
+constexpr std::uint32_t kBaudDrainSlackMs = 500;
+constexpr std::uint32_t kBaudDrainMaxMs = 10000;
+// ... then for the transmitter, at most this long ...
+constexpr std::uint32_t kBaudTransmitterMs = 250;
+// ... and then for as long as this many characters take at the old rate.
 constexpr std::uint32_t kBaudSettleChars = 18;
 
 }  // namespace
@@ -63,7 +67,8 @@ bool TScpCustomComPort::Open() const {
 void TScpCustomComPort::OpenPort() {
   const std::string path = ResolvedDevicePath();
   if (path.empty()) throw EBadId("COM" + std::to_string(comNumber_) + " does not exist");
-  auto dispatcher = std::make_unique<TScpWin32Dispatcher>(outSize_);
+  auto dispatcher = std::make_unique<TScpWin32Dispatcher>(
+      outSize_, driver_ != nullptr ? *driver_ : platform::SystemSerialDriver());
   dispatcher->Open(path, Line(), rs485_);
   dispatcher_ = std::move(dispatcher);
 }
@@ -94,9 +99,12 @@ void TScpCustomComPort::SetBaud(std::int32_t rate) {
   const TScpLineSettings old = Line();
   baud_ = rate;
   if (!dispatcher_ || dispatcher_->Lost()) return;
-  // Queued output still goes out at the old rate.
-  dispatcher_->WaitOutputEmpty(kBaudDrainPollMs * kBaudDrainPolls);
-  dispatcher_->DrainSystemOutput();
+  // Queued output still goes out at the old rate. When the ring does not
+  // empty in time the adapter is stuck: the transmitter is not waited for.
+  const std::uint32_t limit = std::min<std::uint32_t>(
+      2 * ScpCharsMs(old, static_cast<std::uint32_t>(dispatcher_->OutUsed())) + kBaudDrainSlackMs,
+      kBaudDrainMaxMs);
+  if (dispatcher_->WaitOutputEmpty(limit)) dispatcher_->DrainSystemOutput(kBaudTransmitterMs);
   std::this_thread::sleep_for(std::chrono::milliseconds(ScpCharsMs(old, kBaudSettleChars)));
   try {
     ApplyLine();
@@ -209,6 +217,26 @@ bool TScpCustomComPort::WaitCharReady(std::uint32_t realMs) {
 
 bool TScpCustomComPort::PortLost() const {
   return dispatcher_ && dispatcher_->Lost();
+}
+
+bool TScpCustomComPort::KernelRS485() const {
+  return dispatcher_ && dispatcher_->HasKernelRS485();
+}
+
+bool TScpCustomComPort::RtsByOutputThread() const {
+  return dispatcher_ && dispatcher_->RtsByOutputThread();
+}
+
+TScpOutputPriority TScpCustomComPort::OutputPriority() const {
+  return dispatcher_ ? dispatcher_->OutputPriority() : TScpOutputPriority::Normal;
+}
+
+int TScpCustomComPort::OutputPriorityError() const {
+  return dispatcher_ ? dispatcher_->OutputPriorityError() : 0;
+}
+
+std::string TScpCustomComPort::LockFilePath() const {
+  return dispatcher_ ? dispatcher_->LockFilePath() : std::string();
 }
 
 }  // namespace bcu::link

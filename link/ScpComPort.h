@@ -22,11 +22,13 @@
 
 namespace bcu::platform {
 class PortTable;
-}
+class SerialDriver;
+}  // namespace bcu::platform
 
 namespace bcu::link {
 
-class TScpBaseDispatcher;
+class TScpWin32Dispatcher;
+enum class TScpOutputPriority;
 
 inline constexpr std::uint16_t kScpDefaultQueueSize = 4096;
 inline constexpr std::int32_t kScpDefaultBaud = 19200;
@@ -53,11 +55,27 @@ class TScpCustomComPort {
   // The path the next open uses (empty when the number names no device).
   std::string ResolvedDevicePath() const;
 
+  // The kernel calls on the port's descriptor go through `driver` (not
+  // owned; null: the system's). Takes effect at the next open.
+  void SetSerialDriver(platform::SerialDriver* driver) { driver_ = driver; }
+
   // RS-485 mode: RTS is low while idle and raised only while the port
   // transmits (by the kernel where the driver has RS-485 support, otherwise
-  // by the output thread). Applied at once when the port is open.
+  // by the output thread, which drops it as soon as the last byte has left
+  // the transmitter). Applied at once when the port is open.
   void SetRS485Mode(bool on);
   bool RS485Mode() const { return rs485_; }
+  // While open in RS-485 mode: the driver switches RTS itself.
+  bool KernelRS485() const;
+  // While open in RS-485 mode: the output thread switches RTS (the driver
+  // cannot, and the device has modem lines).
+  bool RtsByOutputThread() const;
+  // The output thread's priority (Refused: the system did not grant the
+  // raise RS-485 switching asks for; OutputPriorityError holds the errno).
+  TScpOutputPriority OutputPriority() const;
+  int OutputPriorityError() const;
+  // The UUCP lock file held while open (empty when none could be written).
+  std::string LockFilePath() const;
 
   // Opens or closes the port. Opening raises EAlreadyOpen (-2008) for a port
   // that is in use or access-denied, EBadId (-2001) for a port that does not
@@ -71,9 +89,10 @@ class TScpCustomComPort {
   // 4000000 is taken (rates without a termios constant, such as 14400, 56000,
   // 128000 or 256000, go through the kernel's arbitrary-rate interface; a
   // driver that refuses raises EScpIOError and the old rate stays). Other
-  // rates raise EBadArgument. The wait for queued output is bounded: after
-  // 10 s the rate changes anyway. With the device gone the rate is only
-  // stored.
+  // rates raise EBadArgument. The wait for queued output is bounded by twice
+  // its line time plus half a second (at most 10 s); when it runs out the
+  // rate changes anyway, without waiting for the transmitter. With the
+  // device gone the rate is only stored.
   void SetBaud(std::int32_t rate);
   std::int32_t Baud() const { return baud_; }
   void SetDataBits(std::uint16_t bits);  // 5..8
@@ -139,7 +158,8 @@ class TScpCustomComPort {
   TScpParity parity_ = TScpParity::None;
   std::uint16_t inSize_ = kScpDefaultQueueSize;
   std::uint16_t outSize_ = kScpDefaultQueueSize;
-  std::unique_ptr<TScpBaseDispatcher> dispatcher_;
+  platform::SerialDriver* driver_ = nullptr;
+  std::unique_ptr<TScpWin32Dispatcher> dispatcher_;
 };
 
 // The component as the main window places it.

@@ -23,8 +23,17 @@
 
 #include "link/ScpLineSettings.h"
 #include "link/ScpRingBuffer.h"
+#include "platform/SerialDriver.h"
+#include "platform/SerialLockFile.h"
 
 namespace bcu::link {
+
+// The output thread's scheduling priority in RS-485 mode.
+enum class TScpOutputPriority {
+  Normal,   // not asked for (RS-485 mode off, or RTS switched by the driver)
+  Raised,   // one step above normal
+  Refused,  // asked for and refused by the system (see the errno)
+};
 
 class TScpBaseDispatcher {
  public:
@@ -42,8 +51,9 @@ class TScpBaseDispatcher {
   // Returns 0 or an errno.
   virtual int SetLine(const TScpLineSettings& line) = 0;
   virtual void SetRS485(bool on) = 0;
-  // Waits until the system's output queue has gone out (tcdrain).
-  virtual void DrainSystemOutput() = 0;
+  // Waits, for at most `limitMs`, until the system's output queue and the
+  // transmitter are empty; false when they were not.
+  virtual bool DrainSystemOutput(std::uint32_t limitMs) = 0;
 
   // Receive side.
   bool CharReady();
@@ -95,19 +105,25 @@ class TScpBaseDispatcher {
 
 class TScpWin32Dispatcher final : public TScpBaseDispatcher {
  public:
-  explicit TScpWin32Dispatcher(std::size_t outSize);
+  // `driver` makes every kernel call on the port's descriptor (not owned).
+  TScpWin32Dispatcher(std::size_t outSize, platform::SerialDriver& driver);
   ~TScpWin32Dispatcher() override;
 
   void Open(const std::string& path, const TScpLineSettings& line, bool rs485) override;
   void Close() override;
   int SetLine(const TScpLineSettings& line) override;
   void SetRS485(bool on) override;
-  void DrainSystemOutput() override;
+  bool DrainSystemOutput(std::uint32_t limitMs) override;
   bool Cts() override;
 
   // What the open found out about the device (for tests and diagnostics).
   bool HasModemLines() const { return modemLines_; }
   bool HasKernelRS485() const { return kernelRs485_; }
+  // RS-485 mode with RTS switched by the output thread (no driver support).
+  bool RtsByOutputThread() const { return rtsByOutput_.load(); }
+  TScpOutputPriority OutputPriority() const { return priority_.load(); }
+  int OutputPriorityError() const { return priorityError_.load(); }
+  const std::string& LockFilePath() const { return lock_.Path(); }
 
  private:
   void PurgeSystemInput() override;
@@ -116,10 +132,19 @@ class TScpWin32Dispatcher final : public TScpBaseDispatcher {
   void OutputLoop();
   // Waits up to `ms` for the descriptor to take output or for a wake-up.
   void WaitWritable(int ms);
+  // RS-485 without driver support: waits until the last of `bytes` bytes,
+  // handed over from `startedUs` on, has left the transmitter, then drops
+  // RTS. Called without the output lock.
+  void ReleaseBus(std::size_t bytes, std::uint64_t startedUs);
+  // Waits (bounded) until the output thread has followed the RS-485 mode.
+  void WaitModeFollowed();
   void Wake(int eventFd);
   void SetRts(bool on);
+  void DiscardQueuedOutput();
   void CloseDescriptors();
 
+  platform::SerialDriver& driver_;
+  platform::SerialLockFile lock_;
   int fd_ = -1;
   int readerWake_ = -1;
   int outputWake_ = -1;
@@ -128,9 +153,15 @@ class TScpWin32Dispatcher final : public TScpBaseDispatcher {
   std::atomic<bool> stop_{false};
   std::atomic<std::int32_t> baud_{19200};
   std::atomic<int> bitsPerChar_{10};
-  std::atomic<bool> rs485On_{false};
   std::atomic<bool> rtsByOutput_{false};  // RS-485 by RTS handling in the output thread
-  bool owned_ = false;  // the advisory lock was taken: this open may change the port
+  // The output thread follows rtsByOutput_ (its priority) when modeWanted_
+  // moves past modeFollowed_; both under the output lock.
+  std::uint64_t modeWanted_ = 0;
+  std::uint64_t modeFollowed_ = 0;
+  bool outputEnded_ = false;  // under the output lock
+  std::atomic<TScpOutputPriority> priority_{TScpOutputPriority::Normal};
+  std::atomic<int> priorityError_{0};
+  bool owned_ = false;  // the locks were taken: this open may change the port
   bool modemLines_ = false;
   bool kernelRs485_ = false;  // RS-485 switched on in the driver by this open
   bool restoreRs485_ = false;

@@ -27,7 +27,11 @@ int ScpApplyLineSettings(int fd, const TScpLineSettings& s, bool raw) {
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
     tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cc[VMIN] = 0;
+    // On the non-blocking descriptor a read returns what is there, fails with
+    // EAGAIN when nothing is, and returns 0 only when the device is gone. (With
+    // VMIN 0 an empty live port also reads 0 bytes, exactly like an unplugged
+    // one.)
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
   }
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);

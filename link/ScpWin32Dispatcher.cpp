@@ -5,22 +5,30 @@
 //   available byte into the receive ring (as much as fits), refreshes the
 //   modem status shadow every 50 ms where the device has modem lines, and
 //   notices a device that went away (hang-up, EIO, or a readable descriptor
-//   that yields 0 bytes);
+//   that yields 0 bytes; the line is set up with VMIN 1, so that an empty
+//   live port answers EAGAIN, never 0);
 // - the output thread writes the unwritten part of the output ring with
 //   non-blocking write() calls, waiting for POLLOUT in steps of at most 20 ms,
 //   and frees ring space only as the system's output queue (TIOCOUTQ) shows
-//   the bytes gone. In RS-485 mode without driver support it raises RTS before
-//   the first byte and drops it once the last byte has left. In RS-485 mode
-//   it also runs one step above its normal priority where the system lets it
-//   (lowering a nice value needs privileges; without them it stays).
-// Neither thread spins: each blocks on the descriptor, an eventfd or a
-// condition variable.
+//   the bytes gone.
+//
+// RS-485 mode on a driver that does not switch RTS itself (typical on-board
+// UARTs refuse TIOCSRS485): the output thread raises RTS before the first
+// byte and drops it the moment the last one has left the transmitter, so
+// that a radio answering at once does not meet our own driver on the bus. It
+// watches the transmitter-empty bit where the driver has one (every 10 us
+// from shortly before the frame's line time is over, coarser before), else it waits in the driver's
+// drain right after the last write. In that mode the thread also runs one step above its normal
+// priority; where the system refuses (a normal user may not lower a nice
+// value) the refusal is recorded for the caller to report.
+//
+// Neither thread spins: each blocks on the descriptor, an eventfd, a
+// condition variable, or sleeps between looks at the transmitter.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,6 +40,8 @@
 
 #include "link/ScpDispatcher.h"
 #include "link/ScpException.h"
+#include "platform/Clock.h"
+#include "platform/PosixSerial.h"
 
 namespace bcu::link {
 
@@ -41,6 +51,23 @@ constexpr int kModemPollMs = 50;  // modem status refresh while idle
 constexpr int kWriteWaitMs = 20;  // longest wait for the device to take output
 constexpr int kDrainStepMs = 5;   // longest wait between two looks at the output queue
 constexpr std::size_t kReadChunk = 4096;
+// While RTS waits to drop: looks at the transmitter-empty bit this far apart
+// until shortly before the frame's line time is over ...
+constexpr std::uint32_t kReleaseCoarseStepUs = 1000;
+// ... (that is, this long plus two characters before) ...
+constexpr std::uint32_t kReleaseFineLeadUs = 200;
+// ... and this far apart from then on (with the thread's timer slack cut to
+// match, a sleep this short ends on time).
+constexpr std::uint32_t kReleaseFineStepUs = 10;
+constexpr unsigned long kReleaseTimerSlackNs = 1000;
+// RTS drops at the latest this long after the line time of what was sent.
+constexpr std::uint32_t kReleaseSlackMs = 100;
+// How long Close keeps discarding output for an output thread that is still
+// in the driver's drain, and how often it looks.
+constexpr std::uint32_t kCloseWaitMs = 2000;
+constexpr std::uint32_t kCloseStepMs = 10;
+// How long a mode change waits for the output thread to follow it.
+constexpr std::uint32_t kModeWaitMs = 1000;
 
 std::string SystemText(int err) {
   return std::system_category().message(err);
@@ -54,22 +81,28 @@ void DrainEventFd(int fd) {
 
 }  // namespace
 
-TScpWin32Dispatcher::TScpWin32Dispatcher(std::size_t outSize) : TScpBaseDispatcher(outSize) {}
+TScpWin32Dispatcher::TScpWin32Dispatcher(std::size_t outSize, platform::SerialDriver& driver)
+    : TScpBaseDispatcher(outSize), driver_(driver) {}
 
 TScpWin32Dispatcher::~TScpWin32Dispatcher() {
   Close();
 }
 
 void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& line, bool rs485) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int err = 0;
+  // The locks (flock and the UUCP lock file) come before any terminal call:
+  // a port another program holds is not disturbed.
+  const int fd = platform::SerialOpenExclusive(path, err, &lock_, driver_.LockFolder());
   if (fd < 0) {
-    const int err = errno;
     switch (err) {
       case ENOENT:
       case ENOTDIR:
       case ENXIO:
       case ENODEV:
         throw EBadId("Serial port " + path + " does not exist");
+      case ENOTTY:
+      case EINVAL:
+        throw EBadId(path + " is not a serial port");
       case EACCES:
       case EPERM:
       case EBUSY:
@@ -80,27 +113,13 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
     }
   }
   fd_ = fd;
+  owned_ = true;
   stop_.store(false);
   lost_.store(false);
+  outputEnded_ = false;
   try {
-    // The advisory lock comes first: TIOCEXCL does not keep out a process
-    // running as root, the lock does (for programs that honour it).
-    while (::flock(fd_, LOCK_EX | LOCK_NB) < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EWOULDBLOCK) throw EAlreadyOpen("Serial port " + path + " is in use");
-      break;  // a file system without locks: go on without one
-    }
-    owned_ = true;
-    termios probe{};
-    if (::tcgetattr(fd_, &probe) < 0) {
-      const int err = errno;
-      if (err == ENOTTY || err == EINVAL) throw EBadId(path + " is not a serial port");
-      throw EScpIOError(err, "Cannot read the settings of " + path + ": " + SystemText(err));
-    }
-    ::ioctl(fd_, TIOCEXCL);  // refused by some drivers; the lock above is what counts
-
-    if (const int err = ScpApplyLineSettings(fd_, line, true)) {
-      throw EScpIOError(err, "Cannot set the line settings of " + path + ": " + SystemText(err));
+    if (const int e = ScpApplyLineSettings(fd_, line, true)) {
+      throw EScpIOError(e, "Cannot set the line settings of " + path + ": " + SystemText(e));
     }
     baud_.store(line.baud);
     bitsPerChar_.store(ScpBitsPerChar(line));
@@ -108,21 +127,17 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
     // DTR and RTS up, where the device has modem lines (a pseudo-terminal
     // has none: that is no failure).
     int status = 0;
-    modemLines_ = ::ioctl(fd_, TIOCMGET, &status) == 0;
+    modemLines_ = driver_.GetModemLines(fd_, status);
     if (modemLines_) {
-      int lines = TIOCM_DTR | TIOCM_RTS;
-      ::ioctl(fd_, TIOCMBIS, &lines);
+      driver_.SetModemLines(fd_, TIOCM_DTR | TIOCM_RTS, true);
       cts_.store((status & TIOCM_CTS) != 0);
     }
 
     // Short replies are not held back for the adapter's latency timer.
-    serial_struct serial{};
-    if (::ioctl(fd_, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
-      serial.flags |= ASYNC_LOW_LATENCY;
-      restoreLowLatency_ = ::ioctl(fd_, TIOCSSERIAL, &serial) == 0;
-    }
+    bool before = false;
+    restoreLowLatency_ = driver_.SetLowLatency(fd_, true, before) && !before;
 
-    SetRS485(rs485);
+    SetRS485(rs485);  // drops RTS again in RS-485 mode
 
     readerWake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (readerWake_ < 0) throw EScpIOError(errno, "Cannot create an event: " + SystemText(errno));
@@ -136,6 +151,7 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
       throw EScpIOError(e.code().value(),
                         std::string("Cannot start the port threads: ") + e.what());
     }
+    WaitModeFollowed();
   } catch (...) {
     Close();
     throw;
@@ -155,34 +171,48 @@ void TScpWin32Dispatcher::Close() {
     outWorkCv_.notify_all();
   }
   if (reader_.joinable()) reader_.join();
-  if (output_.joinable()) output_.join();
+  if (output_.joinable()) {
+    // The output thread may be inside the driver's drain, waiting for bytes
+    // a hung adapter never sends: discarding the output ends that wait.
+    // Closing drops unsent output anyway.
+    const std::uint64_t end = platform::RealMicros() + kCloseWaitMs * 1000ull;
+    std::unique_lock lock(outMutex_);
+    while (!outputEnded_ && platform::RealMicros() < end) {
+      lock.unlock();
+      if (owned_ && fd_ >= 0) DiscardQueuedOutput();
+      if (outputWake_ >= 0) Wake(outputWake_);
+      lock.lock();
+      outWorkCv_.notify_all();
+      outDoneCv_.wait_for(lock, std::chrono::milliseconds(kCloseStepMs),
+                          [this] { return outputEnded_; });
+    }
+    lock.unlock();
+    output_.join();
+  }
   CloseDescriptors();
 }
 
 void TScpWin32Dispatcher::CloseDescriptors() {
   if (fd_ >= 0) {
     if (restoreLowLatency_) {
-      serial_struct serial{};
-      if (::ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
-        serial.flags &= ~ASYNC_LOW_LATENCY;
-        ::ioctl(fd_, TIOCSSERIAL, &serial);
-      }
+      bool ignored = false;
+      driver_.SetLowLatency(fd_, false, ignored);
       restoreLowLatency_ = false;
     }
     if (restoreRs485_) {
-      ::ioctl(fd_, TIOCSRS485, &savedRs485_);
+      driver_.SetRs485(fd_, savedRs485_);
       restoreRs485_ = false;
     }
     if (owned_) {
       // Output not sent by now is dropped (as the ring's is), so close()
-      // does not wait for it. A port that another program holds is left as
-      // it is.
-      ::tcflush(fd_, TCOFLUSH);
+      // does not wait for it.
+      DiscardQueuedOutput();
       ::ioctl(fd_, TIOCNXCL);
       owned_ = false;
     }
-    ::close(fd_);  // releases the advisory lock
+    driver_.Close(fd_);  // releases the advisory lock
     fd_ = -1;
+    lock_.Release();
   }
   if (readerWake_ >= 0) ::close(readerWake_);
   if (outputWake_ >= 0) ::close(outputWake_);
@@ -191,6 +221,8 @@ void TScpWin32Dispatcher::CloseDescriptors() {
   modemLines_ = false;
   kernelRs485_ = false;
   rtsByOutput_.store(false);
+  priority_.store(TScpOutputPriority::Normal);
+  priorityError_.store(0);
 }
 
 int TScpWin32Dispatcher::SetLine(const TScpLineSettings& line) {
@@ -203,57 +235,68 @@ int TScpWin32Dispatcher::SetLine(const TScpLineSettings& line) {
 
 void TScpWin32Dispatcher::SetRS485(bool on) {
   if (fd_ < 0) return;
-  rs485On_.store(on);  // the output thread follows it when it next runs
   if (on) {
     if (!kernelRs485_) {
-      serial_rs485 conf{};
-      if (::ioctl(fd_, TIOCGRS485, &conf) == 0) {
-        savedRs485_ = conf;
-        conf.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-        conf.flags &= ~static_cast<decltype(conf.flags)>(SER_RS485_RTS_AFTER_SEND);
-        if (::ioctl(fd_, TIOCSRS485, &conf) == 0) {
-          kernelRs485_ = true;
-          restoreRs485_ = true;
-        }
-      }
+      kernelRs485_ = platform::SerialEnableKernelRs485(driver_, fd_, savedRs485_);
+      restoreRs485_ = kernelRs485_;
     }
     rtsByOutput_.store(!kernelRs485_ && modemLines_);
     if (!kernelRs485_) SetRts(false);
   } else {
     if (kernelRs485_) {
-      ::ioctl(fd_, TIOCSRS485, &savedRs485_);
+      driver_.SetRs485(fd_, savedRs485_);
       kernelRs485_ = false;
       restoreRs485_ = false;
     }
     rtsByOutput_.store(false);
     SetRts(true);
   }
+  {
+    std::lock_guard lock(outMutex_);
+    ++modeWanted_;
+    outWorkCv_.notify_all();
+  }
+  if (output_.joinable()) WaitModeFollowed();
+}
+
+void TScpWin32Dispatcher::WaitModeFollowed() {
+  std::unique_lock lock(outMutex_);
+  outDoneCv_.wait_for(lock, std::chrono::milliseconds(kModeWaitMs),
+                      [this] { return modeFollowed_ == modeWanted_ || outputEnded_; });
 }
 
 void TScpWin32Dispatcher::SetRts(bool on) {
   if (!modemLines_ || fd_ < 0) return;
-  int lines = TIOCM_RTS;
-  ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &lines);
+  driver_.SetModemLines(fd_, TIOCM_RTS, on);
 }
 
-void TScpWin32Dispatcher::DrainSystemOutput() {
-  if (fd_ >= 0 && !lost_.load()) ::tcdrain(fd_);
+bool TScpWin32Dispatcher::DrainSystemOutput(std::uint32_t limitMs) {
+  if (fd_ < 0 || lost_.load()) return false;
+  return platform::SerialDrainBounded(driver_, fd_, limitMs);
 }
 
 bool TScpWin32Dispatcher::Cts() {
   if (modemLines_ && fd_ >= 0 && !lost_.load()) {
     int status = 0;
-    if (::ioctl(fd_, TIOCMGET, &status) == 0) cts_.store((status & TIOCM_CTS) != 0);
+    if (driver_.GetModemLines(fd_, status)) cts_.store((status & TIOCM_CTS) != 0);
   }
   return cts_.load();
 }
 
 void TScpWin32Dispatcher::PurgeSystemInput() {
-  if (fd_ >= 0) ::tcflush(fd_, TCIFLUSH);
+  if (fd_ >= 0) driver_.Discard(fd_, true, false);
 }
 
 void TScpWin32Dispatcher::PurgeSystemOutput() {
-  if (fd_ >= 0) ::tcflush(fd_, TCOFLUSH);
+  if (fd_ >= 0) DiscardQueuedOutput();
+}
+
+void TScpWin32Dispatcher::DiscardQueuedOutput() {
+  // Only what the driver reports as not sent yet. A pseudo-terminal reports
+  // nothing queued once its peer may read the bytes, and its flush would
+  // take back bytes the peer has not read yet: bytes that, on a real line,
+  // would already be on the wire.
+  if (driver_.OutputQueued(fd_) != 0) driver_.Discard(fd_, false, true);
 }
 
 void TScpWin32Dispatcher::Wake(int eventFd) {
@@ -299,8 +342,10 @@ void TScpWin32Dispatcher::ReaderLoop() {
         rxRing_.PutSome(chunk.data(), static_cast<std::size_t>(n));
         rxCv_.notify_all();
       } else if (n == 0 || (err != EAGAIN && err != EINTR)) {
+        // With VMIN 1 a live port never reads 0 bytes (a flush between the
+        // poll and the read gives EAGAIN): 0 or an error means it is gone.
         lock.unlock();
-        MarkLost();  // readable but empty, or a read error: the device is gone
+        MarkLost();
         continue;
       }
     } else if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -310,7 +355,8 @@ void TScpWin32Dispatcher::ReaderLoop() {
 
     if (modemLines_) {
       int status = 0;
-      if (::ioctl(fd_, TIOCMGET, &status) == 0) {
+      errno = 0;
+      if (driver_.GetModemLines(fd_, status)) {
         cts_.store((status & TIOCM_CTS) != 0);
       } else if (errno == EIO) {
         MarkLost();
@@ -324,21 +370,61 @@ void TScpWin32Dispatcher::WaitWritable(int ms) {
   if (::poll(fds, 2, ms) > 0 && fds[1].revents != 0) DrainEventFd(outputWake_);
 }
 
+void TScpWin32Dispatcher::ReleaseBus(std::size_t bytes, std::uint64_t startedUs) {
+  const auto baud = static_cast<std::uint64_t>(std::max(baud_.load(), 1));
+  const auto charUs = static_cast<std::uint64_t>(bitsPerChar_.load()) * 1000000u / baud;
+  const std::uint64_t lineUs = static_cast<std::uint64_t>(bytes) * charUs;
+  // The transmitter cannot be empty before the frame's line time is over:
+  // until shortly before that, coarse looks; then fine ones.
+  const std::uint64_t fineFrom =
+      startedUs + lineUs - std::min<std::uint64_t>(lineUs, kReleaseFineLeadUs + 2 * charUs);
+  const std::uint64_t end = startedUs + 2 * lineUs + kReleaseSlackMs * 1000ull;
+  while (!stop_.load()) {
+    const platform::SerialTransmitter t = driver_.Transmitter(fd_);
+    if (t == platform::SerialTransmitter::Empty) break;
+    if (t == platform::SerialTransmitter::Unknown) {
+      driver_.WaitSent(fd_);  // Close discards the output to end it
+      break;
+    }
+    // A transmitter that never empties must not hold the bus forever.
+    const std::uint64_t now = platform::RealMicros();
+    if (now >= end) break;
+    std::uint32_t step = kReleaseFineStepUs;
+    if (now + kReleaseCoarseStepUs < fineFrom)
+      step = kReleaseCoarseStepUs;
+    else if (now < fineFrom)
+      step = static_cast<std::uint32_t>(fineFrom - now);
+    platform::SerialSleepMicros(step);
+  }
+  if (rtsByOutput_.load()) SetRts(false);  // unless RS-485 mode was left meanwhile
+}
+
 void TScpWin32Dispatcher::OutputLoop() {
-  const pid_t tid = ::gettid();
-  errno = 0;
-  const int baseNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-  const bool niceKnown = errno == 0;
-  bool priorityRaised = false;
+  int previousNice = 0;
+  bool raised = false;
+  // The priority follows the mode: raised only while this thread switches
+  // RTS, where a late release collides with the radio's answer.
   const auto followMode = [&] {
-    const bool want = niceKnown && rs485On_.load();
-    if (want == priorityRaised) return;
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), want ? baseNice - 1 : baseNice);
-    priorityRaised = want;
+    const bool want = rtsByOutput_.load();
+    // Short sleeps while watching the transmitter end on time (the default
+    // slack of 50 us would add to every release of the bus).
+    ::prctl(PR_SET_TIMERSLACK, want ? kReleaseTimerSlackNs : 0ul, 0ul, 0ul, 0ul);
+    if (want && !raised) {
+      const int err = driver_.RaiseThreadPriority(previousNice);
+      raised = err == 0;
+      priorityError_.store(err);
+      priority_.store(raised ? TScpOutputPriority::Raised : TScpOutputPriority::Refused);
+    } else if (!want) {
+      if (raised) driver_.RestoreThreadPriority(previousNice);
+      raised = false;
+      priorityError_.store(0);
+      priority_.store(TScpOutputPriority::Normal);
+    }
   };
 
   std::unique_lock lock(outMutex_);
   bool rtsUp = false;
+  std::uint64_t rtsUpUs = 0;  // when the frame's first byte was handed over
   const auto lostHere = [&] {
     NotifyLostOutputLocked();
     lock.unlock();
@@ -346,11 +432,15 @@ void TScpWin32Dispatcher::OutputLoop() {
     lock.lock();
   };
   while (!stop_.load()) {
+    if (modeFollowed_ != modeWanted_) {
+      followMode();
+      modeFollowed_ = modeWanted_;
+      outDoneCv_.notify_all();
+    }
     if (lost_.load()) {
-      outWorkCv_.wait(lock, [this] { return stop_.load(); });
+      outWorkCv_.wait(lock, [this] { return stop_.load() || modeFollowed_ != modeWanted_; });
       continue;
     }
-    followMode();
 
     // Hand the unwritten bytes to the system, as far as it takes them.
     bool deviceFull = false;
@@ -360,10 +450,11 @@ void TScpWin32Dispatcher::OutputLoop() {
       if (rtsByOutput_.load() && !rtsUp) {
         SetRts(true);
         rtsUp = true;
+        rtsUpUs = platform::RealMicros();
       }
       inWrite_ = true;
       lock.unlock();
-      const ssize_t n = ::write(fd_, data, len);
+      const ssize_t n = driver_.Write(fd_, data, len);
       const int err = errno;
       lock.lock();
       inWrite_ = false;
@@ -378,26 +469,6 @@ void TScpWin32Dispatcher::OutputLoop() {
       }
     }
 
-    // The bytes the system has sent leave the ring.
-    std::size_t queued = 0;
-    if (handed_ > 0) {
-      int inQueue = 0;
-      if (::ioctl(fd_, TIOCOUTQ, &inQueue) < 0) {
-        if (errno == EIO) {
-          lostHere();
-          continue;
-        }
-        inQueue = 0;  // no output queue to ask about: written means sent
-      }
-      queued = std::min(handed_, static_cast<std::size_t>(std::max(inQueue, 0)));
-      const std::size_t gone = handed_ - queued;
-      if (gone > 0) {
-        outRing_.Consume(gone);
-        handed_ -= gone;
-        outDoneCv_.notify_all();
-      }
-    }
-
     if (deviceFull) {
       lock.unlock();
       WaitWritable(kWriteWaitMs);
@@ -406,6 +477,43 @@ void TScpWin32Dispatcher::OutputLoop() {
     }
     if (outRing_.Used() > handed_) continue;  // more to write
 
+    if (rtsUp) {
+      // Everything is with the driver: release the bus the moment the last
+      // bit has left, then the bytes count as sent.
+      const std::size_t sent = handed_;
+      lock.unlock();
+      ReleaseBus(sent, rtsUpUs);
+      lock.lock();
+      rtsUp = false;
+      if (sent > 0 && handed_ >= sent) {  // (a flush meanwhile emptied the ring)
+        outRing_.Consume(sent);
+        handed_ -= sent;
+        outDoneCv_.notify_all();
+      }
+      continue;
+    }
+
+    // The bytes the system has sent leave the ring.
+    std::size_t queued = 0;
+    if (handed_ > 0) {
+      errno = 0;
+      int inQueue = driver_.OutputQueued(fd_);
+      if (inQueue < 0) {
+        if (errno == EIO) {
+          lostHere();
+          continue;
+        }
+        inQueue = 0;  // no output queue to ask about: written means sent
+      }
+      queued = std::min(handed_, static_cast<std::size_t>(inQueue));
+      const std::size_t gone = handed_ - queued;
+      if (gone > 0) {
+        outRing_.Consume(gone);
+        handed_ -= gone;
+        outDoneCv_.notify_all();
+      }
+    }
+
     if (handed_ > 0) {
       // Everything is written; wait about as long as the queue takes to go
       // out, in short steps so new output and flushes are seen at once.
@@ -413,25 +521,20 @@ void TScpWin32Dispatcher::OutputLoop() {
       const auto baud = static_cast<std::uint64_t>(std::max(baud_.load(), 1));
       const auto ms = std::clamp<std::uint64_t>(bits / baud, 1, kDrainStepMs);
       outWorkCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] {
-        return stop_.load() || lost_.load() || handed_ == 0 || outRing_.Used() > handed_;
+        return stop_.load() || lost_.load() || handed_ == 0 || outRing_.Used() > handed_ ||
+               modeFollowed_ != modeWanted_;
       });
       continue;
     }
 
-    if (rtsUp) {
-      // The last byte may still be in the transmitter: let it out, then
-      // release the bus.
-      lock.unlock();
-      ::tcdrain(fd_);
-      if (rtsByOutput_.load()) SetRts(false);  // unless RS-485 mode was left meanwhile
-      lock.lock();
-      rtsUp = false;
-      continue;
-    }
-
-    outWorkCv_.wait(lock, [this] { return stop_.load() || lost_.load() || !outRing_.Empty(); });
+    outWorkCv_.wait(lock, [this] {
+      return stop_.load() || lost_.load() || !outRing_.Empty() || modeFollowed_ != modeWanted_;
+    });
   }
   if (rtsUp && rtsByOutput_.load()) SetRts(false);
+  if (raised) driver_.RestoreThreadPriority(previousNice);
+  outputEnded_ = true;
+  outDoneCv_.notify_all();
 }
 
 }  // namespace bcu::link

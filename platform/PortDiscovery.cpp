@@ -113,10 +113,10 @@ bool SystemPortDiscovery::ListDevices(std::vector<SerialDeviceInfo>& devices) {
 }
 
 PortTestResult SystemPortDiscovery::TestOpen(const std::string& path) {
-  return TestOpenDevice(path);
+  return TestOpenDevice(path, lockFolder_);
 }
 
-PortTestResult TestOpenDevice(const std::string& path) {
+PortTestResult TestOpenDevice(const std::string& path, const std::string& lockFolder) {
   PortTestResult result;
   const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
@@ -145,6 +145,11 @@ PortTestResult TestOpenDevice(const std::string& path) {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     result.systemError = errno;
     result.access = (errno == EWOULDBLOCK) ? PortAccess::Busy : PortAccess::Failed;
+  } else if (const long holder = SerialLockHolder(lockFolder, path); holder != 0) {
+    // A terminal program that keeps only a lock file.
+    result.systemError = EBUSY;
+    result.access = PortAccess::Busy;
+    result.lockHolder = holder;
   } else {
     result.access = PortAccess::Free;
   }
@@ -181,6 +186,9 @@ std::string PortAccessText(const PortTestResult& result) {
     case PortAccess::Free:
       return {};
     case PortAccess::Busy:
+      if (result.lockHolder != 0)
+        return "in use by another program (process " + std::to_string(result.lockHolder) +
+               ", by its lock file)";
       return "in use by another program";
     case PortAccess::NoPermission:
       return "permission denied: add your user to the dialout group "

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/SerialLockFile.h"
+
 namespace bcu::platform {
 
 // One serial device of the system.
@@ -24,7 +26,7 @@ struct SerialDeviceInfo {
 // Outcome of the open test of one port.
 enum class PortAccess {
   Free,          // opened read/write and locked: the port can be used
-  Busy,          // another program (or this one) holds the port
+  Busy,          // another program (or this one) holds the port: flock or UUCP lock file
   NoPermission,  // the user may not open it (not in the dialout group)
   Missing,       // no such device
   Failed,        // any other failure (see the system error)
@@ -33,6 +35,7 @@ enum class PortAccess {
 struct PortTestResult {
   PortAccess access = PortAccess::Missing;
   int systemError = 0;  // errno of the failed call, 0 when free
+  long lockHolder = 0;  // Busy by lock file: the process that holds it
 };
 
 class PortDiscovery {
@@ -42,20 +45,28 @@ class PortDiscovery {
   // cannot list its devices at all (`devices` is then left empty).
   virtual bool ListDevices(std::vector<SerialDeviceInfo>& devices) = 0;
   // Opens the device read/write without blocking, takes the advisory lock the
-  // radio link takes, and lets both go again.
+  // radio link takes, looks for a UUCP lock file, and lets everything go
+  // again.
   virtual PortTestResult TestOpen(const std::string& path) = 0;
 };
 
 // The machine's own devices (libudev and the open test above).
 class SystemPortDiscovery final : public PortDiscovery {
  public:
+  explicit SystemPortDiscovery(std::string lockFolder = kSerialLockFolder)
+      : lockFolder_(std::move(lockFolder)) {}
   bool ListDevices(std::vector<SerialDeviceInfo>& devices) override;
   PortTestResult TestOpen(const std::string& path) override;
+
+ private:
+  std::string lockFolder_;
 };
 
 // The open test on its own: open(O_RDWR | O_NONBLOCK | O_NOCTTY), then
-// flock(LOCK_EX | LOCK_NB), then close.
-PortTestResult TestOpenDevice(const std::string& path);
+// flock(LOCK_EX | LOCK_NB), then the UUCP lock file in `lockFolder` (a lock of
+// a running process, this one included, makes the port busy), then close.
+PortTestResult TestOpenDevice(const std::string& path,
+                              const std::string& lockFolder = kSerialLockFolder);
 
 // Box kind of a device by its product text or friendly name: 1 when it holds
 // "USB XIF VYX 6400", 2 when it holds "USB XIF VYX 6700", else 0.

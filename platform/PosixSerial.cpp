@@ -52,23 +52,37 @@ int Poll(pollfd& p, std::uint32_t realMs) {
 
 }  // namespace
 
-int SerialOpenExclusive(const std::string& path, int& errorNumber) {
+int SerialOpenExclusive(const std::string& path, int& errorNumber, SerialLockFile* lock,
+                        const std::string& lockFolder) {
   errorNumber = 0;
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     errorNumber = errno;
     return -1;
   }
-  // The lock comes before any terminal call, so that a port another program
+  // The locks come before any terminal call, so that a port another program
   // holds is not disturbed at all.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    errorNumber = (errno == EWOULDBLOCK) ? EBUSY : errno;
+  int locked;
+  do {
+    locked = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0 && errno == EWOULDBLOCK) {
+    errorNumber = EBUSY;
+    ::close(fd);
+    return -1;
+  }
+  // (A file system without flock: the lock file and TIOCEXCL remain.)
+  const bool heldElsewhere = lock != nullptr ? lock->Acquire(lockFolder, path) != 0
+                                             : SerialLockHolder(lockFolder, path) != 0;
+  if (heldElsewhere) {
+    errorNumber = EBUSY;
     ::close(fd);
     return -1;
   }
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) {
     errorNumber = ENOTTY;
+    if (lock != nullptr) lock->Release();
     ::close(fd);
     return -1;
   }
@@ -157,37 +171,6 @@ int SerialInputCount(int fd) {
   return n;
 }
 
-int SerialOutputCount(int fd) {
-  int n = 0;
-  if (Ioctl(fd, TIOCOUTQ, &n) != 0) return -1;
-  return n;
-}
-
-bool SerialDrain(int fd, std::uint32_t maxRealMs) {
-  // tcdrain itself cannot be bounded: watch the output queue instead and
-  // sleep a few milliseconds between looks.
-  const std::uint64_t endUs = RealMicros() + static_cast<std::uint64_t>(maxRealMs) * 1000;
-  for (;;) {
-    int left = SerialOutputCount(fd);
-    if (left < 0) return false;
-    if (left == 0) break;
-    if (RealMicros() >= endUs) return false;
-    pollfd p{-1, 0, 0};
-    ::poll(&p, 0, 2);
-  }
-  // Queue empty: what is left is the character in the shift register.
-  return ::tcdrain(fd) == 0 || errno == ENOTTY || errno == EINVAL;
-}
-
-void SerialDiscard(int fd, bool input, bool output) {
-  if (input && output)
-    ::tcflush(fd, TCIOFLUSH);
-  else if (input)
-    ::tcflush(fd, TCIFLUSH);
-  else if (output)
-    ::tcflush(fd, TCOFLUSH);
-}
-
 bool SerialWaitWritable(int fd, std::uint32_t realMs, bool& gone) {
   pollfd p{fd, POLLOUT, 0};
   int r = Poll(p, realMs);
@@ -202,15 +185,6 @@ SerialWait SerialWaitReadable(int fd, std::uint32_t realMs) {
   if (r == 0) return SerialWait::Timeout;
   if (p.revents & POLLIN) return SerialWait::Input;
   return SerialWait::Gone;  // POLLHUP, POLLERR or POLLNVAL without data
-}
-
-bool SerialGetModemLines(int fd, int& bits) {
-  bits = 0;
-  return Ioctl(fd, TIOCMGET, &bits) == 0;
-}
-
-bool SerialSetModemLine(int fd, int bit, bool on) {
-  return Ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0;
 }
 
 bool SerialLineErrors(int fd, SerialErrorCounters& counters, std::uint32_t& flags) {
@@ -231,28 +205,6 @@ bool SerialLineErrors(int fd, SerialErrorCounters& counters, std::uint32_t& flag
   counters.bufOverrun = ic.buf_overrun;
   counters.valid = true;
   return true;
-}
-
-bool SerialSetLowLatency(int fd, bool on, bool& previous) {
-  serial_struct ss{};
-  if (Ioctl(fd, TIOCGSERIAL, &ss) != 0) return false;
-  previous = (ss.flags & ASYNC_LOW_LATENCY) != 0;
-  if (previous == on) return true;
-  if (on)
-    ss.flags |= ASYNC_LOW_LATENCY;
-  else
-    ss.flags &= ~ASYNC_LOW_LATENCY;
-  return Ioctl(fd, TIOCSSERIAL, &ss) == 0;
-}
-
-bool SerialSetRs485(int fd, bool on) {
-  serial_rs485 rs{};
-  if (Ioctl(fd, TIOCGRS485, &rs) != 0) return false;
-  if (on)
-    rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-  else
-    rs.flags &= ~SER_RS485_ENABLED;
-  return Ioctl(fd, TIOCSRS485, &rs) == 0;
 }
 
 }  // namespace bcu::platform

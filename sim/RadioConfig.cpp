@@ -104,6 +104,8 @@ void ReadFaults(const json& j, RadioFaults& f) {
       f.garbageSeed = static_cast<std::uint32_t>(Int(v, k, 0, 0xFFFFFFFFLL));
     else if (key == "dropLineAfterBlocks")
       f.dropLineAfterBlocks = static_cast<int>(Int(v, k, -1, 1 << 24));
+    else if (key == "alterStoredWord")
+      f.alterStoredWord = static_cast<int>(Int(v, k, -1, 32767));
     else
       Bad(k, "unknown key");
   }
@@ -218,7 +220,8 @@ json RadioConfigToJson(const RadioConfig& c) {
             {"corruptReplyEvery", c.faults.corruptReplyEvery},
             {"garbageMaxBytes", c.faults.garbageMaxBytes},
             {"garbageSeed", c.faults.garbageSeed},
-            {"dropLineAfterBlocks", c.faults.dropLineAfterBlocks}};
+            {"dropLineAfterBlocks", c.faults.dropLineAfterBlocks},
+            {"alterStoredWord", c.faults.alterStoredWord}};
   return json{{"family", c.family == RadioFamily::kPortable ? "portable" : "mobile"},
               {"startMode", c.startMode == RadioMode::kBootload ? "bootload" : "application"},
               {"formatBefore", VersionText(c.formatBefore.data(), 2)},

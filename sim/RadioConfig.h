@@ -42,6 +42,10 @@ struct RadioFaults {
   // Drops the line (the pseudo-terminal is closed) once this many data blocks
   // went by; -1: never.
   int dropLineAfterBlocks = -1;
+  // Stores word N (counted from 0, as the PC sent it) of every downloaded
+  // codeplug with its bits inverted: a radio that keeps something else than
+  // it was sent, with every block sum right; -1: never.
+  int alterStoredWord = -1;
 };
 
 struct RadioConfig {

@@ -4,7 +4,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+
+#include "platform/AtomicWrite.h"
 
 namespace bcu::sim {
 namespace {
@@ -23,12 +24,12 @@ const char* KindName(ReceivedFile::Kind k) {
   return "file";
 }
 
+// Whole or not at all: a dump read while the radio ends is never half a file.
 bool Write(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
            std::string* error) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!f) {
-    if (error) *error = "cannot write " + path.string();
+  std::string why;
+  if (!platform::WriteFileAtomically(path.string(), bytes, platform::AtomicWriteOptions{}, why)) {
+    if (error) *error = "cannot write " + why;
     return false;
   }
   return true;

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "link/Frame.h"
+#include "platform/BoundedRead.h"
 #include "sim/BuiltinCodeplug.h"
 #include "sim/CodeplugScrambler.h"
 #include "sim/RadioFrameReader.h"
@@ -141,10 +142,11 @@ VirtualRadio::VirtualRadio(RadioConfig config, platform::Clock& clock)
   if (config_.codeplugFile.empty()) {
     codeplug_ = BuildBuiltinCodeplug(config_.formatBefore[0], config_.formatBefore[1]);
   } else {
-    std::ifstream f(config_.codeplugFile, std::ios::binary);
-    if (!f) throw std::runtime_error("cannot read codeplug file " + config_.codeplugFile);
-    codeplug_.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    if (codeplug_.size() > kCodeplugMax) codeplug_.resize(kCodeplugMax);
+    // The radio's memory holds 65,536 bytes; a larger file (or a device that
+    // never ends) is refused, with the reason.
+    std::string error;
+    if (!platform::ReadFileBounded(config_.codeplugFile, kCodeplugMax, codeplug_, error))
+      throw std::runtime_error("cannot use codeplug file " + error);
   }
 }
 
@@ -828,6 +830,11 @@ void VirtualRadio::HandleCodeplug(const std::uint8_t* p, std::size_t n) {
         if (keep == 0 || keep > received) keep = received;
         lastDownload_.assign(s.rxImage.begin(), s.rxImage.begin() + static_cast<long>(keep));
         codeplug_ = lastDownload_;
+        const int altered = config_.faults.alterStoredWord;
+        if (altered >= 0 && 2 * static_cast<std::size_t>(altered) + 1 < codeplug_.size()) {
+          codeplug_[2 * static_cast<std::size_t>(altered)] ^= 0xFF;
+          codeplug_[2 * static_cast<std::size_t>(altered) + 1] ^= 0xFF;
+        }
       }
       s.cp = Impl::Codeplug::kNone;
       break;

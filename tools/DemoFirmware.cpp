@@ -145,6 +145,10 @@ app::ResourceAttributes DemoAttributes() {
   return a;
 }
 
+resources::FirmwareSetDescription DemoDescription() {
+  return {DemoAttributes(), {kDemoSetName, kDemoSetRelease}};
+}
+
 std::vector<DemoImage> DemoImages() {
   std::vector<DemoImage> images;
   for (const auto& l : Layouts()) images.push_back(Build(l));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/ResourceAttributes.h"
+#include "resources/FirmwareSetCheck.h"
 
 namespace bcu::tools {
 
@@ -24,6 +25,11 @@ struct DemoImage {
 
 // The attributes of the demo set ("Application/Boot", series 4, boot 4.2).
 app::ResourceAttributes DemoAttributes();
+// The demo set's name and release.
+inline constexpr const char* kDemoSetName = "BrisantCodeUpdater_6700_Series_4";
+inline constexpr const char* kDemoSetRelease = "4.2";
+// What the demo set's attributes.json says: the attributes, name and release.
+resources::FirmwareSetDescription DemoDescription();
 
 // All images of the demo set, generated afresh (about 12 MB of text).
 std::vector<DemoImage> DemoImages();

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "app/ResourceAttributes.h"
+#include "resources/FirmwareSetCheck.h"
 #include "tools/DemoFirmware.h"
-#include "tools/FirmwareSetCheck.h"
 
 namespace fs = std::filesystem;
 using namespace bcu;
@@ -40,7 +40,9 @@ int Generate(const fs::path& dir) {
       if (!WriteFile(file, image.chunks[i])) return 1;
     }
   }
-  return WriteFile(dir / "attributes.json", tools::AttributesJson(tools::DemoAttributes())) ? 0 : 1;
+  return WriteFile(dir / "attributes.json", resources::AttributesJson(tools::DemoDescription()))
+             ? 0
+             : 1;
 }
 
 std::string AsmString(const std::string& s) {
@@ -53,26 +55,26 @@ std::string AsmString(const std::string& s) {
 }
 
 int Pack(const fs::path& setDir, const fs::path& outDir) {
-  app::ResourceAttributes a;
+  resources::FirmwareSetDescription d;
   std::string error;
-  if (!tools::ReadAttributesJson(setDir / "attributes.json", a, error)) {
+  if (!resources::ReadAttributesJson(setDir / "attributes.json", d, error)) {
     std::fprintf(stderr, "bcu-fwtool: firmware set refused: %s\n", error.c_str());
     return 1;
   }
   std::map<std::string, fs::path> chunks;
-  if (!tools::CheckFirmwareSet(setDir, a, chunks, error)) {
+  if (!resources::CheckFirmwareSet(setDir, d.attributes, chunks, error)) {
     std::fprintf(stderr, "bcu-fwtool: firmware set %s refused: %s\n", setDir.c_str(),
                  error.c_str());
     return 1;
   }
   fs::create_directories(outDir);
-  std::string record(app::kResourceAttributesSize, '\0');
-  app::EncodeResourceAttributes(a, reinterpret_cast<std::uint8_t*>(record.data()));
-  const fs::path recordFile = fs::absolute(outDir / "ResourceAttributes_.bin");
-  if (!WriteFile(recordFile, record)) return 1;
-
+  // The attributes record, the set's name and release: one file each.
   std::map<std::string, fs::path> all = chunks;
-  all["RESOURCEATTRIBUTES_"] = recordFile;
+  for (const auto& [name, bytes] : resources::DescriptionResources(d)) {
+    const fs::path file = fs::absolute(outDir / (name + ".bin"));
+    if (!WriteFile(file, bytes)) return 1;
+    all[name] = file;
+  }
   // One section; the table holds offsets from bcu_fw_base so that it needs no
   // relocations.
   std::string s =

@@ -5,9 +5,11 @@
 
 namespace bcu::transfer {
 
-VYXCommDeviceSerial::VYXCommDeviceSerial(const platform::PortTable* ports)
+VYXCommDeviceSerial::VYXCommDeviceSerial(const platform::PortTable* ports,
+                                         platform::SerialDriver* driver)
     : port(std::make_unique<VYXWinExtSerialPort>()), ports_(ports) {
   deviceKind = 2;
+  port->SetDriver(driver);
 }
 
 VYXCommDeviceSerial::~VYXCommDeviceSerial() = default;  // the port closes itself

@@ -11,15 +11,18 @@
 
 namespace bcu::platform {
 class PortTable;
-}
+class SerialDriver;
+}  // namespace bcu::platform
 
 namespace bcu::transfer {
 
 class VYXCommDeviceSerial : public VYXCommDevice {
  public:
   // `ports` resolves port numbers to device paths (not owned); null: port n
-  // is platform::DefaultDevicePath(n).
-  explicit VYXCommDeviceSerial(const platform::PortTable* ports = nullptr);
+  // is platform::DefaultDevicePath(n). `driver` makes the port's kernel
+  // calls (not owned); null: the system's.
+  explicit VYXCommDeviceSerial(const platform::PortTable* ports = nullptr,
+                               platform::SerialDriver* driver = nullptr);
   ~VYXCommDeviceSerial() override;
 
   int Open() override;

@@ -103,6 +103,15 @@ std::uint16_t VYXTransferParms::PrepareBlock(int index, std::uint8_t out[kCodepl
   return sum;
 }
 
+std::int32_t VYXTransferParms::DeclaredImageBytes() const {
+  // Word 0 the block mark, word 1 a radio block, word 4 ImageLength; words
+  // high byte first as received.
+  if (buffer == nullptr || length < 10) return 0;
+  if (buffer[0] != kHeaderMark || buffer[1] != kHeaderMark || (buffer[2] & 0xC0) != 0) return 0;
+  const std::int32_t bytes = 2 * (buffer[8] * 256 + buffer[9]);
+  return bytes < kCodeplugBufferSize ? bytes : kCodeplugBufferSize;
+}
+
 std::int32_t VYXTransferParms::Upload() {
   if (link == nullptr || buffer == nullptr) return kTransferFailed;
   // A transfer arms the running flag for its exchanges, unless a stop is
@@ -119,6 +128,7 @@ std::int32_t VYXTransferParms::RunUpload() {
   if (result <= 0) return result;
   length = 0;
   scanOffset = 0;
+  bool chainEnded = false;
   for (;;) {
     link::CommPacket packet;
     result = link::CommReceive(*link, packet, 255, -1);
@@ -131,7 +141,11 @@ std::int32_t VYXTransferParms::RunUpload() {
       if (length < kCodeplugBufferSize) {
         std::memcpy(buffer + length, packet.data + 2, kCodeplugBlockSize);
         length += kCodeplugBlockSize;
-        complete = UploadComplete();
+        // The header scan finds where the chain of blocks ends; the image goes
+        // on for the 128 words after it, up to its ImageLength, and those
+        // words are read too.
+        if (!chainEnded) chainEnded = UploadComplete();
+        complete = chainEnded && length >= DeclaredImageBytes();
       }
       if (complete) return link::CommSendCommand(*link, kGroup, kCodeEnd, nullptr, 0);
       result = link::CommSendCommand(*link, kGroup, kCodeNext, nullptr, 0);

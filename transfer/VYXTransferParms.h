@@ -3,7 +3,9 @@
 // radio's parameter image in 128-byte blocks over the command link, group 3.
 //
 // Upload: 03 07, password exchange, then the radio sends 03 02 + 128 bytes and
-// the PC answers 03 08 until the block chain in the buffer has ended (03 04).
+// the PC answers 03 08 until the buffer holds the whole image (03 04): the
+// block chain and the 128 words after it, as far as the radio block's
+// ImageLength declares, at most 65,536 bytes.
 // Download: 03 00, password exchange, then the radio asks for each block with
 // 03 08; blocks go out scrambled (CodeplugScrambler) in pairs; the radio
 // reports the sum of the plain blocks since its last report (03 03), which the
@@ -52,6 +54,10 @@ class VYXTransferParms : public VYXTransfer {
   // Upload end test after each stored block: true when the header chain in
   // buffer[0..length) has ended.
   bool UploadComplete();
+  // The image's length in bytes as its radio block declares it (ImageLength
+  // words), at most 65,536; 0 when the buffer does not start with a radio
+  // block. The upload goes on to it once the chain has ended.
+  std::int32_t DeclaredImageBytes() const;
   // Copies block `index` of the buffer into `out`, scrambles the copy and
   // returns the word sum of the plain bytes.
   std::uint16_t PrepareBlock(int index, std::uint8_t out[kCodeplugBlockSize]);

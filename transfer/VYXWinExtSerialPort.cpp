@@ -14,6 +14,14 @@ VYXWinExtSerialPort::~VYXWinExtSerialPort() {
   if (isOpen) Close();
 }
 
+void VYXWinExtSerialPort::SetDriver(platform::SerialDriver* driver) {
+  driver_ = driver;
+}
+
+platform::SerialDriver& VYXWinExtSerialPort::Driver() const {
+  return driver_ != nullptr ? *driver_ : platform::SystemSerialDriver();
+}
+
 void VYXWinExtSerialPort::ReadConfig() {
   platform::SerialGetAttr(fd_, termios_);
   dcb_ = SerialDcb{};
@@ -73,11 +81,43 @@ void VYXWinExtSerialPort::WriteConfig() {
   if (standard) platform::SerialPutRate(t, dcb_.BaudRate);
   platform::SerialSetAttr(fd_, t);
   if (!standard) platform::SerialSetCustomRate(fd_, dcb_.BaudRate);
-  // RTS raised only while sending: the driver's RS-485 direction control.
+  // RTS raised only while sending: the driver's RS-485 direction control
+  // where it has one.
   const bool toggle = dcb_.fRtsControl == kRtsControlToggle;
-  if (toggle != rs485Set_) {
-    if (platform::SerialSetRs485(fd_, toggle) || !toggle) rs485Set_ = toggle;
+  if (toggle && !rs485Set_) {
+    rs485Set_ = platform::SerialEnableKernelRs485(Driver(), fd_, savedRs485_);
+    if (rs485Set_) rtsDriven_ = -1;  // the driver holds RTS now
+  } else if (!toggle && rs485Set_) {
+    Driver().SetRs485(fd_, savedRs485_);
+    rs485Set_ = false;
+    rtsDriven_ = -1;
   }
+  DriveModemLines();
+}
+
+bool VYXWinExtSerialPort::RtsAroundWrites() const {
+  return dcb_.fRtsControl == kRtsControlToggle && !rs485Set_;
+}
+
+void VYXWinExtSerialPort::DriveModemLines() {
+  if (fd_ < 0) return;
+  const int dtr = dcb_.fDtrControl == kDtrControlEnable ? 1 : 0;
+  if (dtr != dtrDriven_ && Driver().SetModemLines(fd_, TIOCM_DTR, dtr == 1)) dtrDriven_ = dtr;
+  if (rs485Set_) return;  // the driver switches RTS
+  // Handshake: raised so that the far end may send; the kernel drops it
+  // when its input fills. Toggle: low while idle.
+  const int rts =
+      (dcb_.fRtsControl == kRtsControlEnable || dcb_.fRtsControl == kRtsControlHandshake) ? 1 : 0;
+  if (rts != rtsDriven_ && Driver().SetModemLines(fd_, TIOCM_RTS, rts == 1)) rtsDriven_ = rts;
+}
+
+bool VYXWinExtSerialPort::KernelRs485Available() {
+  if (fd_ < 0) return false;
+  if (rs485Set_) return true;
+  const bool available = platform::SerialKernelRs485Available(Driver(), fd_);
+  rtsDriven_ = -1;  // the test may have moved RTS
+  DriveModemLines();
+  return available;
 }
 
 void VYXWinExtSerialPort::SetBaudRate(std::uint8_t code) {
@@ -162,11 +202,14 @@ void VYXWinExtSerialPort::SetTimeouts(std::int32_t seconds, std::int32_t millise
 bool VYXWinExtSerialPort::Open() {
   if (isOpen) return true;
   int err = 0;
-  fd_ = platform::SerialOpenExclusive(portName, err);
+  fd_ = platform::SerialOpenExclusive(portName, err, &lock_, Driver().LockFolder());
   if (fd_ < 0) return false;
   isOpen = true;
   lost_ = false;
   heldValid_ = false;
+  drainFailed_ = false;
+  rtsDriven_ = -1;
+  dtrDriven_ = -1;
   counters_ = {};
   std::uint32_t ignored = 0;
   countersSupported_ = platform::SerialLineErrors(fd_, counters_, ignored);  // count from here
@@ -176,7 +219,7 @@ bool VYXWinExtSerialPort::Open() {
   // Received bytes go to the reader at once, not after the adapter's latency
   // timer; the previous setting comes back at close.
   bool before = false;
-  lowLatencyChanged_ = platform::SerialSetLowLatency(fd_, true, before) && !before;
+  lowLatencyChanged_ = Driver().SetLowLatency(fd_, true, before) && !before;
   lowLatencyBefore_ = before;
   SetBaudRate(baudCode);
   SetDataBits(dataBitsCode);
@@ -193,19 +236,26 @@ int VYXWinExtSerialPort::Close() {
     isOpen = false;
     return 0;
   }
+  platform::SerialDriver& driver = Driver();
+  // Bytes the adapter could not send are dropped: otherwise close() waits
+  // for them for the driver's closing time (30 s by default).
+  if (drainFailed_ || driver.OutputQueued(fd_) > 0) driver.Discard(fd_, false, true);
   if (lowLatencyChanged_) {
     bool ignored = false;
-    platform::SerialSetLowLatency(fd_, lowLatencyBefore_, ignored);
+    driver.SetLowLatency(fd_, lowLatencyBefore_, ignored);
     lowLatencyChanged_ = false;
   }
   if (rs485Set_) {
-    platform::SerialSetRs485(fd_, false);
+    driver.SetRs485(fd_, savedRs485_);
     rs485Set_ = false;
   }
-  platform::SerialClose(fd_);
+  ::ioctl(fd_, TIOCNXCL);
+  driver.Close(fd_);
+  lock_.Release();
   fd_ = -1;
   isOpen = false;
   heldValid_ = false;
+  drainFailed_ = false;
   return 1;
 }
 
@@ -218,10 +268,14 @@ std::uint32_t VYXWinExtSerialPort::LineTimeMs(std::int32_t n) const {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, 600000));
 }
 
+bool VYXWinExtSerialPort::Drain(std::int32_t n) {
+  drainFailed_ = !platform::SerialDrainBounded(Driver(), fd_, 2 * LineTimeMs(n) + kDrainSlackMs);
+  return !drainFailed_;
+}
+
 void VYXWinExtSerialPort::Flush() {
   if (fd_ < 0) return;
-  int queued = platform::SerialOutputCount(fd_);
-  platform::SerialDrain(fd_, 2 * LineTimeMs(queued) + kDrainSlackMs);
+  Drain(std::max(Driver().OutputQueued(fd_), 0));
 }
 
 std::int32_t VYXWinExtSerialPort::InputCount() {
@@ -340,8 +394,10 @@ std::int32_t VYXWinExtSerialPort::Write(const std::uint8_t* buffer, std::int32_t
     const std::uint32_t stallMs = (t > 0 && t < kWriteStallMs) ? t : kWriteStallMs;
     std::int32_t done = 0;
     bool failed = buffer == nullptr && n > 0;
+    const bool toggle = !failed && n > 0 && RtsAroundWrites();
+    if (toggle) Driver().SetModemLines(fd_, TIOCM_RTS, true);
     while (!failed && done < n) {
-      ssize_t w = ::write(fd_, buffer + done, static_cast<std::size_t>(n - done));
+      ssize_t w = Driver().Write(fd_, buffer + done, static_cast<std::size_t>(n - done));
       if (w > 0) {
         done += static_cast<std::int32_t>(w);
         continue;
@@ -358,8 +414,11 @@ std::int32_t VYXWinExtSerialPort::Write(const std::uint8_t* buffer, std::int32_t
     }
     // Every packet leaves the PC before Write returns; a drain that does not
     // end in twice the line time plus the slack is a hung adapter.
-    if (!failed && done > 0)
-      failed = !platform::SerialDrain(fd_, 2 * LineTimeMs(done) + kDrainSlackMs);
+    if (!failed && done > 0) failed = !Drain(done);
+    if (toggle) {
+      Driver().SetModemLines(fd_, TIOCM_RTS, false);
+      rtsDriven_ = 0;
+    }
     if (failed) {
       errorCode = kSerialErrWrite;
       result = -1;
@@ -376,17 +435,19 @@ bool VYXWinExtSerialPort::WriteChar(char c) {
 }
 
 void VYXWinExtSerialPort::SetDtr(bool on) {
-  if (fd_ >= 0) platform::SerialSetModemLine(fd_, TIOCM_DTR, on);
+  if (fd_ < 0) return;
+  if (Driver().SetModemLines(fd_, TIOCM_DTR, on)) dtrDriven_ = on ? 1 : 0;
 }
 
 void VYXWinExtSerialPort::SetRts(bool on) {
-  if (fd_ >= 0) platform::SerialSetModemLine(fd_, TIOCM_RTS, on);
+  if (fd_ < 0) return;
+  if (Driver().SetModemLines(fd_, TIOCM_RTS, on)) rtsDriven_ = on ? 1 : 0;
 }
 
 std::uint32_t VYXWinExtSerialPort::GetModemStatus() {
   if (!isOpen || fd_ < 0) return 0;
   int bits = 0;
-  if (!platform::SerialGetModemLines(fd_, bits)) return 0;
+  if (!Driver().GetModemLines(fd_, bits)) return 0;
   std::uint32_t status = 0;
   if (bits & TIOCM_CTS) status |= kModemCts;
   if (bits & TIOCM_DSR) status |= kModemDsr;

@@ -4,12 +4,25 @@
 // The port keeps a copy of the device's line configuration in the shape the
 // setters speak (SerialDcb): Open reads the device's settings into it, every
 // setter changes one field and writes the whole configuration back.
+//
+// The modem lines follow the configuration: DTR is on while the port is
+// open; RTS is off for flow control "none" and "software", on for
+// "hardware" (the handshake then drives it), and for "CTS with RTS toggle"
+// raised only while a write goes out (by the driver's RS-485 switching where
+// it has one, else around each write). The kernel raises both at open; they
+// are driven to these states before anything is sent.
+//
+// Every kernel call on the descriptor goes through a platform::SerialDriver
+// (the system's by default).
+#include <linux/serial.h>
 #include <termios.h>
 
 #include <cstdint>
 #include <string>
 
 #include "platform/PosixSerial.h"
+#include "platform/SerialDriver.h"
+#include "platform/SerialLockFile.h"
 #include "transfer/VYXWinExtSerialBase.h"
 
 namespace bcu::transfer {
@@ -23,6 +36,9 @@ inline constexpr std::uint8_t kRtsControlEnable = 1;
 inline constexpr std::uint8_t kRtsControlHandshake = 2;
 inline constexpr std::uint8_t kRtsControlToggle = 3;
 
+inline constexpr std::uint8_t kDtrControlDisable = 0;
+inline constexpr std::uint8_t kDtrControlEnable = 1;
+
 // The line configuration of an open port.
 struct SerialDcb {
   std::uint32_t BaudRate = 19200;
@@ -33,6 +49,7 @@ struct SerialDcb {
   bool fParity = false;
   bool fOutxCtsFlow = false;
   std::uint8_t fRtsControl = kRtsControlDisable;
+  std::uint8_t fDtrControl = kDtrControlEnable;
   bool fOutX = false;
   bool fInX = false;
   bool fAbortOnError = false;
@@ -53,6 +70,10 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   VYXWinExtSerialPort() = default;
   ~VYXWinExtSerialPort() override;
 
+  // The kernel calls go through `driver` (not owned; null: the system's).
+  // Takes effect at the next open.
+  void SetDriver(platform::SerialDriver* driver);
+
   void SetBaudRate(std::uint8_t code) override;
   void SetDataBits(std::uint8_t code) override;
   void SetParity(std::uint8_t code) override;
@@ -60,6 +81,8 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   void SetFlowControl(std::uint8_t code) override;
   void SetTimeouts(std::int32_t seconds, std::int32_t milliseconds) override;
   bool Open() override;
+  // Output that could not be sent (a drain that gave up) is discarded first,
+  // so that closing never waits for the driver's closing time.
   int Close() override;
   // Waits, bounded, until every byte written has left.
   void Flush() override;
@@ -87,6 +110,12 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   const SerialTimeouts& Timeouts() const { return timeouts_; }
   // The open descriptor, -1 when closed.
   int Descriptor() const { return fd_; }
+  // The driver switches RS-485 direction itself (flow control 3 accepted).
+  bool KernelRs485() const { return rs485Set_; }
+  // Whether the driver would switch RS-485 itself (asked on the open port).
+  bool KernelRs485Available();
+  // The UUCP lock file held while open (empty when none could be written).
+  const std::string& LockFilePath() const { return lock_.Path(); }
 
   // Longest wait for the output to drain beyond the time the bytes need on
   // the line: a hung adapter fails the write after this.
@@ -103,8 +132,24 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   std::int32_t ReadWaiting(std::uint8_t* buffer, std::int32_t n);
   // Line time of n bytes at the current rate, in milliseconds.
   std::uint32_t LineTimeMs(std::int32_t n) const;
+  // Waits, bounded, for the last `n` bytes written to leave; records a
+  // drain that gave up.
+  bool Drain(std::int32_t n);
+  // Drives DTR and RTS to what the configuration says (idle state).
+  void DriveModemLines();
+  // RTS raised only around writes, by this port (flow control 3 without the
+  // driver's RS-485 switching).
+  bool RtsAroundWrites() const;
+
+  platform::SerialDriver& Driver() const;
 
   int fd_ = -1;
+  platform::SerialDriver* driver_ = nullptr;
+  platform::SerialLockFile lock_;
+  serial_rs485 savedRs485_{};
+  int rtsDriven_ = -1;  // RTS as last driven: -1 unknown, 0 off, 1 on
+  int dtrDriven_ = -1;
+  bool drainFailed_ = false;  // the last drain gave up with bytes still queued
   SerialDcb dcb_;
   SerialTimeouts timeouts_;
   termios termios_{};

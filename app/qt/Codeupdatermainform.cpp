@@ -25,6 +25,7 @@
 #include "app/qt/JpegImage.h"
 #include "app/qt/PortComboBox.h"
 #include "app/qt/QtHostTimer.h"
+#include "app/qt/StatusLabel.h"
 
 namespace bcu::qt {
 
@@ -32,6 +33,12 @@ namespace {
 
 constexpr int kDesignClientWidth = 688;
 constexpr int kDesignClientHeight = 409;
+
+// The status area of the Transfer group at design (one line of status).
+constexpr QRect kStatusLabelRect(56, 84, 332, 16);
+constexpr QPoint kProgressBarPos(10, 105);
+constexpr QPoint kStartButtonPos(159, 145);
+constexpr QRect kTransferGroupRect(8, 222, 393, 179);
 
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
@@ -206,7 +213,7 @@ void TCodeUpdaterMainDispForm::CreateControls() {
   // Transfer
   m_CodeUpdateGroupBox = new QGroupBox("Transfer", this);
   m_CodeUpdateGroupBox->setObjectName("m_CodeUpdateGroupBox");
-  m_CodeUpdateGroupBox->setGeometry(8, 222, 393, 179);
+  m_CodeUpdateGroupBox->setGeometry(kTransferGroupRect);
   g = m_CodeUpdateGroupBox;
   Label5 = MakeLabel(g, "Label5", "COM:", 8, 24);
   m_ComportComboBox = new TPortComboBox(g);
@@ -229,16 +236,19 @@ void TCodeUpdaterMainDispForm::CreateControls() {
   m_BootRadioButton->hide();
   Bevel1 = MakeBevel(g, "Bevel1", 8, 65, 377);
   Label4 = MakeLabel(g, "Label4", "Status:", 8, 84);
-  m_StatusLabel = MakeLabel(g, "m_StatusLabel", "Idle", 56, 84, 332);
+  m_StatusLabel = new TStatusLabel(g);
+  m_StatusLabel->setObjectName("m_StatusLabel");
+  m_StatusLabel->setText("Idle");
+  m_StatusLabel->setGeometry(kStatusLabelRect);
   m_ProgressBar = new QProgressBar(g);
   m_ProgressBar->setObjectName("m_ProgressBar");
-  m_ProgressBar->setGeometry(10, 105, 372, 17);
+  m_ProgressBar->setGeometry(QRect(kProgressBarPos, QSize(372, 17)));
   m_ProgressBar->setRange(0, 100);
   m_ProgressBar->setValue(0);
   m_ProgressBar->setTextVisible(false);
   m_StartButton = new QPushButton("Start", g);
   m_StartButton->setObjectName("m_StartButton");
-  m_StartButton->setGeometry(159, 145, 75, 25);
+  m_StartButton->setGeometry(QRect(kStartButtonPos, QSize(75, 25)));
 
   // Target Radio Version Information
   m_TargetVersionInfoGroupBox = new QGroupBox("Target Radio Version Information", this);
@@ -336,6 +346,25 @@ void TCodeUpdaterMainDispForm::showEvent(QShowEvent* e) {
 
 void TCodeUpdaterMainDispForm::ShowStatusText(const std::string& text) {
   m_StatusLabel->setText(Q(text));
+  LayoutStatusArea();
+}
+
+void TCodeUpdaterMainDispForm::LayoutStatusArea() {
+  const QString text = m_StatusLabel->text();
+  const QFont font = m_StatusLabel->font();
+  int extra = 0;
+  if (TStatusLabel::NeedsWrapping(text, font, kStatusLabelRect.width())) {
+    extra = std::max(0, TStatusLabel::WrappedHeight(text, font, kStatusLabelRect.width()) -
+                            kStatusLabelRect.height());
+    m_StatusLabel->setToolTip(text);
+  } else {
+    m_StatusLabel->setToolTip(QString());
+  }
+  m_StatusLabel->setGeometry(kStatusLabelRect.adjusted(0, 0, 0, extra));
+  m_ProgressBar->move(kProgressBarPos + QPoint(0, extra));
+  m_StartButton->move(kStartButtonPos + QPoint(0, extra));
+  m_CodeUpdateGroupBox->setGeometry(kTransferGroupRect.adjusted(0, 0, 0, extra));
+  if (height() != kDesignClientHeight + extra) resize(width(), kDesignClientHeight + extra);
 }
 
 platform::ProgressBar& TCodeUpdaterMainDispForm::Progress() {
@@ -415,6 +444,11 @@ void TCodeUpdaterMainDispForm::VersionPanelToggled() {
 void TCodeUpdaterMainDispForm::VersionPanelChanged() {
   if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   const app::VersionPanelTexts& v = m_Updater->m_VersionPanel;
+  // Cleared after an update changed the radio's code: the tooltip says why.
+  m_TargetVersionInfoGroupBox->setToolTip(
+      m_Updater->m_VersionPanelOutOfDate
+          ? "The radio's code was updated: press Retrieve to read its versions again."
+          : QString());
   SetFittedText(FileVersionLabel, Q(v.FileVersionLabel));
   SetFittedText(DSPVersionLabel, Q(v.DSPVersionLabel));
   HWControllerVersionHeadingLabel->setText(Q(v.HWControllerVersionHeadingLabel));

@@ -9,6 +9,7 @@
 
 #include "app/CodeUpdater.h"
 #include "app/CodeUpdaterView.h"
+#include "app/qt/StatusLabel.h"
 #include "platform/Clock.h"
 #include "platform/Host.h"
 #include "platform/PortDiscovery.h"
@@ -121,7 +122,7 @@ class TCodeUpdaterMainDispForm : public QWidget,
   QRadioButton* m_BootRadioButton;
   QFrame* Bevel1;
   QLabel* Label4;
-  QLabel* m_StatusLabel;
+  TStatusLabel* m_StatusLabel;
   QProgressBar* m_ProgressBar;
   QPushButton* m_StartButton;
 
@@ -154,6 +155,10 @@ class TCodeUpdaterMainDispForm : public QWidget,
  private:
   class ProgressBarAdapter;
   int FrameWidth() const;
+  // Gives the status line the lines its text needs: the progress bar, the
+  // Start button, the Transfer group and the window move down or grow by the
+  // lines beyond the first (back to the design for a one-line text).
+  void LayoutStatusArea();
   void CreateControls();
   void ConnectHandlers();
 

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -19,6 +20,7 @@
 #include "app/qt/Codedownpassdlg.h"
 #include "app/qt/Codeupdatermainform.h"
 #include "app/qt/WindowSetup.h"
+#include "sim/BuiltinCodeplug.h"
 
 namespace {
 
@@ -78,6 +80,7 @@ int main(int argc, char** argv) {
   request.delayScale = 0.05;
   request.discovery = &ports;
   request.workDir = work.path().toStdString();
+  request.backupRoot = work.path().toStdString() + "/backups";
   request.radio.bootVersion = {4, 2};
   std::string error;
   auto setup = bcu::qt::WindowSetup::Create(request, error);
@@ -126,5 +129,23 @@ int main(int argc, char** argv) {
          about->OKButton->click();
        });
   form.m_HelpAboutMenuItem->trigger();
+
+  // A radio that stores a word other than it was sent: the read-back after
+  // the codeplug download fails, the backup is named in full.
+  work.mkpath(".");
+  setup->Radio()->With([](bcu::sim::VirtualRadio& r) {
+    r.SetMode(bcu::sim::RadioMode::kBootload);
+    r.SetCodeplug(bcu::sim::BuildBuiltinCodeplug(5, 9));  // to be converted again
+    r.Faults().alterStoredWord = 500;
+  });
+  When([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+       [&] {
+         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+         ok = Save(box, out, "7-backup-box") && ok;
+         box->button(QMessageBox::Ok)->click();
+       });
+  form.m_StartButton->click();
+  ok = Save(&form, out, "8-codeplug-failure") && ok;
+  work.removeRecursively();
   return ok ? 0 : 1;
 }

@@ -17,6 +17,7 @@ std::unique_ptr<WindowSetup> WindowSetup::Create(WindowSetupRequest request, std
   options.delayScale = request.delayScale;
   options.discovery = request.discovery;
   options.updater.workDir = request.workDir;
+  options.updater.backupRoot = request.backupRoot;
   options.resources = request.resources;
 #if BCU_WINDOW_FIRMWARE
   if (options.resources == nullptr) options.resources = &platform::EmbeddedResources();

@@ -28,6 +28,8 @@ struct WindowSetupRequest {
   platform::PortDiscovery* discovery = nullptr;
   // Folder for the work files; empty: the current directory.
   std::string workDir;
+  // Folder for the codeplug backups; empty: the user's data folder.
+  std::string backupRoot;
 #if BCU_WINDOW_SIMULATOR
   sim::RadioConfig radio;  // the virtual radio of `simulate`
 #endif

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "app/ProgramVersion.h"
 #include "sim/PtyRadio.h"
 #include "sim/RadioConfig.h"
 #include "sim/RadioDump.h"
@@ -36,6 +37,9 @@ int main(int argc, char** argv) {
   nlohmann::json flags = nlohmann::json::object();
   nlohmann::json faults = nlohmann::json::object();
 
+  app.set_version_flag(
+      "--version", std::string("bcu-radiosim (Brisant Code Updater) ") + bcu::app::ProgramVersion(),
+      "Print the version and exit");
   app.add_option("--config", configFile, "JSON configuration file")->check(CLI::ExistingFile);
   app.add_option("--link", linkPath, "also make a symbolic link PATH to the device");
   app.add_option("--dump", dumpDir, "on exit, write what the radio received into DIR");
@@ -93,6 +97,8 @@ int main(int argc, char** argv) {
          faults);
   number("--garbage", "garbageMaxBytes", "fault: up to N noise bytes before each reply", faults);
   number("--garbage-seed", "garbageSeed", "seed of the noise bytes", faults);
+  number("--alter-stored-word", "alterStoredWord",
+         "fault: store word N of every downloaded codeplug inverted", faults);
   app.footer(
       "JSON keys: family, startMode, formatBefore, formatAfter, dspVersion,\n"
       "controllerVersion, hardwareVersion, serialNumber, bootVersion, bootVersionAfter,\n"
@@ -100,7 +106,8 @@ int main(int argc, char** argv) {
       "codeplugFile, password, acceptCode (13 or 14), codeplugSumEvery, codeKind,\n"
       "bootCodeMaxBytes, eraseMs, restartMs, bootReentryMs, timeScale, pacing, and\n"
       "faults {verifyFailPair, wrongSums, silentAfterBlocks, busyReplies,\n"
-      "corruptReplyEvery, garbageMaxBytes, garbageSeed, dropLineAfterBlocks}.");
+      "corruptReplyEvery, garbageMaxBytes, garbageSeed, dropLineAfterBlocks,\n"
+      "alterStoredWord}.");
   CLI11_PARSE(app, argc, argv);
 
   bcu::sim::RadioConfig config;

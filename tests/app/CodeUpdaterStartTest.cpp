@@ -49,6 +49,46 @@ TEST(CodeUpdaterStart, TargetGroupFromAttributesAndFileName) {
   EXPECT_EQ(w.view.targetChanged, 0);
 }
 
+// Started by its installed name or from the menu, the window has no release in
+// its file name: the set's own name and release stand in. A file name that
+// carries a release keeps the file name rule, set or no set.
+TEST(CodeUpdaterStart, NameAndReleaseFallBackToTheFirmwareSet) {
+  struct Case {
+    const char* programPath;
+    const char* setName;
+    const char* setRelease;
+    const char* nameLabel;
+    const char* release;
+  } cases[] = {
+      {"/usr/bin/bcu-window", "BrisantCodeUpdater_6700_Series_4", "4.2",
+       "Name: BrisantCodeUpdater_6700_Series_4", "4.2"},
+      {"bcu-window", "BrisantCodeUpdater_6700_Series_4", "4.2",
+       "Name: BrisantCodeUpdater_6700_Series_4", "4.2"},
+      // The file name carries a release: the set is not asked.
+      {"/opt/bcu/Mobile_Release_5_1.exe", "BrisantCodeUpdater_6700_Series_4", "4.2",
+       "Name: Mobile_Release_5_1", "5.1"},
+      // A set with only one of the two.
+      {"/usr/bin/bcu-window", "", "4.2", "Name: bcu-window", "4.2"},
+      {"/usr/bin/bcu-window", "Mobile 6700 S4", "", "Name: Mobile 6700 S4", "N/A"},
+      // A set that names neither: the file name rule alone.
+      {"/usr/bin/bcu-window", "", "", "Name: bcu-window", "N/A"},
+  };
+  for (const auto& c : cases) {
+    AppTestHost host;
+    AppRecordingView view;
+    AppFakeDiscovery discovery;
+    auto resources = AppResources(AppAttributes(1, 4));
+    const std::string name = c.setName, release = c.setRelease;
+    // Looked up without regard to case, like every resource.
+    if (!name.empty()) resources->Add("TEXT", kSetNameResource, {name.begin(), name.end()});
+    if (!release.empty())
+      resources->Add("TEXT", "FIRMWARESETRELEASE_", {release.begin(), release.end()});
+    CodeUpdater updater(host, view, *resources, c.programPath, discovery);
+    EXPECT_EQ(updater.m_Target.m_NameLabel, c.nameLabel) << c.programPath;
+    EXPECT_EQ(updater.m_Target.m_TargetReleaseLabel, c.release) << c.programPath;
+  }
+}
+
 TEST(CodeUpdaterStart, PicturesAndUpgradeChoice) {
   EXPECT_EQ(Window(AppAttributes(0, 6)).updater.m_Target.picture, RadioPicture::PortableG);
   EXPECT_EQ(Window(AppAttributes(0, 4)).updater.m_Target.picture, RadioPicture::PortableX);

@@ -8,6 +8,8 @@
 #include "link/ScpComPort.h"
 #include "support/AppHost.h"
 #include "support/AppRadio.h"
+#include "support/FakeSerialDriver.h"
+#include "transfer/VYXCommDeviceSerial.h"
 
 namespace bcu::app {
 namespace {
@@ -127,6 +129,52 @@ TEST(PortSlots, RescanKeepsSelectionAndShowsWaitCursor) {
   EXPECT_EQ(w.view.portListChanged, 1);
 }
 
+// The choice is a device, not a slot number: an adapter plugged in or out
+// between the choice and Start moves the others to other slots.
+TEST(PortSlots, StartOpensTheChosenDeviceWhereverTheRescanPutsIt) {
+  AppRadio radio, otherAdapter;
+  const platform::SerialDeviceInfo chosen{radio.Path(), "ttyUSB1", ""};
+  const platform::SerialDeviceInfo other{otherAdapter.Path(), "ttyUSB0", ""};
+  AppFakeDiscovery fake;
+  fake.devices = {other, chosen};
+  Window w(AppAttributes(0, 6), fake);
+  auto& u = w.updater;
+  u.m_ComportComboBoxChange(1);
+  const auto openedPath = [&] {
+    return u.m_Link.serialDevice ? u.m_Link.serialDevice->Port().GetPortName() : std::string();
+  };
+
+  w.discovery.devices = {chosen};  // the other adapter is unplugged
+  ASSERT_TRUE(u.OpenSelectedPort(true));
+  EXPECT_EQ(openedPath(), radio.Path());
+  EXPECT_EQ(u.m_PortItemIndex, 0);
+  u.ReleasePort();
+
+  w.discovery.devices = {other, chosen};  // and plugged in again
+  ASSERT_TRUE(u.OpenSelectedPort(true));
+  EXPECT_EQ(openedPath(), radio.Path());
+  EXPECT_EQ(u.m_PortItemIndex, 1);
+  u.ReleasePort();
+
+  // The menu's rescan keeps it as well.
+  w.discovery.devices = {chosen};
+  u.m_UpdateCOMPortsMenuItemClick();
+  EXPECT_EQ(u.m_PortItemIndex, 0);
+  EXPECT_EQ(u.m_PortItems[0], "ttyUSB1");
+  w.discovery.devices = {other, chosen};
+  u.m_UpdateCOMPortsMenuItemClick();
+  EXPECT_EQ(u.m_PortItemIndex, 1);
+
+  // Gone: refused, and no other device is opened in its place.
+  w.discovery.devices = {other};
+  EXPECT_FALSE(u.OpenSelectedPort(true));
+  EXPECT_EQ(openedPath(), "");
+  ASSERT_EQ(w.host.messages.size(), 1u);
+  EXPECT_EQ(w.host.messages[0].text, "Selected COM port is in use or not available.");
+  u.ReleasePort();
+  EXPECT_TRUE(w.host.statuses.empty());
+}
+
 TEST(PortSlots, ListFailureStillOffersNamedPorts) {
   AppFakeDiscovery fake;
   fake.listFails = true;
@@ -171,13 +219,15 @@ TEST(PortOpen, LinkFailureShowsItsTextAndFreesThePort) {
 }
 
 struct RadioWindow {
-  explicit RadioWindow(const ResourceAttributes& attributes, unsigned processors = 1)
+  explicit RadioWindow(const ResourceAttributes& attributes, unsigned processors = 1,
+                       platform::SerialDriver* driver = nullptr)
       : resources(AppResources(attributes)),
-        updater(host, view, *resources, "bcu", discovery, Options(processors)) {}
-  CodeUpdaterOptions Options(unsigned processors) {
+        updater(host, view, *resources, "bcu", discovery, Options(processors, driver)) {}
+  CodeUpdaterOptions Options(unsigned processors, platform::SerialDriver* driver) {
     CodeUpdaterOptions options;
     options.extraDevicePaths = {radio.Path()};
     options.processorCount = [processors] { return processors; };
+    options.serialDriver = driver;
     return options;
   }
   AppRadio radio;
@@ -258,6 +308,10 @@ TEST(PortOpen, MobilePlatform1WithBoxKeepsTheSpeed) {
 TEST(PortOpen, MobileWithoutBoxIsRefusedOnSeveralProcessors) {
   RadioWindow w(AppAttributes(1, 6), 2);
   EXPECT_FALSE(w.updater.OpenSelectedPort(true));
+  // The probe cannot tell a missing cable from a radio without its box: the
+  // status line names the port where nothing answered.
+  ASSERT_EQ(w.host.statuses.size(), 1u);
+  EXPECT_EQ(w.host.statuses[0], "No interface box answered on " + w.radio.Path() + ".");
   ASSERT_EQ(w.host.messages.size(), 1u);
   EXPECT_EQ(w.host.messages[0].text,
             "Brisant Code Updater will not work with the current configuration.\n\n"
@@ -286,6 +340,41 @@ TEST(PortOpen, MobileWithoutBoxFallsBackToTheComponent) {
   ASSERT_FALSE(frames.empty());
   EXPECT_EQ(frames.back(), (std::vector<std::uint8_t>{0x09, 0x00, 0x05}));
   EXPECT_TRUE(w.host.messages.empty());
+}
+
+// Where the port's driver switches RS-485 itself, turning the bus around
+// does not depend on how busy the processors are: the component is used as
+// on a single-processor machine.
+TEST(PortOpen, MobileWithoutBoxUsesTheDriversRs485OnSeveralProcessors) {
+  test::FakeSerialDriver driver;
+  driver.modemLines = true;
+  driver.kernelRs485 = true;
+  RadioWindow w(AppAttributes(1, 6), 8, &driver);
+  ASSERT_TRUE(w.updater.OpenSelectedPort(false));
+  EXPECT_TRUE(w.updater.m_Link.useComPort);
+  ASSERT_TRUE(w.updater.ScpComPort);
+  EXPECT_TRUE(w.updater.ScpComPort->KernelRS485());
+  EXPECT_TRUE(driver.Rs485Enabled());
+  EXPECT_TRUE(w.host.messages.empty());
+  EXPECT_TRUE(w.host.statuses.empty());
+  w.updater.ReleasePort();
+  ASSERT_TRUE(w.radio.WaitForFrames(2));
+  EXPECT_EQ(w.radio.ProbesSeen(), 1);
+  EXPECT_EQ(w.radio.Received().back(), (std::vector<std::uint8_t>{0x09, 0x00, 0x05}));
+  EXPECT_FALSE(driver.Rs485Enabled());
+}
+
+TEST(PortOpen, RefusedPriorityForRs485SwitchingIsShown) {
+  test::FakeSerialDriver driver;
+  driver.modemLines = true;
+  driver.refusePriority = EPERM;
+  RadioWindow w(AppAttributes(1, 6), 1, &driver);
+  ASSERT_TRUE(w.updater.OpenSelectedPort(true));
+  EXPECT_TRUE(w.updater.ScpComPort->RtsByOutputThread());
+  ASSERT_EQ(w.host.statuses.size(), 1u);
+  EXPECT_EQ(w.host.statuses[0], "Note: RS-485 switching on " + w.radio.Path() +
+                                    " runs at normal priority (a higher one was not permitted).");
+  w.updater.ReleasePort();
 }
 
 TEST(PortOpen, MobileFallbackForPlatform1AndForRetrieve) {

@@ -168,6 +168,27 @@ TEST(TargetCheck, NoBootInformationAndSilence) {
   }
 }
 
+// A radio that answers the boot query with 04 20 has no boot information: it
+// is never taken for boot version 0.0 and refused as another series.
+TEST(TargetCheck, NotAvailableBootAnswerIsNoBootInformation) {
+  {
+    RadioWindow w(AppAttributes(1, 4, 1));  // platform 7
+    w.radio.Answer(0x04, 0x2D, {0x04, 0x20});
+    w.Open();
+    EXPECT_TRUE(w.updater.CheckTargetRadio());
+    EXPECT_EQ(w.host.LastStatus(), "No Boot Info.");
+    EXPECT_TRUE(w.host.messages.empty());
+  }
+  {
+    RadioWindow w(AppAttributes(0, 6));  // platform 0 needs a boot version
+    w.radio.Answer(0x04, 0x2D, {0x04, 0x20});
+    w.Open();
+    EXPECT_FALSE(w.updater.CheckTargetRadio());
+    EXPECT_EQ(w.host.LastStatus(), "Communication error while trying to check target radio.");
+    EXPECT_TRUE(w.host.messages.empty());
+  }
+}
+
 TEST(TargetCheck, OldMobilePlatformSkipsEveryExchange) {
   RadioWindow w(AppAttributes(1, 6, 0));
   ASSERT_EQ(w.updater.m_PlatformCode, 1);

@@ -24,7 +24,12 @@ constexpr double kLong = 120.0;
 
 class BcuTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = testsupport::MakeTempDir("bcu-cli-test"); }
+  void SetUp() override {
+    dir_ = testsupport::MakeTempDir("bcu-cli-test");
+    // The program keeps codeplug backups in the user's data folder: here.
+    data_ = testsupport::MakeTempDir("bcu-cli-data");
+    ::setenv("XDG_DATA_HOME", data_.c_str(), 1);
+  }
   void TearDown() override {
     if (HasFailure() && bcu_) {
       std::fprintf(stderr, "--- output:\n%s--- errors:\n%s", bcu_->Output().c_str(),
@@ -33,6 +38,7 @@ class BcuTest : public ::testing::Test {
     bcu_.reset();
     if (radio_) radio_->Stop();
     testsupport::RemoveTree(dir_);
+    testsupport::RemoveTree(data_);
   }
 
   // The program's radio: a mobile series-4 radio with boot code 4.2 (current
@@ -51,7 +57,7 @@ class BcuTest : public ::testing::Test {
   }
 
   ChildProcess& Run(std::vector<std::string> args, bool closeOutput = false) {
-    args.insert(args.begin(), BCU_CLI_PATH);
+    args.insert(args.begin(), BCU_PROGRAM);
     bcu_ = std::make_unique<ChildProcess>(args, dir_, closeOutput);
     EXPECT_TRUE(bcu_->Started());
     return *bcu_;
@@ -92,14 +98,19 @@ class BcuTest : public ::testing::Test {
   // A run folder or a work file left in the program's folder.
   std::vector<std::string> WorkLeft() const {
     std::vector<std::string> left;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
-      const std::string name = e.path().filename().string();
-      if (name.rfind("codeplug-backup-", 0) != 0) left.push_back(name);
-    }
+    for (const auto& e : std::filesystem::directory_iterator(dir_))
+      left.push_back(e.path().filename().string());
     return left;
   }
+  // The codeplug backups the program kept.
+  std::vector<std::string> Backups() const {
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(data_))
+      if (e.is_regular_file()) found.push_back(e.path().string());
+    return found;
+  }
 
-  std::string dir_;
+  std::string dir_, data_;
   std::unique_ptr<sim::PtyRadio> radio_;
   std::unique_ptr<ChildProcess> bcu_;
 };
@@ -189,7 +200,7 @@ TEST_F(BcuTest, WithYesTheProgramGivesUpWhenTheRadioStaysAway) {
   c.bootReentryMs = 3600000;
   StartRadio(c, 0.02);
   ChildProcess& bcu = Update(0.02, {"--yes", "--wait-bootload", "2"});
-  EXPECT_EQ(bcu.Wait(kLong), 11);
+  EXPECT_EQ(bcu.Wait(kLong), 12);
   EXPECT_NE(bcu.Error().find("did not answer in bootload mode within 2 s"), std::string::npos);
   EXPECT_NE(bcu.Output().find("The radio did not come back in bootload mode; the application "
                               "code was not written."),
@@ -237,14 +248,10 @@ TEST_F(BcuTest, StopDuringTheConversionWaitKeepsTheRadioCodeplugAndNamesTheBacku
   EXPECT_EQ(WithRadio([](sim::VirtualRadio& r) { return r.Counters().downloads; }), 0);
   EXPECT_EQ(WithRadio([](sim::VirtualRadio& r) { return r.Codeplug(); }), before);
   // The backup is on disk and named.
-  std::string backup;
-  for (const auto& e : std::filesystem::directory_iterator(dir_)) {
-    const std::string name = e.path().filename().string();
-    if (name.rfind("codeplug-backup-", 0) == 0) backup = name;
-  }
-  ASSERT_FALSE(backup.empty());
-  EXPECT_NE(bcu.Error().find("saved in"), std::string::npos);
-  EXPECT_NE(bcu.Error().find(backup), std::string::npos);
+  const std::vector<std::string> backups = Backups();
+  ASSERT_EQ(backups.size(), 1u);
+  EXPECT_NE(bcu.Error().find("the codeplug read from the radio is saved in " + backups[0]),
+            std::string::npos);
   EXPECT_TRUE(WorkLeft().empty());
 }
 
@@ -256,7 +263,7 @@ TEST_F(BcuTest, CodeplugReadStopsOnSigtermWithoutWritingTheFile) {
   ChildProcess& bcu = Run({"codeplug", "read", "--port", radio_->DevicePath(), "out.bin"});
   ASSERT_TRUE(bcu.WaitForOutput("Uploading codeplug...", kLong));
   bcu.Signal(SIGTERM);
-  EXPECT_EQ(bcu.Wait(kLong), 10);
+  EXPECT_EQ(bcu.Wait(kLong), 11);
   EXPECT_NE(bcu.Error().find("stopped; out.bin was not written"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/out.bin"));
 }

@@ -239,6 +239,53 @@ TEST_F(DspDownloadTest, LinkPlantedAsAPageFileIsNotFollowed) {
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ + "pages/Page0"));
 }
 
+// A DSP file that does not hold what its header promises ends the download
+// with a communication problem and says why; no page goes out as if whole.
+TEST_F(DspDownloadTest, DamagedObjectFilesEndWithTheirReason) {
+  const std::string whole = DspFile({{0, Pattern(64, 1), 0}, {0, Pattern(600, 2), 5}});
+  const std::string emptyFirst = DspFile({{0, {}, 0}, {0, Pattern(600, 2), 5}});
+  struct Case {
+    std::string file;
+    std::string text;
+  };
+  const Case cases[] = {
+      {whole.substr(0, 17), "DSP file cannot be used (it ends before its section table)."},
+      {emptyFirst.substr(0, 22 + 40 + 30),
+       "DSP file cannot be used (its section table ends after 1 of 2 sections)."},
+      {whole.substr(0, whole.size() - 1),
+       "DSP file cannot be used (section 2 needs 600 bytes at offset " +
+           std::to_string(whole.size() - 600) + " and the file ends before them)."},
+      {DspFile({{0, Pattern(8, 3), 0}, {8u << 20, Pattern(8, 4), 0}}),
+       "DSP file cannot be used (section 2 reaches beyond the 16 MB a page image may hold)."},
+  };
+  for (const Case& c : cases) {
+    RadioRig rig;
+    ASSERT_TRUE(rig.Open());
+    const DspResult r = RunDsp(rig, c.file, dir_);
+    EXPECT_EQ(r.result, link::kCommProblem) << c.text;
+    EXPECT_EQ(rig.status.Last(), c.text);
+    EXPECT_FALSE(rig.status.Has("Download finished"));
+    for (const auto& page : r.pages) EXPECT_TRUE(page.empty()) << c.text;
+  }
+}
+
+TEST_F(DspDownloadTest, APageFileThatCannotBeReadIsNotSentAsWhole) {
+  LinkHost host;
+  StatusLog status;
+  platform::ProgressValues bar;
+  link::DspDownloader download(host.link, 0, StatusLog::Callback, &status, bar);
+  const std::string name = dir_ + "Page0";
+  std::FILE* f = std::fopen(name.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  const auto data = Pattern(300, 4);
+  ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+  // Open for writing only: its size is known, its bytes cannot be read.
+  EXPECT_FALSE(download.DspSendPage(f, 1));
+  std::fclose(f);
+  EXPECT_FALSE(download.ReadError().empty());
+  EXPECT_EQ(download.Blocks().blocksSent, 0);
+}
+
 TEST_F(DspDownloadTest, SilentRadioGivesTheDspTimeoutText) {
   sim::RadioConfig config;
   config.faults.silentAfterBlocks = 3;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "link/DelayTicks.h"
 #include "link/StopRequest.h"
 #include "platform/EmbeddedResources.h"
+#include "support/LinkPeer.h"
 
 namespace bcu::test {
 namespace {
@@ -283,6 +285,38 @@ TEST(FlashDownload, BusyStartOnTheSerialDeviceCountsAsTheAnswer) {
   EXPECT_EQ(Received(rig, ReceivedFile::Kind::kLoader), PadToPair(l, 0xFF));
 }
 
+// A radio that answers every second block with busy instead of its pair sum:
+// the block is resent within one time-out for the whole wait, then the
+// download ends (on a clock that moves on by itself with every pump).
+TEST(FlashDownload, BusyInsteadOfThePairSumEndsWithTheStepsTimeOut) {
+  constexpr int kBusy = 3000;
+  std::atomic<int> blocks{0};  // outlives the peer, whose thread counts in it
+  test::LinkPeer peer;
+  LinkHost host(std::make_unique<platform::ManualClock>());
+  host.AdvancePerPump(20);
+  host.ports.SetDevicePath(1, peer.DevicePath());
+  peer.Start([&](const PeerFrame& f) -> PeerReplies {
+    if (f.Is(0x02, 0x01)) return {LinkPeer::Frame({0x02, 0x07})};
+    if (!f.Is(0x02, 0x09)) return {};
+    const int n = ++blocks;
+    if (n == 1) return {LinkPeer::Frame({0x02, 0x07})};
+    if (n <= kBusy) return {LinkPeer::Frame({0x02, 0x0A})};
+    return {};
+  });
+  ASSERT_TRUE(host.OpenSerial(1));
+  StatusLog status;
+  platform::ProgressValues bar;
+  std::vector<std::uint8_t> l, c;
+  std::istringstream loader(Records('2', {16}, l) + S9()), code(Records('3', {16}, c) + S9());
+  EXPECT_EQ(link::FlashDownload(host.link, loader, code, StatusLog::Callback, &status, 0, bar,
+                                false, false),
+            link::kCommTimedOut);
+  EXPECT_EQ(status.Last(), "Code download timed out or canceled by user.");
+  EXPECT_EQ(host.TimeoutsFired(), 1);
+  EXPECT_GT(blocks, 2);
+  EXPECT_LT(blocks, kBusy);
+}
+
 TEST(FlashDownload, EmbeddedBootSetGoesIntoTheRadioUnchanged) {
   // The work files as the update writes them, then the boot download.
   app::ResourceAttributes a;
@@ -348,6 +382,22 @@ TEST(FlashDownloadComponent, BusyStartIsSentAgain) {
   EXPECT_EQ(Counters(rig).busyReplies, 2);
   EXPECT_EQ(Received(rig, ReceivedFile::Kind::kLoader), PadToPair(l, 0xFF));
   EXPECT_EQ(Received(rig, ReceivedFile::Kind::kApplication), PadToPair(c, 0xFF));
+}
+
+// The busy resends of the start command share the step's one time-out.
+TEST(FlashDownloadComponent, ARadioThatStaysBusyIsGivenUpOn) {
+  sim::RadioConfig config;
+  config.faults.busyReplies = 1000000;  // far more than fit into one time-out
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.OpenComponent());
+  std::vector<std::uint8_t> l, c;
+  const int result = Download(rig, Records('2', {16}, l) + S9(), Records('3', {16}, c) + S9());
+  EXPECT_TRUE(result == link::kCommTimedOut || result == link::kCommProblem) << result;
+  EXPECT_TRUE(rig.status.Last() == "Code download timed out or canceled by user." ||
+              rig.status.Last() == "Communication problem during code download.");
+  const int busy = Counters(rig).busyReplies;
+  EXPECT_GT(busy, 1);
+  EXPECT_LT(busy, 1000000);
 }
 
 TEST(FlashDownloadComponent, SilenceIsACommunicationProblem) {

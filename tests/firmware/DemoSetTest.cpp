@@ -8,8 +8,8 @@
 #include "app/EmbeddedFiles.h"
 #include "link/SRecord.h"
 #include "platform/EmbeddedResources.h"
+#include "resources/FirmwareSetCheck.h"
 #include "tools/DemoFirmware.h"
-#include "tools/FirmwareSetCheck.h"
 
 namespace bcu {
 namespace {
@@ -75,8 +75,8 @@ TEST(DemoSet, ChunksAreCutLikeTheProductionImage) {
     bool endSeen = false;
     for (std::size_t i = 0; i < image.chunks.size(); ++i) {
       std::string error;
-      EXPECT_TRUE(tools::CheckSRecordChunk(image.chunks[i], image.baseName,
-                                           i + 1 == image.chunks.size(), endSeen, error))
+      EXPECT_TRUE(resources::CheckSRecordChunk(image.chunks[i], image.baseName,
+                                               i + 1 == image.chunks.size(), endSeen, error))
           << error;
     }
   }
@@ -89,7 +89,7 @@ TEST(SetCheck, RefusesMalformedRecords) {
   auto check = [](const std::string& text, bool last = true) {
     bool endSeen = false;
     std::string error;
-    tools::CheckSRecordChunk(text, "Code_1.s3", last, endSeen, error);
+    resources::CheckSRecordChunk(text, "Code_1.s3", last, endSeen, error);
     return error;
   };
   EXPECT_EQ(check(good + end), "");
@@ -125,19 +125,19 @@ TEST(SetCheck, ChunkFilesMustMatchTheCounts) {
   WriteText(dir / "code_1.S3", image);
   std::map<std::string, std::filesystem::path> chunks;
   std::string error;
-  EXPECT_TRUE(tools::CheckFirmwareSet(dir.Path(), a, chunks, error)) << error;
+  EXPECT_TRUE(resources::CheckFirmwareSet(dir.Path(), a, chunks, error)) << error;
   EXPECT_EQ(chunks.size(), 2u);
   EXPECT_TRUE(chunks.count("CODE_1"));
 
   WriteText(dir / "Code_2.s3", image);
   chunks.clear();
-  EXPECT_FALSE(tools::CheckFirmwareSet(dir.Path(), a, chunks, error));
+  EXPECT_FALSE(resources::CheckFirmwareSet(dir.Path(), a, chunks, error));
   EXPECT_NE(error.find("Code_2.s3"), std::string::npos) << error;
 
   std::filesystem::remove(dir / "Code_2.s3");
   a.CodeChunks = 2;
   chunks.clear();
-  EXPECT_FALSE(tools::CheckFirmwareSet(dir.Path(), a, chunks, error));
+  EXPECT_FALSE(resources::CheckFirmwareSet(dir.Path(), a, chunks, error));
   EXPECT_NE(error.find("chunk Code_2 is missing"), std::string::npos) << error;
 
   // A DSP updater's code is a binary object file, not S-records.
@@ -145,27 +145,29 @@ TEST(SetCheck, ChunkFilesMustMatchTheCounts) {
   a.UpgradeType = app::kUpgradeDsp;
   WriteText(dir / "Code_2.s3", std::string("\x01\x02", 2));
   chunks.clear();
-  EXPECT_TRUE(tools::CheckFirmwareSet(dir.Path(), a, chunks, error)) << error;
+  EXPECT_TRUE(resources::CheckFirmwareSet(dir.Path(), a, chunks, error)) << error;
 }
 
 TEST(SetCheck, AttributesJsonRoundTripsAndRefusesUnknownFields) {
   ScratchDir dir;
-  WriteText(dir / "attributes.json", tools::AttributesJson(tools::DemoAttributes()));
-  app::ResourceAttributes a;
+  WriteText(dir / "attributes.json", resources::AttributesJson(tools::DemoDescription()));
+  resources::FirmwareSetDescription a;
   std::string error;
-  ASSERT_TRUE(tools::ReadAttributesJson(dir / "attributes.json", a, error)) << error;
+  ASSERT_TRUE(resources::ReadAttributesJson(dir / "attributes.json", a, error)) << error;
+  EXPECT_EQ(a.identity.name, "BrisantCodeUpdater_6700_Series_4");
+  EXPECT_EQ(a.identity.release, "4.2");
   std::uint8_t x[68], y[68];
-  app::EncodeResourceAttributes(a, x);
+  app::EncodeResourceAttributes(a.attributes, x);
   app::EncodeResourceAttributes(tools::DemoAttributes(), y);
   EXPECT_EQ(0, std::memcmp(x, y, 68));
 
   WriteText(dir / "attributes.json", R"({"LoaderChunks":1,"CodeChunks":1,"BootLoaderChunks":0,
     "BootCodeChunks":0,"Seris":4})");
-  EXPECT_FALSE(tools::ReadAttributesJson(dir / "attributes.json", a, error));
+  EXPECT_FALSE(resources::ReadAttributesJson(dir / "attributes.json", a, error));
   EXPECT_NE(error.find("unknown field Seris"), std::string::npos);
   WriteText(dir / "attributes.json", R"({"LoaderChunks":1,"CodeChunks":1,"BootLoaderChunks":0,
     "BootCodeChunks":0,"ConfigDeskVersion":"10.10.10.1"})");
-  EXPECT_FALSE(tools::ReadAttributesJson(dir / "attributes.json", a, error));
+  EXPECT_FALSE(resources::ReadAttributesJson(dir / "attributes.json", a, error));
 }
 
 }  // namespace

@@ -148,6 +148,33 @@ TEST_F(ComPortLink, BootInfoIsAskedAgainWhileTheRadioIsBusy) {
   EXPECT_EQ(boot[1], 0x08);
 }
 
+// The 04 20 resends share the read's one time-out: a radio that never stops
+// answering 04 20 is given up on, and has no boot information.
+TEST_F(ComPortLink, BootInfoResendsEndWithTheReadsTimeOut) {
+  Open();
+  constexpr int kAnswers = 200000;  // far more than fit into one time-out
+  std::atomic<int> asked{0};
+  peer.Start([&](const PeerFrame& f) -> PeerReplies {
+    if (!f.Is(0x04, 0x2D) || ++asked > kAnswers) return {};
+    return {LinkPeer::Frame({0x04, 0x20})};
+  });
+  std::uint8_t boot[2] = {0xEE, 0xEE};
+  EXPECT_EQ(CommReadBootInfo(host.link, 7, boot), kCommNotAvailable);
+  EXPECT_EQ(boot[0], 0);
+  EXPECT_EQ(boot[1], 0);
+  EXPECT_GT(asked, 1);
+  EXPECT_LT(asked, kAnswers);
+  EXPECT_EQ(host.TimeoutsFired(), 1);
+
+  // Where a boot version is needed the time-out stands.
+  CommSetRunning(host.link, true);
+  asked = 0;
+  const int result = CommReadBootInfo(host.link, 0, boot);
+  EXPECT_TRUE(result == kCommTimedOut || result == kCommProblem) << result;
+  EXPECT_LT(asked, kAnswers);
+  peer.Stop();  // a request may still be on its way; `asked` ends here
+}
+
 TEST_F(ComPortLink, ABlockLargerThanTheOutputRingIsRefused) {
   port.SetOutSize(256);
   Open();

@@ -321,7 +321,7 @@ TEST_F(SerialLink, RadioInfoWithoutBootReply) {
   EXPECT_EQ(host.TimeoutsFired(), fired + 1);
 }
 
-TEST_F(SerialLink, NotAvailableAnswersCountAsSuccessWithZeroData) {
+TEST_F(SerialLink, NotAvailableAnswersGiveZeroDataAndNoBootVersion) {
   Open();
   peer.Start([](const PeerFrame& f) { return Radio(f, {}, {0x07, 0x2D}, 3); });
   VersionInfo info;
@@ -329,10 +329,21 @@ TEST_F(SerialLink, NotAvailableAnswersCountAsSuccessWithZeroData) {
   EXPECT_EQ(CommReadRadioInfoTimed(host.link, 2, info, false), kCommSuccess);
   EXPECT_EQ(Bytes(info.data + 8, info.data + 11), (Bytes{0, 0, 0}));
   EXPECT_EQ(Bytes(info.data + 19, info.data + 23), (Bytes{0, 0, 0, 0}));
+  // Where a missing boot version is allowed, 04 20 to the boot query is
+  // "not available" in both reads.
+  std::fill(info.data, info.data + 23, 0xEE);
+  EXPECT_EQ(CommReadRadioInfoTimed(host.link, 7, info, false), kCommNotAvailable);
+  EXPECT_EQ(Bytes(info.data + 19, info.data + 21), (Bytes{0, 0}));
   std::uint8_t boot[2] = {0xEE, 0xEE};
-  EXPECT_EQ(CommReadBootInfo(host.link, 2, boot), kCommSuccess);
+  EXPECT_EQ(CommReadBootInfo(host.link, 7, boot), kCommNotAvailable);
   EXPECT_EQ(boot[0], 0);
   EXPECT_EQ(boot[1], 0);
+  // Elsewhere there is no version to check against: a communication problem,
+  // not version 0.0.
+  boot[0] = boot[1] = 0xEE;
+  EXPECT_EQ(CommReadBootInfo(host.link, 2, boot), kCommProblem);
+  EXPECT_EQ(boot[0], 0xEE);
+  EXPECT_TRUE(CommIsRunning(host.link));
 }
 
 TEST_F(SerialLink, BootInfoByPlatform) {

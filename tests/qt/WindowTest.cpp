@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,8 +13,11 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextLayout>
 #include <QToolButton>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/ResourceAttributes.h"
 #include "app/qt/Aboutdlg.h"
@@ -22,6 +26,7 @@
 #include "app/qt/PortComboBox.h"
 #include "app/qt/WindowSetup.h"
 #include "platform/EmbeddedResources.h"
+#include "sim/BuiltinCodeplug.h"
 #include "tests/qt/ModalScript.h"
 
 using namespace bcu;
@@ -92,6 +97,9 @@ class WindowTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<QTemporaryDir> workDir_;
+  std::unique_ptr<QTemporaryDir> backupDir_;
+  // Changes to the next window's request (the virtual radio, the clock).
+  std::function<void(WindowSetupRequest&)> adjust_;
   NoSystemPorts ports_;
   std::unique_ptr<WindowSetup> setup_;
 
@@ -107,6 +115,9 @@ class WindowTest : public QObject {
     request.discovery = &ports_;
     request.resources = resources;
     request.workDir = workDir_->path().toStdString();
+    backupDir_ = std::make_unique<QTemporaryDir>();
+    request.backupRoot = backupDir_->path().toStdString() + "/backups";
+    if (adjust_) adjust_(request);
     request.radio.bootVersion = boot;
     std::string error;
     setup_ = WindowSetup::Create(request, error);
@@ -137,7 +148,10 @@ class WindowTest : public QObject {
 
  private slots:
   void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
-  void cleanup() { setup_.reset(); }
+  void cleanup() {
+    setup_.reset();
+    adjust_ = nullptr;
+  }
 
   void startUpShowsTheIntendedTarget() {
     TCodeUpdaterMainDispForm& form = Open();
@@ -250,6 +264,8 @@ class WindowTest : public QObject {
 
   void fullUpdateEndsDone() {
     TCodeUpdaterMainDispForm& form = Open();
+    QTest::mouseClick(form.m_RetrieveVersionInfoButton, Qt::LeftButton);
+    QCOMPARE(form.FileVersionLabel->text(), QString("5.9"));
     ModalScript script;
     AnswerPassword(script, "gablers", true);
     bool sawStop = false;
@@ -273,6 +289,13 @@ class WindowTest : public QObject {
     // The radio took the new code and the converted codeplug.
     QVERIFY(setup_->Radio()->With([](sim::VirtualRadio& r) { return r.FormatVersion(); }) ==
             (std::array<std::uint8_t, 2>{5, 10}));
+    // The versions read before the update are no longer shown beside it.
+    QVERIFY(form.FileVersionLabel->text().isEmpty());
+    QVERIFY(form.BootLoadVersionLabel->text().isEmpty());
+    QVERIFY(!form.m_TargetVersionInfoGroupBox->toolTip().isEmpty());
+    // The codeplug the radio held is kept.
+    QCOMPARE(QDir(backupDir_->path() + "/backups/001A2B3C4D5E6F70").entryList(QDir::Files).size(),
+             1);
 
     // The password is asked once per run: the next Start runs at once.
     script.Stop();
@@ -280,6 +303,103 @@ class WindowTest : public QObject {
     QTest::mouseClick(form.m_StartButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!form.Updater().m_Running, kLongWaitMs);
     QVERIFY2(again.unexpected.isEmpty(), qPrintable(again.unexpected.join("; ")));
+  }
+
+  // The codeplug step of an update (a portable updater, a radio already
+  // running its new code) on a radio that stores a word of its codeplug other
+  // than it was sent: the read-back finds it. The failure text, the full path
+  // of the backup in it, is shown whole (the status line takes the lines it
+  // needs and the controls below make room), a box names the backup too, and
+  // the bar is emptied.
+  void codeplugFailureIsShownInFull() {
+    QTemporaryDir radioFiles;
+    const QString codeplug = radioFiles.filePath("codeplug-5.9.bin");
+    {
+      const std::vector<std::uint8_t> bytes = sim::BuildBuiltinCodeplug(5, 9);
+      QFile file(codeplug);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+    adjust_ = [&](WindowSetupRequest& r) {
+      r.delayScale = 0.1;  // reply time-outs of 400 ms: the step must not fail by them
+      r.radio.startMode = sim::RadioMode::kApplication;
+      r.radio.family = sim::RadioFamily::kPortable;
+      r.radio.formatBefore = {5, 10};  // what its new code expects
+      r.radio.codeplugFile = codeplug.toStdString();
+      r.radio.faults.alterStoredWord = 500;
+    };
+    app::ResourceAttributes portable = EmbeddedAttributes();
+    portable.RadioFamily = 0;
+    AttributesOverride resources(portable);
+    TCodeUpdaterMainDispForm& form = Open(&resources);
+    ModalScript script;
+    QString boxCaption, boxText;
+    QRect labelAtBox;
+    script.Then(
+        "backup box",
+        [] { return ActiveBox() != nullptr && ActiveBox()->text().contains("kept in this file"); },
+        [&] {
+          QMessageBox* box = ActiveBox();
+          boxCaption = box->windowTitle();
+          boxText = box->text();
+          labelAtBox = form.m_StatusLabel->geometry();
+          box->button(QMessageBox::Ok)->click();
+        });
+    QVERIFY(form.Updater().OpenSelectedPort(true));
+    form.Updater().PreserveAndShowCodeplug();
+    form.Updater().ReleasePort();
+    QVERIFY2(script.Finished(), Why(script, form).constData());
+    QVERIFY2(script.unexpected.isEmpty(), Why(script, form).constData());
+
+    const QStringList backups =
+        QDir(backupDir_->path() + "/backups/001A2B3C4D5E6F70").entryList(QDir::Files);
+    QCOMPARE(backups.size(), 1);
+    const QString backup = backupDir_->path() + "/backups/001A2B3C4D5E6F70/" + backups[0];
+    const QString text = form.m_StatusLabel->text();
+    QVERIFY2(text.startsWith("An error occurred while downloading the codeplug."),
+             qPrintable(text));
+    QVERIFY2(text.contains(backup), qPrintable(text));
+    QCOMPARE(boxCaption, QString("Brisant Code Updater"));
+    QVERIFY2(boxText.contains(backup), qPrintable(boxText));
+    QCOMPARE(form.m_ProgressBar->value(), 0);
+
+    // Laid out in lines of the label's width, every character of the text is
+    // on a line no wider than the label, and the lines fit its height.
+    const QLabel* label = form.m_StatusLabel;
+    QVERIFY(QFontMetrics(label->font()).horizontalAdvance(text) > label->width());
+    QTextLayout layout(text, label->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal height = 0;
+    int characters = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(label->width());
+      QVERIFY(line.naturalTextWidth() <= label->width());
+      height += line.height();
+      characters += line.textLength();
+    }
+    layout.endLayout();
+    QCOMPARE(characters, text.size());
+    QVERIFY2(height <= label->height(),
+             qPrintable(QString("%1 px of text in %2 px").arg(height).arg(label->height())));
+    // Everything below the label moved down with it and stays in the window.
+    const QWidget* group = form.m_CodeUpdateGroupBox;
+    QVERIFY(label->geometry().bottom() < form.m_ProgressBar->geometry().top());
+    QVERIFY(form.m_ProgressBar->geometry().bottom() < form.m_StartButton->geometry().top());
+    QVERIFY(form.m_StartButton->geometry().bottom() < group->height());
+    QVERIFY(group->geometry().bottom() < form.height());
+    QCOMPARE(label->toolTip(), text);
+
+    // A one-line text brings back the design's layout.
+    form.ShowStatusText("Idle");
+    QCOMPARE(label->geometry(), QRect(56, 84, 332, 16));
+    QCOMPARE(form.m_ProgressBar->geometry().topLeft(), QPoint(10, 105));
+    QCOMPARE(form.m_StartButton->geometry().topLeft(), QPoint(159, 145));
+    QCOMPARE(group->geometry(), QRect(8, 222, 393, 179));
+    QCOMPARE(form.height(), 409);
+    QVERIFY(label->toolTip().isEmpty());
   }
 
   // A radio with boot code older than the set's: the boot code goes first,

@@ -76,9 +76,11 @@ TEST_F(PtyLink, MissingSemAndBootInformation) {
   EXPECT_EQ(CommReadRadioInfoTimed(host_.link, 7, info, true), kCommSuccess);
   EXPECT_EQ(Bytes(info.data + 19, info.data + 23), (Bytes{0, 0, 0, 0}));
   EXPECT_EQ(radio_->With([](VirtualRadio& r) { return r.Counters().infoRequests; }), 7);
+  // The boot query's 04 20 is "not available", never boot version 0.0.
   std::uint8_t boot[2] = {9, 9};
-  EXPECT_EQ(CommReadBootInfo(host_.link, 7, boot), kCommSuccess);
+  EXPECT_EQ(CommReadBootInfo(host_.link, 7, boot), kCommNotAvailable);
   EXPECT_EQ(boot[0], 0);
+  EXPECT_EQ(boot[1], 0);
 }
 
 TEST_F(PtyLink, ProbeFindsTheBoxOnlyWhenPresent) {

@@ -3,10 +3,15 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "app/ResourceAttributes.h"
 
@@ -139,16 +144,17 @@ std::shared_ptr<platform::MemoryResources> MakeTestResources(const TestFirmware&
 }
 
 UpdateRig::UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir,
-                     app::CodeUpdaterOptions options)
-    : host_(kUpdateTimeScale), workDir_(std::move(workDir)) {
+                     double scale, app::CodeUpdaterOptions options)
+    : host_(scale), workDir_(std::move(workDir)), backupRoot_(MakeTempDir("bcu-backups")) {
   config.bootCodeMaxBytes = 1024;
-  radio_ = std::make_unique<sim::PtyRadio>(config, kUpdateTimeScale);
+  radio_ = std::make_unique<sim::PtyRadio>(config, scale);
   std::string error;
   if (!radio_->Start(&error)) throw std::runtime_error("virtual radio: " + error);
   resources_ = MakeTestResources(firmware);
   options.extraDevicePaths = {radio_->DevicePath()};
   options.processorCount = [] { return 1u; };
   options.workDir = workDir_;
+  options.backupRoot = backupRoot_;
   options.replyTimeoutScale = kUpdateReplyTimeoutScale;
   updater_ = std::make_unique<app::CodeUpdater>(host_, view_, *resources_, "/opt/bcu/bcu",
                                                 discovery_, options);
@@ -159,6 +165,35 @@ UpdateRig::UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string
 UpdateRig::~UpdateRig() {
   updater_.reset();
   radio_->Stop();
+  RemoveTree(backupRoot_);
+}
+
+bool UpdateRig::WaitForRadio(const std::function<bool(sim::VirtualRadio&)>& done) {
+  for (int i = 0; i < 500; ++i) {
+    if (radio_->With([&](sim::VirtualRadio& r) { return done(r); })) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::vector<std::string> UpdateRig::BackupFiles() const {
+  return FilesBelow(backupRoot_);
+}
+
+std::vector<std::string> FilesBelow(const std::string& dir) {
+  std::vector<std::string> paths;
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(dir, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (it->is_regular_file()) paths.push_back(it->path().string());
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<std::string> UpdateRig::WorkFiles() const {

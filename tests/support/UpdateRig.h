@@ -123,13 +123,17 @@ class SentCodes final : public link::CommTrace {
 class UpdateRig {
  public:
   // A radio whose application code files are the sizes above (boot code up
-  // to 1024 bytes), and an updater for `firmware` working in `workDir`.
-  // `options` (extra ports, work folder and reply time-outs are the rig's).
+  // to 1024 bytes), and an updater for `firmware` working in `workDir`, both
+  // on clocks of `scale` real milliseconds per clock millisecond; `options`
+  // (extra ports, work and backup folders and reply time-outs are the rig's).
   UpdateRig(sim::RadioConfig config, TestFirmware firmware, std::string workDir,
-            app::CodeUpdaterOptions options = {});
+            double scale = kUpdateTimeScale, app::CodeUpdaterOptions options = {});
   ~UpdateRig();
 
   sim::PtyRadio& Radio() { return *radio_; }
+  // Waits (at most a few seconds) until `done` holds for the radio: the
+  // updater may return before the radio has taken its last frame.
+  bool WaitForRadio(const std::function<bool(sim::VirtualRadio&)>& done);
   RecordingHost& Host() { return host_; }
   app::CodeUpdater& Updater() { return *updater_; }
   const std::string& WorkDir() const { return workDir_; }
@@ -137,6 +141,10 @@ class UpdateRig {
   std::vector<std::string> WorkFiles() const;
   // What the updater sent.
   SentCodes& Sent() { return sent_; }
+  // The codeplug backup folder of the updater (a folder of its own) and the
+  // backup files in it, as paths.
+  const std::string& BackupRoot() const { return backupRoot_; }
+  std::vector<std::string> BackupFiles() const;
 
  private:
   SentCodes sent_;
@@ -147,7 +155,13 @@ class UpdateRig {
   std::unique_ptr<sim::PtyRadio> radio_;
   std::unique_ptr<app::CodeUpdater> updater_;
   std::string workDir_;
+  std::string backupRoot_;
 };
+
+// Every file below `dir`, as paths, sorted.
+std::vector<std::string> FilesBelow(const std::string& dir);
+// A whole file's bytes (empty when it cannot be read).
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
 
 // A fresh empty folder under the system's temporary folder.
 std::string MakeTempDir(const std::string& stem);

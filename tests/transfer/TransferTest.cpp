@@ -89,6 +89,7 @@ TEST(TransferUploadTest, ChainOfShortBlocksIsFollowedOneHeaderPerBlock) {
   put(0, 100);
   put(200, 40);
   put(280, 50);
+  image[8] = image[9] = 0;  // the first block declares no image length beyond its chain
   std::vector<std::vector<std::uint8_t>> blocks;
   for (int i = 0; i < 5; ++i)
     blocks.emplace_back(image.begin() + i * 128, image.begin() + i * 128 + 128);
@@ -115,6 +116,80 @@ TEST(TransferUploadTest, ChainOfShortBlocksIsFollowedOneHeaderPerBlock) {
   EXPECT_GT(f.transfer.Upload(), 0);
   f.peer.Join();
   EXPECT_EQ(f.transfer.GetLength(), 128);
+}
+
+// An image (radio block at 0) of `imageWords` words whose chain of blocks
+// ends 128 words before: the words after the chain hold data.
+std::vector<std::uint8_t> Image(int imageWords) {
+  std::vector<std::uint8_t> image(2 * static_cast<std::size_t>(imageWords));
+  for (std::size_t i = 0; i < image.size(); ++i)
+    image[i] = static_cast<std::uint8_t>(0x30 + i % 97);
+  const int chain = imageWords - 128;
+  // Radio block of `chain` words; word 4 ImageLength.
+  image[0] = image[1] = 0x5F;
+  image[2] = static_cast<std::uint8_t>(chain >> 8);
+  image[3] = static_cast<std::uint8_t>(chain);
+  image[8] = static_cast<std::uint8_t>(imageWords >> 8);
+  image[9] = static_cast<std::uint8_t>(imageWords);
+  return image;
+}
+
+std::vector<std::vector<std::uint8_t>> Blocks(const std::vector<std::uint8_t>& image, int count) {
+  std::vector<std::vector<std::uint8_t>> blocks;
+  for (int i = 0; i < count; ++i) {
+    std::vector<std::uint8_t> b(128, 0);
+    for (std::size_t k = 0; k < 128; ++k)
+      if (i * 128 + k < image.size()) b[k] = image[i * 128 + k];
+    blocks.push_back(b);
+  }
+  return blocks;
+}
+
+// Once the chain has ended the upload goes on to the image's ImageLength: the
+// 128 words after the last block come along, whether the image ends at, just
+// after or just before a block boundary; then 03 04, and no block more.
+TEST(TransferUploadTest, WholeImageIsReadPastTheEndOfTheChain) {
+  for (const int bytes : {10240, 10242, 10238}) {
+    const auto image = Image(bytes / 2);
+    const int blocksNeeded = (bytes + 127) / 128;
+    Fixture f;
+    int sent = 0;
+    f.peer.Run([&](UpdatePeer& p) { RadioUpload(p, Blocks(image, blocksNeeded + 3), sent); });
+    EXPECT_GT(f.transfer.Upload(), 0) << bytes;
+    f.peer.Join();
+    EXPECT_EQ(f.transfer.GetLength(), blocksNeeded * 128) << bytes;
+    EXPECT_EQ(sent, blocksNeeded) << bytes;
+    EXPECT_EQ(0, std::memcmp(f.buffer.data(), image.data(), image.size())) << bytes;
+    EXPECT_TRUE(Is(f.peer.Received().back(), 3, 0x04));
+  }
+}
+
+// An ImageLength past the buffer is read up to the buffer's end; one shorter
+// than the chain does not cut the chain.
+TEST(TransferUploadTest, DeclaredLengthIsCappedAndNeverShortensTheChain) {
+  {
+    auto image = Image(0x4000);
+    image[8] = image[9] = 0xFF;  // 65,535 words declared
+    Fixture f;
+    int sent = 0;
+    f.peer.Run([&](UpdatePeer& p) { RadioUpload(p, Blocks(image, 520), sent); });
+    EXPECT_GT(f.transfer.Upload(), 0);
+    f.peer.Join();
+    EXPECT_EQ(f.transfer.GetLength(), kCodeplugBufferSize);
+    EXPECT_EQ(sent, 512);
+    EXPECT_TRUE(Is(f.peer.Received().back(), 3, 0x04));
+  }
+  {
+    auto image = Image(1000);
+    image[8] = 0;
+    image[9] = 10;  // 10 words declared, a chain of 872
+    Fixture f;
+    int sent = 0;
+    f.peer.Run([&](UpdatePeer& p) { RadioUpload(p, Blocks(image, 20), sent); });
+    EXPECT_GT(f.transfer.Upload(), 0);
+    f.peer.Join();
+    EXPECT_EQ(f.transfer.GetLength(), 1792);  // the chain's 1,744 bytes, whole blocks
+  }
 }
 
 TEST(TransferUploadTest, StalledScanEndsWhenTheBufferIsFull) {

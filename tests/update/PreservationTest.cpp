@@ -4,8 +4,12 @@
 // step fails, and the codeplug read stays in a backup file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "app/CodeUpdater.h"
@@ -90,7 +94,9 @@ class PreservationTest : public ::testing::Test {
     resources_ = testsupport::MakeTestResources(fw);
     CodeUpdaterOptions options;
     options.extraDevicePaths = {peer_.DevicePath()};
-    options.workDir = dir_;
+    options.workDir = dir_ + "/work";
+    options.backupRoot = dir_ + "/backups";
+    std::filesystem::create_directory(options.workDir);
     options.replyTimeoutScale = testsupport::kUpdateReplyTimeoutScale;
     updater_ = std::make_unique<CodeUpdater>(host_, view_, *resources_, "/opt/bcu/bcu", discovery_,
                                              options);
@@ -101,12 +107,8 @@ class PreservationTest : public ::testing::Test {
     updater_.reset();
     testsupport::RemoveTree(dir_);
   }
-  std::vector<std::string> Files() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir_))
-      names.push_back(e.path().filename().string());
-    return names;
-  }
+  // The backup files, as paths.
+  std::vector<std::string> Files() const { return testsupport::FilesBelow(dir_ + "/backups"); }
 
   UpdatePeer peer_;
   testsupport::RecordingHost host_{testsupport::kUpdateTimeScale};
@@ -130,7 +132,12 @@ TEST_F(PreservationTest, UnknownRadioKeyWritesNothingAndKeepsTheBackup) {
   EXPECT_EQ(report.targetFormatIndex, 5);
   const auto files = Files();
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].rfind("codeplug-backup-unknown-", 0), 0u);
+  EXPECT_NE(files[0].find("/backups/unknown/"), std::string::npos);
+  EXPECT_EQ(files[0].substr(files[0].size() - 8), "-5.9.bin");
+  // The whole image as the radio sent it, up to the block it ends in.
+  const auto saved = testsupport::ReadBytes(files[0]);
+  ASSERT_EQ(saved.size(), (image.size() + 127) / 128 * 128);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), saved.begin()));
   EXPECT_NE(report.note.find(files[0]), std::string::npos);
   EXPECT_NE(report.note.find("serial number"), std::string::npos);
 }
@@ -148,8 +155,8 @@ TEST_F(PreservationTest, DisputedBlockSumFailsTheDownloadAndKeepsTheBackup) {
   EXPECT_EQ(report.outcome, kCodeplugDownloadFailed);
   const auto files = Files();
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].rfind("codeplug-backup-001A2B3C4D5E6F70-", 0), 0u);
-  EXPECT_EQ(report.backupPath, dir_ + "/" + files[0]);
+  EXPECT_NE(files[0].find("/backups/001A2B3C4D5E6F70/"), std::string::npos);
+  EXPECT_EQ(report.backupPath, files[0]);
 
   // The note that the runner adds to the outcome text names the backup.
   EXPECT_NE(report.note.find(files[0]), std::string::npos);
@@ -167,28 +174,64 @@ TEST_F(PreservationTest, SerialNumberAfterAnAcknowledgementIsRead) {
   EXPECT_TRUE(log.downloadStarted);
   const auto files = Files();
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].rfind("codeplug-backup-001A2B3C4D5E6F70-", 0), 0u);
+  EXPECT_NE(files[0].find("/backups/001A2B3C4D5E6F70/"), std::string::npos);
 }
 
-TEST(CodeplugBackupTest, NamesAndNoOverwrite) {
+// Where backups go, what they are called, and that none is ever replaced.
+TEST(CodeplugBackupTest, FolderNamesAndNoOverwrite) {
+  EXPECT_EQ(BackupRootFrom("/data", "/home/t"), "/data/brisant-code-updater/backups");
+  EXPECT_EQ(BackupRootFrom(nullptr, "/home/t"),
+            "/home/t/.local/share/brisant-code-updater/backups");
+  // A relative or empty XDG_DATA_HOME is ignored.
+  EXPECT_EQ(BackupRootFrom("rel", "/home/t"), "/home/t/.local/share/brisant-code-updater/backups");
+  EXPECT_EQ(BackupRootFrom("", "/home/t"), "/home/t/.local/share/brisant-code-updater/backups");
+  EXPECT_EQ(BackupRootFrom(nullptr, nullptr), "");
+  EXPECT_EQ(BackupSerialName("00:1A/2b"), "001A2b");
+  EXPECT_EQ(BackupSerialName("--"), "unknown");
+
   const std::string dir = testsupport::MakeTempDir("bcu-backup-test");
+  const std::string root = dir + "/deep/backups";  // made on demand
   const std::time_t when = 1700000000;
-  const std::string name = CodeplugBackupFileName("00:1A/2b", when);
-  EXPECT_EQ(name.rfind("codeplug-backup-001A2b-", 0), 0u);
-  EXPECT_EQ(CodeplugBackupFileName("", when).rfind("codeplug-backup-unknown-", 0), 0u);
-  const std::uint8_t bytes[4] = {1, 2, 3, 4};
-  const std::string first = WriteCodeplugBackup(dir, "AB", bytes, 4, when);
-  const std::string second = WriteCodeplugBackup(dir, "AB", bytes, 2, when);
-  ASSERT_FALSE(first.empty());
-  ASSERT_FALSE(second.empty());
-  EXPECT_NE(first, second);
-  std::uint8_t back[8] = {};
-  std::size_t n = 0;
-  ASSERT_TRUE(ReadCodeplugBytes(first, back, sizeof back, n));
-  EXPECT_EQ(n, 4u);
-  EXPECT_EQ(back[3], 4);
-  EXPECT_FALSE(ReadCodeplugBytes(first, back, 3, n));  // larger than allowed
-  EXPECT_TRUE(WriteCodeplugBackup(dir + "/missing-folder", "AB", bytes, 4, when).empty());
+  const std::vector<std::uint8_t> bytes = {1, 2, 3, 4};
+  std::string error;
+  const std::string first = WriteCodeplugBackup(root, "AB", "5.9", bytes, when, error);
+  const std::string second =
+      WriteCodeplugBackup(root, "AB", "5.9", std::span(bytes).first(2), when, error);
+  const std::string other = WriteCodeplugBackup(root, "CD", "5.10", bytes, when + 60, error);
+  ASSERT_FALSE(first.empty()) << error;
+  ASSERT_FALSE(second.empty()) << error;
+  ASSERT_FALSE(other.empty()) << error;
+  EXPECT_EQ(first, root + "/AB/" + CodeplugBackupFileName(when, "5.9"));
+  EXPECT_EQ(second.substr(second.size() - 10), "-5.9-2.bin");
+  EXPECT_EQ(testsupport::ReadBytes(first), bytes);  // the second went beside it
+  EXPECT_EQ(testsupport::ReadBytes(second).size(), 2u);
+  struct stat st {};
+  ASSERT_EQ(::stat(first.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat((root + "/AB").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  std::vector<CodeplugBackupEntry> entries;
+  ASSERT_TRUE(ListCodeplugBackups(root, "", entries, error)) << error;
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].path, first);
+  EXPECT_EQ(entries[1].path, second);
+  EXPECT_EQ(entries[2].path, other);
+  EXPECT_EQ(entries[0].serial, "AB");
+  EXPECT_EQ(entries[0].format, "5.9");
+  EXPECT_EQ(entries[0].bytes, 4u);
+  EXPECT_EQ(entries[1].format, "5.9");
+  EXPECT_EQ(entries[2].format, "5.10");
+  ASSERT_TRUE(ListCodeplugBackups(root, "C:D", entries, error));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].path, other);
+  ASSERT_TRUE(ListCodeplugBackups(dir + "/none", "", entries, error));
+  EXPECT_TRUE(entries.empty());
+
+  // A root that cannot be made (a file stands in the way) is reported.
+  EXPECT_TRUE(WriteCodeplugBackup(first + "/x", "AB", "5.9", bytes, when, error).empty());
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(WriteCodeplugBackup("", "AB", "5.9", bytes, when, error).empty());
   testsupport::RemoveTree(dir);
 }
 

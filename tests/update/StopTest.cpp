@@ -67,7 +67,8 @@ class StopTest : public ::testing::Test {
   }
 
   UpdateRig& Rig(sim::RadioConfig c, TestFirmware fw, CodeUpdaterOptions options = {}) {
-    rig_ = std::make_unique<UpdateRig>(c, fw, dir_, std::move(options));
+    rig_ =
+        std::make_unique<UpdateRig>(c, fw, dir_, testsupport::kUpdateTimeScale, std::move(options));
     rig_->Host().startPasswords = {std::string("gablers")};
     return *rig_;
   }

@@ -146,27 +146,25 @@ std::vector<std::uint8_t> Converted(const std::vector<std::uint8_t>& wire, std::
   return {bytes, bytes + n};
 }
 
-// The converted codeplug is in the radio, and no backup is left.
+// The converted codeplug is in the radio, every word of it, and the codeplug
+// as the radio held it before stays in one backup file.
 void ExpectConvertedCodeplug(UpdateRig& rig, const std::vector<std::uint8_t>& before,
                              std::uint8_t from, std::uint8_t to) {
   EXPECT_EQ(rig.Host().status.back(), "Done.");
-  const auto [image, counters] = rig.Radio().With(
+  // The codeplug read, and read back after the download.
+  EXPECT_TRUE(rig.WaitForRadio([](sim::VirtualRadio& r) { return r.Counters().uploads == 2; }));
+  const auto [received, counters] = rig.Radio().With(
       [](sim::VirtualRadio& r) { return std::make_pair(r.LastDownloadedImage(), r.Counters()); });
-  // The upload ends with the block that ends the chain: what the updater
-  // converted is that much of the radio's codeplug (zero bytes after it).
-  std::vector<std::uint8_t> uploaded(before);
-  uploaded.resize(static_cast<std::size_t>(counters.codeplugBlocksSent) * 128, 0);
-  const auto expected = Converted(uploaded, from, to);
-  const std::pair<std::vector<std::uint8_t>, int> received{image, counters.downloads};
-  EXPECT_EQ(received.second, 1);
-  ASSERT_FALSE(received.first.empty());
-  // The radio keeps what it received up to the length the image declares;
-  // the bytes sent are exactly the converted ones.
-  const std::size_t common = std::min(received.first.size(), expected.size());
-  EXPECT_GT(common, expected.size() - 256);
-  EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + common, received.first.begin()));
-  EXPECT_EQ(sim::DeclaredImageBytes(received.first), sim::DeclaredImageBytes(expected));
-  EXPECT_TRUE(rig.WorkFiles().empty());  // work files and the backup are gone
+  EXPECT_EQ(counters.downloads, 1);
+  // The radio keeps what it received up to the length the image declares:
+  // exactly the converters' result of the whole image.
+  EXPECT_EQ(received, Converted(before, from, to));
+  EXPECT_TRUE(rig.WorkFiles().empty());
+  const auto backups = rig.BackupFiles();
+  ASSERT_EQ(backups.size(), 1u);
+  const auto kept = testsupport::ReadBytes(backups[0]);
+  ASSERT_GE(kept.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), kept.begin()));
 }
 
 TEST_F(UpdateTest, FullApplicationUpdateConvertsTheCodeplugTo510) {
@@ -176,11 +174,18 @@ TEST_F(UpdateTest, FullApplicationUpdateConvertsTheCodeplugTo510) {
   auto& rig = Rig(c);
   const auto before = rig.Radio().With([](sim::VirtualRadio& r) { return r.Codeplug(); });
   rig.Updater().m_StartButtonClick();
-  const std::vector<std::string> tail = {"Resetting radio...", "Uploading codeplug...",
-                                         "Resetting radio and converting codeplug...",
-                                         "Downloading codeplug...", "Done."};
+  const auto backups = rig.BackupFiles();
+  ASSERT_EQ(backups.size(), 1u);
+  const std::vector<std::string> tail = {
+      "Resetting radio...",
+      "Uploading codeplug...",
+      "The codeplug read from the radio is saved in " + backups[0] + ".",
+      "Resetting radio and converting codeplug...",
+      "Downloading codeplug...",
+      "Verifying codeplug...",
+      "Done."};
   ASSERT_GE(rig.Host().status.size(), tail.size());
-  EXPECT_TRUE(std::equal(tail.begin(), tail.end(), rig.Host().status.end() - 5));
+  EXPECT_TRUE(std::equal(tail.begin(), tail.end(), rig.Host().status.end() - tail.size()));
   ExpectConvertedCodeplug(rig, before, 4, 5);
   EXPECT_EQ(rig.Host().progress.Position(), 100);
 }
@@ -208,22 +213,22 @@ TEST_F(UpdateTest, FailedCodeplugDownloadKeepsANamedBackup) {
   rig.Updater().m_StartButtonClick();
   const std::string last = rig.Host().status.back();
   EXPECT_EQ(last.rfind("An error occurred while downloading the codeplug.", 0), 0u);
-  const auto files = rig.WorkFiles();
+  EXPECT_TRUE(rig.WorkFiles().empty());
+  const auto files = rig.BackupFiles();
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].rfind("codeplug-backup-001A2B3C4D5E6F70-", 0), 0u);
+  EXPECT_NE(files[0].find("/001A2B3C4D5E6F70/"), std::string::npos);
   EXPECT_NE(last.find(files[0]), std::string::npos);
-  std::FILE* f = std::fopen((WorkDir() + "/" + files[0]).c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  std::vector<std::uint8_t> saved(70000);
-  saved.resize(std::fread(saved.data(), 1, saved.size(), f));
-  std::fclose(f);
-  // The backup holds the codeplug as uploaded: the radio's bytes up to the
-  // block that ended the chain.
-  ASSERT_GT(saved.size(), 0u);
-  EXPECT_EQ(saved.size() % 128, 0u);
-  const std::size_t common = std::min(saved.size(), before.size());
-  EXPECT_TRUE(std::equal(before.begin(), before.begin() + common, saved.begin()));
+  // The backup holds the codeplug as uploaded: the whole image, up to the
+  // end of the block it ends in.
+  const auto saved = testsupport::ReadBytes(files[0]);
+  EXPECT_EQ(saved.size(), (before.size() + 127) / 128 * 128);
+  ASSERT_GE(saved.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), saved.begin()));
   EXPECT_EQ(rig.Radio().With([](sim::VirtualRadio& r) { return r.Codeplug(); }), before);
+  // The window's failure display: the bar back at 0 and a box with the path.
+  EXPECT_EQ(rig.Host().progress.Position(), 0);
+  ASSERT_FALSE(rig.Host().messages.empty());
+  EXPECT_NE(rig.Host().messages.back().text.find(files[0]), std::string::npos);
 }
 
 TEST_F(UpdateTest, OutOfDateBootIsUpdatedFirst) {

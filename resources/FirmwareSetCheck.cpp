@@ -1,4 +1,4 @@
-#include "tools/FirmwareSetCheck.h"
+#include "resources/FirmwareSetCheck.h"
 
 #include <cctype>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-namespace bcu::tools {
+namespace bcu::resources {
 namespace fs = std::filesystem;
 namespace {
 
@@ -129,7 +129,66 @@ std::string ChunkResourceName(const std::string& fileName, std::string& base, in
   return up;
 }
 
-bool ReadAttributesJson(const fs::path& file, app::ResourceAttributes& a, std::string& error) {
+namespace {
+
+// A set's name or release: printable characters only (they are shown on one
+// line), at most `max` of them.
+bool IdentityText(const nlohmann::json& v, std::size_t max, std::string& out) {
+  if (!v.is_string()) return false;
+  out = v.get<std::string>();
+  if (out.empty() || out.size() > max) return false;
+  for (const char c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  return true;
+}
+
+}  // namespace
+
+bool CheckAttributeValues(const app::ResourceAttributes& a, std::string& error) {
+  if (a.UpgradeType > app::kUpgradeApplicationBoot) {
+    error = "UpgradeType " + std::to_string(a.UpgradeType) +
+            " is unknown (0 Application, 1 Boot, 2 DSP, 3 Application/Boot)";
+    return false;
+  }
+  if (a.RadioFamily > 1) {
+    error = "RadioFamily " + std::to_string(a.RadioFamily) + " is unknown (0 portable, 1 mobile)";
+    return false;
+  }
+  if (a.LoaderChunks == 0) {
+    error = "LoaderChunks is 0: there would be no loader to send to the radio";
+    return false;
+  }
+  if (a.CodeChunks == 0) {
+    error = "CodeChunks is 0: the radio's flash would be erased and no code written into it";
+    return false;
+  }
+  if (a.UpgradeType == app::kUpgradeApplicationBoot &&
+      (a.BootLoaderChunks == 0 || a.BootCodeChunks == 0)) {
+    error = std::string(a.BootLoaderChunks == 0 ? "BootLoaderChunks" : "BootCodeChunks") +
+            " is 0 in an Application/Boot set: a boot update would write no boot code";
+    return false;
+  }
+  if (a.SecondBootMajor != 0 && (a.SecondBootLoaderChunks == 0 || a.SecondBootCodeChunks == 0)) {
+    error = std::string(a.SecondBootLoaderChunks == 0 ? "SecondBootLoaderChunks"
+                                                      : "SecondBootCodeChunks") +
+            " is 0 while SecondBootMajor names a second boot line";
+    return false;
+  }
+  const std::pair<const char*, std::int32_t> versions[] = {{"BootMajor", a.BootMajor},
+                                                           {"BootMinor", a.BootMinor},
+                                                           {"SecondBootMajor", a.SecondBootMajor},
+                                                           {"SecondBootMinor", a.SecondBootMinor}};
+  for (const auto& [name, value] : versions) {
+    if (value < 0 || value > 255) {
+      error = std::string(name) + " " + std::to_string(value) +
+              " is not a version part a radio reports (0 to 255)";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReadAttributesJson(const fs::path& file, FirmwareSetDescription& out, std::string& error) {
   std::ifstream in(file);
   if (!in) {
     error = file.string() + ": cannot be read";
@@ -146,7 +205,8 @@ bool ReadAttributesJson(const fs::path& file, app::ResourceAttributes& a, std::s
     error = file.string() + ": must hold one object";
     return false;
   }
-  a = {};
+  out = {};
+  app::ResourceAttributes& a = out.attributes;
   struct IntField {
     const char* name;
     std::int32_t* value;
@@ -179,6 +239,13 @@ bool ReadAttributesJson(const fs::path& file, app::ResourceAttributes& a, std::s
   TextField texts[] = {{"ConfigDeskVersion", a.ConfigDeskVersion, 9},
                        {"TuneDeskVersion", a.TuneDeskVersion, 9},
                        {"Tag", a.Tag, 3}};
+  struct IdentityField {
+    const char* name;
+    std::string* value;
+    std::size_t max;
+  };
+  IdentityField identity[] = {{"Name", &out.identity.name, kMaxSetNameChars},
+                              {"Release", &out.identity.release, kMaxSetReleaseChars}};
   std::size_t known = 0;
   for (auto& f : ints) {
     if (!j.contains(f.name)) {
@@ -218,23 +285,41 @@ bool ReadAttributesJson(const fs::path& file, app::ResourceAttributes& a, std::s
     std::string s = v.get<std::string>();
     std::memcpy(f.value, s.data(), s.size());
   }
+  for (auto& f : identity) {
+    if (!j.contains(f.name)) continue;
+    ++known;
+    if (!IdentityText(j[f.name], f.max, *f.value)) {
+      error = file.string() + ": " + f.name + " must be a text of 1 to " + std::to_string(f.max) +
+              " printable characters";
+      return false;
+    }
+  }
   if (known != j.size()) {
     for (auto it = j.begin(); it != j.end(); ++it) {
       bool found = false;
       for (auto& f : ints) found |= it.key() == f.name;
       for (auto& f : bytes) found |= it.key() == f.name;
       for (auto& f : texts) found |= it.key() == f.name;
+      for (auto& f : identity) found |= it.key() == f.name;
       if (!found) {
         error = file.string() + ": unknown field " + it.key();
         return false;
       }
     }
   }
+  std::string why;
+  if (!CheckAttributeValues(a, why)) {
+    error = file.string() + ": " + why;
+    return false;
+  }
   return true;
 }
 
-std::string AttributesJson(const app::ResourceAttributes& a) {
+std::string AttributesJson(const FirmwareSetDescription& d) {
+  const app::ResourceAttributes& a = d.attributes;
   nlohmann::ordered_json j;
+  if (!d.identity.name.empty()) j["Name"] = d.identity.name;
+  if (!d.identity.release.empty()) j["Release"] = d.identity.release;
   j["LoaderChunks"] = a.LoaderChunks;
   j["CodeChunks"] = a.CodeChunks;
   j["BootLoaderChunks"] = a.BootLoaderChunks;
@@ -254,6 +339,17 @@ std::string AttributesJson(const app::ResourceAttributes& a) {
   j["Processor416"] = a.Processor416;
   j["Tag"] = std::string(a.Tag, strnlen(a.Tag, 3));
   return j.dump(2) + "\n";
+}
+
+std::vector<std::pair<std::string, std::string>> DescriptionResources(
+    const FirmwareSetDescription& d) {
+  std::string record(app::kResourceAttributesSize, '\0');
+  app::EncodeResourceAttributes(d.attributes, reinterpret_cast<std::uint8_t*>(record.data()));
+  std::vector<std::pair<std::string, std::string>> out = {{Upper("ResourceAttributes_"), record}};
+  if (!d.identity.name.empty()) out.emplace_back(Upper(app::kSetNameResource), d.identity.name);
+  if (!d.identity.release.empty())
+    out.emplace_back(Upper(app::kSetReleaseResource), d.identity.release);
+  return out;
 }
 
 bool CheckFirmwareSet(const fs::path& dir, const app::ResourceAttributes& a,
@@ -321,4 +417,4 @@ bool CheckFirmwareSet(const fs::path& dir, const app::ResourceAttributes& a,
   return true;
 }
 
-}  // namespace bcu::tools
+}  // namespace bcu::resources

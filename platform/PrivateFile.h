@@ -1,0 +1,19 @@
+#pragma once
+// Files that hold a radio's configuration or secrets (codeplug files, their
+// backups, traces of the radio link) are readable and writable by their owner
+// only, whatever the umask says.
+#include <cstdio>
+#include <string>
+
+namespace bcu::platform {
+
+// Mode of such files.
+inline constexpr unsigned kPrivateFileMode = 0600;
+
+// Creates `path`, or truncates it when it exists, with mode 0600 (an existing
+// file's mode is narrowed to it), and returns a stream to write it. Null with
+// `error` ("path: reason") when the file cannot be made or its mode cannot be
+// narrowed (then it is left as it was found, unwritten).
+std::FILE* OpenPrivateFile(const std::string& path, std::string& error);
+
+}  // namespace bcu::platform

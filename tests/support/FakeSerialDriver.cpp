@@ -1,0 +1,180 @@
+#include "support/FakeSerialDriver.h"
+
+#include <sys/ioctl.h>
+#include <sys/types.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/Clock.h"
+
+namespace bcu::test {
+
+void FakeSerialDriver::Log(const std::string& call) {
+  calls_.push_back(call);
+}
+
+bool FakeSerialDriver::Rts() const {
+  std::lock_guard lock(mutex_);
+  return rts_;
+}
+
+bool FakeSerialDriver::Dtr() const {
+  std::lock_guard lock(mutex_);
+  return dtr_;
+}
+
+std::vector<FakeSerialDriver::LineChange> FakeSerialDriver::LineChanges() const {
+  std::lock_guard lock(mutex_);
+  return changes_;
+}
+
+FakeSerialDriver::Calls FakeSerialDriver::CallLog() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+int FakeSerialDriver::Count(const std::string& call) const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(std::count(calls_.begin(), calls_.end(), call));
+}
+
+int FakeSerialDriver::DrainsEndedByDiscard() const {
+  std::lock_guard lock(mutex_);
+  return drainsEndedByDiscard_;
+}
+
+bool FakeSerialDriver::Rs485Enabled() const {
+  std::lock_guard lock(mutex_);
+  return (rs485_.flags & SER_RS485_ENABLED) != 0;
+}
+
+int FakeSerialDriver::PriorityRaises() const {
+  std::lock_guard lock(mutex_);
+  return raises_;
+}
+
+std::string FakeSerialDriver::LockFolder() const {
+  return lockFolder.empty() ? SerialDriver::LockFolder() : lockFolder;
+}
+
+int FakeSerialDriver::OutputQueued(int fd) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stuckOutput > 0) return stuckOutput;
+  }
+  return SerialDriver::OutputQueued(fd);
+}
+
+std::uint64_t FakeSerialDriver::Written() const {
+  std::lock_guard lock(mutex_);
+  return written_;
+}
+
+void FakeSerialDriver::PeerTook(std::size_t n) {
+  std::lock_guard lock(mutex_);
+  taken_ += n;
+}
+
+ssize_t FakeSerialDriver::Write(int fd, const void* data, std::size_t n) {
+  const ssize_t done = SerialDriver::Write(fd, data, n);
+  if (done > 0) {
+    std::lock_guard lock(mutex_);
+    written_ += static_cast<std::uint64_t>(done);
+  }
+  return done;
+}
+
+platform::SerialTransmitter FakeSerialDriver::Transmitter(int fd) {
+  if (!transmitterBit) return SerialDriver::Transmitter(fd);
+  std::lock_guard lock(mutex_);
+  if (stuckOutput > 0 || taken_ < written_) return platform::SerialTransmitter::Sending;
+  return platform::SerialTransmitter::Empty;
+}
+
+bool FakeSerialDriver::WaitSent(int fd) {
+  std::unique_lock lock(mutex_);
+  Log("wait-sent");
+  if (!drainBlocks) {
+    lock.unlock();
+    return SerialDriver::WaitSent(fd);
+  }
+  const std::uint64_t before = discards_;
+  const bool discarded = discarded_.wait_for(lock, std::chrono::milliseconds(drainBlockMs),
+                                             [&] { return discards_ != before; });
+  if (discarded) ++drainsEndedByDiscard_;
+  return discarded;
+}
+
+void FakeSerialDriver::Discard(int fd, bool input, bool output) {
+  {
+    std::lock_guard lock(mutex_);
+    if (output) {
+      Log("discard-out");
+      stuckOutput = 0;
+      ++discards_;
+      discarded_.notify_all();
+    }
+    if (input) Log("discard-in");
+  }
+  SerialDriver::Discard(fd, input, output);
+}
+
+bool FakeSerialDriver::GetModemLines(int fd, int& bits) {
+  if (!modemLines) return SerialDriver::GetModemLines(fd, bits);
+  std::lock_guard lock(mutex_);
+  bits = (rts_ ? TIOCM_RTS : 0) | (dtr_ ? TIOCM_DTR : 0);
+  return true;
+}
+
+bool FakeSerialDriver::SetModemLines(int fd, int bits, bool on) {
+  if (!modemLines) return SerialDriver::SetModemLines(fd, bits, on);
+  std::lock_guard lock(mutex_);
+  const std::uint64_t now = platform::RealMicros();
+  if (bits & TIOCM_RTS) {
+    rts_ = on;
+    changes_.push_back({TIOCM_RTS, on, now});
+  }
+  if (bits & TIOCM_DTR) {
+    dtr_ = on;
+    changes_.push_back({TIOCM_DTR, on, now});
+  }
+  return true;
+}
+
+bool FakeSerialDriver::GetRs485(int fd, serial_rs485& conf) {
+  if (!kernelRs485) return SerialDriver::GetRs485(fd, conf);
+  std::lock_guard lock(mutex_);
+  conf = rs485_;
+  return true;
+}
+
+bool FakeSerialDriver::SetRs485(int fd, const serial_rs485& conf) {
+  if (!kernelRs485) return SerialDriver::SetRs485(fd, conf);
+  std::lock_guard lock(mutex_);
+  rs485_ = conf;
+  Log((conf.flags & SER_RS485_ENABLED) ? "rs485-on" : "rs485-off");
+  return true;
+}
+
+int FakeSerialDriver::RaiseThreadPriority(int& previous) {
+  {
+    std::lock_guard lock(mutex_);
+    ++raises_;
+    if (refusePriority != 0) return refusePriority;
+  }
+  previous = 0;
+  return 0;  // granted, without touching the test's own threads
+}
+
+void FakeSerialDriver::RestoreThreadPriority(int) {}
+
+int FakeSerialDriver::Close(int fd) {
+  {
+    std::lock_guard lock(mutex_);
+    Log("close");
+  }
+  return SerialDriver::Close(fd);
+}
+
+}  // namespace bcu::test
