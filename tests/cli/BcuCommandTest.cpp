@@ -85,12 +85,16 @@ class BcuTest : public ::testing::Test {
   int FramesReceived() {
     return WithRadio([](sim::VirtualRadio& r) { return r.Counters().framesReceived; });
   }
-  // Waits until the radio has taken `blocks` data blocks of the application.
+  // Waits until the radio has taken `blocks` data blocks of application code
+  // (a code file is application code until it ends small enough for boot code).
   bool WaitForApplicationBlocks(int blocks) {
     for (int i = 0; i < 12000; ++i) {
-      if (WithRadio([&](sim::VirtualRadio& r) { return r.Counters().blocksReceived; }) > blocks &&
-          Has(sim::ReceivedFile::Kind::kApplication))
-        return true;
+      const bool taken = WithRadio([&](sim::VirtualRadio& r) {
+        return !r.Files().empty() &&
+               r.Files().back().kind == sim::ReceivedFile::Kind::kApplication &&
+               r.Files().back().data.size() > static_cast<std::size_t>(blocks) * 128;
+      });
+      if (taken) return true;
       usleep(10000);
     }
     return false;
@@ -165,7 +169,8 @@ TEST_F(BcuTest, AfterTheBootUpdateTheProgramWaitsForEnter) {
   usleep(300000);
   EXPECT_FALSE(Has(sim::ReceivedFile::Kind::kApplication));
   bcu.Write("\n");
-  ASSERT_TRUE(WaitForApplicationBlocks(10));
+  // The step under way is the one the stop message names.
+  ASSERT_TRUE(bcu.WaitForOutput("Downloading Application code ...", kLong));
   // Ctrl-C now: the application download ends at its next exchange.
   bcu.Signal(SIGINT);
   EXPECT_EQ(bcu.Wait(kLong), 10);
