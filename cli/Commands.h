@@ -2,14 +2,9 @@
 // The subcommands of `bcu`, one file each; main.cpp registers them in order.
 #include <CLI/CLI.hpp>
 
-namespace bcu::cli {
+#include "ExitCodes.h"
 
-// Exit codes shared by every subcommand.
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitFailure = 1,  // the operation failed (see the message)
-  kExitUsage = 2,    // bad command line
-};
+namespace bcu::cli {
 
 // Each Register* adds one subcommand (or a group of them) to the program.
 // A subcommand's callback throws CLI::RuntimeError(code) to set the exit code.
