@@ -67,6 +67,7 @@ struct CodeplugStepReport {
   std::int32_t downloadedBytes = 0;  // 0 when nothing was written to the radio
   bool downloadAttempted = false;    // the download began: the radio's copy may have changed
   bool radioKeyRead = false;
+  std::string serialNumber;  // as read from the radio (hex digits); empty: not read
   bool sumDiffered = false;
   bool conversionFailed = false;
   // After a download: whether it was read back and compared, and how long

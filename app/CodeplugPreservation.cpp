@@ -277,6 +277,7 @@ CodeplugStepReport PreserveCodeplugWithReport(CodeUpdater& u) {
   link::CommSetTimeout(u.m_Link, kTransferTimeoutMs);
   std::string key;
   report.radioKeyRead = u.ReadRadioKey(key);
+  if (report.radioKeyRead) report.serialNumber = key;
 
   SendTwoByteCommand(u.m_Link, 0x04, 0x1C);
   link::CommSetRunning(u.m_Link, true);

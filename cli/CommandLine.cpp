@@ -29,6 +29,7 @@ std::unique_ptr<CLI::App> MakeCommandLine() {
   RegisterInfoCommand(*app);
   RegisterPortsCommand(*app);
   RegisterDoctorCommand(*app);
+  RegisterHistoryCommand(*app);
   RegisterCodeplugCommand(*app);
   RegisterCodeplugTransferCommands(*app);
   RegisterFirmwareCommand(*app);

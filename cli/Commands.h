@@ -17,5 +17,6 @@ void RegisterFirmwareCommand(CLI::App& app);
 void RegisterPortsCommand(CLI::App& app);
 void RegisterInfoCommand(CLI::App& app);
 void RegisterDoctorCommand(CLI::App& app);
+void RegisterHistoryCommand(CLI::App& app);
 
 }  // namespace bcu::cli

@@ -1,5 +1,7 @@
 // `bcu update`: what the window's Start button runs, on a terminal.
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,12 +10,16 @@
 
 #include "app/CodeUpdater.h"
 #include "app/CodeplugBackup.h"
+#include "app/FirmwareSetIdentity.h"
+#include "app/UpdateHistory.h"
 #include "cli/Commands.h"
+#include "cli/FleetUpdate.h"
 #include "cli/StopSignals.h"
 #include "cli/TerminalHost.h"
 #include "cli/TraceFile.h"
+#include "cli/UpdateOutcome.h"
 #include "cli/UpdaterSetup.h"
-#include "codeplug/FormatVersion.h"
+#include "platform/AtomicWrite.h"
 #include "platform/Clock.h"
 #include "platform/PortDiscovery.h"
 #include "resources/FirmwareSetFolder.h"
@@ -50,10 +56,13 @@ constexpr const char* kExitHelp =
     "named in the summary holds it); 9 code updated but the codeplug format cannot be "
     "converted; 10 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was done; 11 codeplug written "
     "but not verified (reading it back failed); 12 boot code updated, but the radio did not "
-    "come back in bootload mode (application not written).\n"
+    "come back in bootload mode (application not written); 15 several radios (more than one "
+    "--port, --all-ports, --watch): at least one did not end \"Done.\" (each radio's own code "
+    "is in the final table).\n"
     "Every codeplug read from the radio is kept in "
     "$XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default ~/.local/share/...); "
-    "`bcu codeplug backups` lists them.";
+    "`bcu codeplug backups` lists them. Every update is recorded in "
+    "$XDG_DATA_HOME/brisant-code-updater/history.jsonl; `bcu history` prints it.";
 
 struct UpdateArgs {
   UpdaterSetup setup;
@@ -69,6 +78,9 @@ struct UpdateArgs {
   std::string firmwareDir;  // empty: the set compiled into the program
   bool json = false;
   bool noVerify = false;
+  bool allPorts = false;   // every port `bcu ports` lists as free
+  bool watch = false;      // plug-and-update until Ctrl-C
+  std::string reportPath;  // the run's table as CSV
 };
 
 // The terminal host, with the passwords of the command line and an ear for
@@ -114,12 +126,6 @@ class UpdateHost final : public platform::Host, public app::CodeplugStepObserver
   const UpdateArgs& args_;
 };
 
-std::string FormatName(int index) {
-  const auto v = codeplug::VersionOfFormatIndex(static_cast<std::uint8_t>(index));
-  if (v.major == 0) return "unknown";
-  return std::to_string(v.major) + "." + std::to_string(v.minor);
-}
-
 // What the read-back after the codeplug download found.
 std::string ReadBackText(const app::CodeplugStepReport& r) {
   if (r.downloadedBytes == 0) return "none";
@@ -128,43 +134,6 @@ std::string ReadBackText(const app::CodeplugStepReport& r) {
   if (r.verifyDifferentWord >= 0)
     return "differs from what was written at word " + std::to_string(r.verifyDifferentWord);
   return "failed, not verified";
-}
-
-// The exit code of what the run did; a stop only counts when the run did not
-// complete.
-int OutcomeExitCode(const UpdateHost& host, const std::string& status, bool notInBootload) {
-  if (notInBootload) return kExitNotInBootload;
-  if (host.codeplug) {
-    switch (host.codeplug->outcome) {
-      case app::kCodeplugNoConversion:
-      case app::kCodeplugConverted:
-        return kExitOk;
-      case app::kCodeplugNotConvertible:
-      case app::kCodeplugConversionFailed:
-        return kExitNotConvertible;
-      case app::kCodeplugUploadFailed:
-        return kExitCodeplugUpload;
-      case app::kCodeplugDownloadFailed:
-        return kExitCodeplugDownload;
-      case app::kCodeplugNotVerified:
-        return kExitNotVerified;
-      case app::kCodeplugStopped:
-        return kExitStopped;
-      default:
-        return kExitNoAnswer;
-    }
-  }
-  // Boot and DSP updates end on the download's own last text.
-  if (status.rfind("Download finished", 0) == 0) return kExitOk;
-  return host.downloadStarted ? kExitCodeDownload : kExitNotStarted;
-}
-
-int ExitCodeOf(const UpdateHost& host, const std::string& status, bool started, bool stopped,
-               bool notInBootload) {
-  if (!started) return stopped ? kExitStopped : kExitPasswordRefused;
-  const int code = OutcomeExitCode(host, status, notInBootload);
-  if (code == kExitOk) return kExitOk;
-  return stopped ? kExitStopped : code;
 }
 
 // What the run is doing, for the line a stop signal prints.
@@ -275,10 +244,91 @@ std::shared_ptr<const platform::ResourceSource> FirmwareSet(const UpdateArgs& ar
   return loaded;
 }
 
+// The run in the update history, and in the report when one was asked for.
+void RecordRun(const UpdateArgs& args, const platform::ResourceSource& resources,
+               const UpdateHost& host, const std::string& status, int code, std::time_t startTime,
+               double seconds) {
+  app::HistoryRecord record;
+  record.port = args.setup.ports.front();
+  const app::FirmwareSetIdentity set = app::ReadFirmwareSetIdentity(resources);
+  record.firmwareSetName = set.name;
+  record.firmwareSetRelease = set.release;
+  if (host.codeplug) {
+    const auto& r = *host.codeplug;
+    record.serialNumber = r.serialNumber;
+    if (r.uploadedBytes > 0) {
+      record.codeplugFormatBefore = CodeplugFormatName(r.imageFormatIndex);
+      record.codeplugFormatAfter =
+          CodeplugFormatName(r.downloadedBytes > 0 ? r.targetFormatIndex : r.imageFormatIndex);
+    }
+    record.backupPath = r.backupPath;
+  }
+  record.outcomeCode = code;
+  record.outcomeText = status;
+  record.startTime = app::IsoUtcTime(startTime);
+  record.durationSeconds = seconds;
+  std::string error;
+  if (!app::AppendHistory(app::DefaultHistoryPath(), {record}, error))
+    std::fprintf(stderr, "bcu update: the update history could not be written: %s\n",
+                 error.c_str());
+  if (!args.reportPath.empty() &&
+      !platform::WriteFileAtomically(args.reportPath, app::HistoryCsv({record}), {}, error))
+    std::fprintf(stderr, "bcu update: the report could not be written: %s\n", error.c_str());
+}
+
+// The ports of a fleet update: those named, then (--all-ports) every port of
+// the system that can be opened now.
+std::vector<std::string> FleetPorts(const UpdateArgs& args) {
+  std::vector<std::string> ports = args.setup.ports;
+  if (!args.allPorts) return ports;
+  platform::SystemPortDiscovery discovery;
+  std::vector<platform::SerialDeviceInfo> devices;
+  discovery.ListDevices(devices);
+  for (const auto& d : devices) {
+    if (std::find(ports.begin(), ports.end(), d.path) != ports.end()) continue;
+    if (discovery.TestOpen(d.path).access == platform::PortAccess::Free) ports.push_back(d.path);
+  }
+  return ports;
+}
+
+int RunFleet(const UpdateArgs& args, std::shared_ptr<const platform::ResourceSource> resources) {
+  if (!args.tracePath.empty()) {
+    std::fprintf(stderr, "bcu update: --trace follows one radio; give one --port\n");
+    return kExitUsage;
+  }
+  FleetOptions options;
+  options.ports = FleetPorts(args);
+  if (options.ports.empty() && !args.watch) {
+    std::fprintf(stderr, "bcu update: --all-ports: no serial port can be opened\n");
+    return kExitPort;
+  }
+  options.watch = args.watch;
+  options.password = args.password;
+  options.codeplugPassword = args.codeplugPassword;
+  options.boot = args.boot;
+  options.yes = args.yes;
+  options.waitBootloadSeconds = args.waitBootloadSeconds;
+  options.delayScale = args.delayScale;
+  options.json = args.json;
+  options.reportPath = args.reportPath;
+  options.programPath = args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath;
+  options.resources = std::move(resources);
+  options.updaterOptions = args.setup.UpdaterOptions();
+  options.updaterOptions.verifyCodeplug = !args.noVerify;
+  return RunFleetUpdate(options);
+}
+
 int RunUpdateCommand(const UpdateArgs& args) {
+  if (args.setup.ports.empty() && !args.allPorts && !args.watch) {
+    std::fprintf(stderr,
+                 "bcu update: name the radio's port (--port DEV), or use --all-ports or "
+                 "--watch\n");
+    return kExitUsage;
+  }
   if (!OverridesAllowed(args)) return kExitUsage;
   const auto resources = FirmwareSet(args);
   if (!resources) return kExitNotStarted;
+  if (args.setup.ports.size() > 1 || args.allPorts || args.watch) return RunFleet(args, resources);
   TraceFile trace;
   trace.ShowSecrets(args.traceSecrets);
   if (!args.tracePath.empty()) {
@@ -333,6 +383,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
     terminal.RequestQuit();
     updater.RequestStop();
   };
+  const std::time_t startTime = std::time(nullptr);
   const std::uint64_t startUs = platform::RealMicros();
   updater.m_StartButtonClick();
   const double seconds = static_cast<double>(platform::RealMicros() - startUs) / 1e6;
@@ -340,7 +391,15 @@ int RunUpdateCommand(const UpdateArgs& args) {
   // A signal at a prompt ends the prompt before any pump has seen it.
   if (StopSignalCount() > 0) stopped = true;
   const std::string status = terminal.StatusText();
-  const int code = ExitCodeOf(host, status, started, stopped, notInBootload);
+  UpdateRunFacts facts;
+  facts.started = started;
+  facts.stopped = stopped;
+  facts.notInBootload = notInBootload;
+  facts.downloadStarted = host.downloadStarted;
+  facts.status = status;
+  facts.codeplug = host.codeplug;
+  const int code = UpdateExitCode(facts);
+  if (started) RecordRun(args, *resources, host, status, code, startTime, seconds);
   if (stopped && code == kExitStopped && host.codeplug && !host.codeplug->backupPath.empty()) {
     std::fprintf(stderr, "bcu update: the codeplug read from the radio is saved in %s\n",
                  host.codeplug->backupPath.c_str());
@@ -356,24 +415,26 @@ int RunUpdateCommand(const UpdateArgs& args) {
     j["messages"] = host.messages;
     if (host.codeplug) {
       const auto& r = *host.codeplug;
-      j["codeplug"] = {{"outcome", r.outcome},
-                       {"formatBefore", FormatName(r.imageFormatIndex)},
-                       {"formatAfter", FormatName(r.downloadedBytes > 0 ? r.targetFormatIndex
-                                                                        : r.imageFormatIndex)},
-                       {"radioFormat", FormatName(r.targetFormatIndex)},
-                       {"bytesRead", r.uploadedBytes},
-                       {"bytesWritten", r.downloadedBytes},
-                       {"readBack", ReadBackText(r)},
-                       {"readBackSeconds", r.verifySeconds},
-                       {"backup", r.backupPath}};
+      j["codeplug"] = {
+          {"outcome", r.outcome},
+          {"formatBefore", CodeplugFormatName(r.imageFormatIndex)},
+          {"formatAfter",
+           CodeplugFormatName(r.downloadedBytes > 0 ? r.targetFormatIndex : r.imageFormatIndex)},
+          {"radioFormat", CodeplugFormatName(r.targetFormatIndex)},
+          {"bytesRead", r.uploadedBytes},
+          {"bytesWritten", r.downloadedBytes},
+          {"readBack", ReadBackText(r)},
+          {"readBackSeconds", r.verifySeconds},
+          {"backup", r.backupPath}};
       if (!r.backupError.empty()) j["codeplug"]["backupError"] = r.backupError;
     }
     std::printf("%s\n", j.dump(2).c_str());
   } else if (host.codeplug) {
     const auto& r = *host.codeplug;
     std::printf("Codeplug: format %s in the radio, %s expected; %d bytes read, %d written\n",
-                FormatName(r.imageFormatIndex).c_str(), FormatName(r.targetFormatIndex).c_str(),
-                r.uploadedBytes, r.downloadedBytes);
+                CodeplugFormatName(r.imageFormatIndex).c_str(),
+                CodeplugFormatName(r.targetFormatIndex).c_str(), r.uploadedBytes,
+                r.downloadedBytes);
     if (r.downloadedBytes > 0) {
       std::printf("Read-back: %s", ReadBackText(r).c_str());
       if (!r.verifySkipped) std::printf(", %.1f s", r.verifySeconds);
@@ -396,7 +457,13 @@ void RegisterUpdateCommand(CLI::App& app) {
       "update", "Update the connected radio (the Start button): code, then its codeplug");
   cmd->footer(kExitHelp);
   AddPortOption(*cmd, args->setup);
-  cmd->get_option("--port")->required();
+  cmd->add_flag("--all-ports", args->allPorts,
+                "Update a radio on every port that `bcu ports` lists as free, all at once");
+  cmd->add_flag("--watch", args->watch,
+                "Run until Ctrl-C and update every radio plugged in meanwhile, once per serial "
+                "number");
+  cmd->add_option("--report", args->reportPath,
+                  "Also write the table of the radios updated as CSV to FILE");
   AddTargetOptions(*cmd, args->setup);
   cmd->add_option("--password", args->password,
                   "Start password (asked without echo when not given)");

@@ -5,7 +5,9 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -109,7 +111,9 @@ class BcuTest : public ::testing::Test {
   // The codeplug backups the program kept.
   std::vector<std::string> Backups() const {
     std::vector<std::string> found;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(data_))
+    const std::string folder = data_ + "/brisant-code-updater/backups";
+    if (!std::filesystem::exists(folder)) return found;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
       if (e.is_regular_file()) found.push_back(e.path().string());
     return found;
   }
@@ -258,6 +262,21 @@ TEST_F(BcuTest, StopDuringTheConversionWaitKeepsTheRadioCodeplugAndNamesTheBacku
   EXPECT_NE(bcu.Error().find("the codeplug read from the radio is saved in " + backups[0]),
             std::string::npos);
   EXPECT_TRUE(WorkLeft().empty());
+  // The run is in the update history, with the backup and how it ended.
+  std::ifstream history(data_ + "/brisant-code-updater/history.jsonl");
+  std::string line, more;
+  ASSERT_TRUE(std::getline(history, line));
+  EXPECT_FALSE(std::getline(history, more));
+  const nlohmann::json j = nlohmann::json::parse(line);
+  EXPECT_EQ(j.at("port"), radio_->DevicePath());
+  EXPECT_EQ(j.at("serialNumber"), "001A2B3C4D5E6F70");
+  EXPECT_EQ(j.at("outcome").at("code"), 10);
+  EXPECT_EQ(j.at("outcome").at("text").get<std::string>().rfind(
+                "Stopped. The radio runs its new code; its codeplug was not converted.", 0),
+            0u);
+  EXPECT_EQ(j.at("backupPath"), backups[0]);
+  EXPECT_EQ(j.at("codeplugFormatBefore"), "5.9");
+  EXPECT_EQ(j.at("codeplugFormatAfter"), "5.9");
 }
 
 TEST_F(BcuTest, CodeplugReadStopsOnSigtermWithoutWritingTheFile) {

@@ -1,0 +1,83 @@
+#pragma once
+// The record of every radio an update touched: one JSON object per line in
+//
+//   $XDG_DATA_HOME/brisant-code-updater/history.jsonl
+//
+// (~/.local/share when XDG_DATA_HOME is not set), readable by the owner only.
+// A shop files it: which radio (serial number) went from which versions to
+// which, with which codeplug backup, and how the run ended.
+//
+// Several updaters (threads of one program, or programs side by side) may
+// append at once. An append takes an exclusive lock on "history.jsonl.lock"
+// beside the file, copies the file with the new lines added into a temporary
+// file in the same folder, syncs it and renames it over the old one: a reader
+// sees the old file or the whole new one, never a half line, and no line is
+// lost to a concurrent append.
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace bcu::app {
+
+// What the radio reported about itself (the version panel's values).
+struct RadioVersions {
+  std::string fileFormatVersion;  // the codeplug format the code expects
+  std::string dspVersion;
+  std::string controllerVersion;
+  std::string hardwareRevision;
+  std::string bootVersion;
+  std::string semVersion;
+  bool Empty() const;
+};
+
+struct HistoryRecord {
+  std::string port;
+  std::string serialNumber;
+  RadioVersions versionsBefore;
+  RadioVersions versionsAfter;
+  std::string codeplugFormatBefore;  // "5.9"; empty: not read
+  std::string codeplugFormatAfter;
+  std::string firmwareSetName;
+  std::string firmwareSetRelease;
+  std::string backupPath;   // empty: no codeplug backup was kept
+  int outcomeCode = 0;      // the exit code a single update of the radio returns
+  std::string outcomeText;  // the last status text
+  std::string startTime;    // ISO 8601, UTC: "2026-12-08T14:03:05Z"
+  double durationSeconds = 0;
+};
+
+nlohmann::json HistoryRecordToJson(const HistoryRecord& record);
+// Missing keys stay empty; false only for a line that is no JSON object.
+bool HistoryRecordFromJson(const nlohmann::json& j, HistoryRecord& record);
+
+// "YYYY-mm-ddTHH:MM:SSZ" of a time.
+std::string IsoUtcTime(std::time_t when);
+// Reads an ISO 8601 date or time ("2026-12-08", "2026-12-08T14:03",
+// "2026-12-08T14:03:05Z", "2026-12-08 14:03:05"; times are UTC). False when
+// the text is none of these.
+bool ParseIsoUtcTime(const std::string& text, std::time_t& when);
+
+// The history file from the values of XDG_DATA_HOME and HOME (either may be
+// null), beside the codeplug backups; empty when neither gives a folder.
+std::string HistoryPathFrom(const char* xdgDataHome, const char* home);
+std::string DefaultHistoryPath();
+
+// Appends one line per record (the folders are made as needed, mode 0700; the
+// file is mode 0600). False with `error` when the file could not be written;
+// it is then as it was.
+bool AppendHistory(const std::string& path, const std::vector<HistoryRecord>& records,
+                   std::string& error);
+
+// Reads every line of the file, oldest first. A file that does not exist
+// holds none; lines that cannot be read are counted in `skipped`. False with
+// `error` when the file cannot be read.
+bool ReadHistory(const std::string& path, std::vector<HistoryRecord>& records, int& skipped,
+                 std::string& error);
+
+// The records as CSV, one line per record after a header line.
+std::string HistoryCsv(const std::vector<HistoryRecord>& records);
+
+}  // namespace bcu::app

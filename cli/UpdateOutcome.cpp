@@ -1,0 +1,56 @@
+#include "cli/UpdateOutcome.h"
+
+#include "app/CodeUpdater.h"
+#include "cli/ExitCodes.h"
+#include "codeplug/FormatVersion.h"
+
+namespace bcu::cli {
+
+namespace {
+
+// The exit code of what the run did, whether or not a stop came.
+int OutcomeExitCode(const UpdateRunFacts& f) {
+  if (f.notInBootload) return kExitNotInBootload;
+  if (f.codeplug) {
+    switch (f.codeplug->outcome) {
+      case app::kCodeplugNoConversion:
+      case app::kCodeplugConverted:
+        return kExitOk;
+      case app::kCodeplugNotConvertible:
+      case app::kCodeplugConversionFailed:
+        return kExitNotConvertible;
+      case app::kCodeplugUploadFailed:
+        return kExitCodeplugUpload;
+      case app::kCodeplugDownloadFailed:
+        return kExitCodeplugDownload;
+      case app::kCodeplugNotVerified:
+        return kExitNotVerified;
+      case app::kCodeplugStopped:
+        return kExitStopped;
+      default:
+        return kExitNoAnswer;
+    }
+  }
+  // Boot and DSP updates end on the download's own last text.
+  if (f.status.rfind("Download finished", 0) == 0) return kExitOk;
+  // Nothing was written: the port, the embedded files or the radio checks.
+  return f.downloadStarted ? kExitCodeDownload : kExitPort;
+}
+
+}  // namespace
+
+int UpdateExitCode(const UpdateRunFacts& f) {
+  if (!f.started) return f.stopped ? kExitStopped : kExitRefused;
+  const int code = OutcomeExitCode(f);
+  if (code == kExitOk) return kExitOk;
+  // A stop only counts when the run did not complete.
+  return f.stopped ? kExitStopped : code;
+}
+
+std::string CodeplugFormatName(int index) {
+  const auto v = codeplug::VersionOfFormatIndex(static_cast<std::uint8_t>(index));
+  if (v.major == 0) return "unknown";
+  return std::to_string(v.major) + "." + std::to_string(v.minor);
+}
+
+}  // namespace bcu::cli
