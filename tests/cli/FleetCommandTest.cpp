@@ -3,6 +3,7 @@
 // its backup, every radio is recorded in the history, prompts come one at a
 // time naming the port, and `bcu history` reads the record back.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,9 +62,9 @@ class FleetTest : public ::testing::Test {
     return text;
   }
 
-  sim::PtyRadio& AddRadio(sim::RadioConfig c) {
-    c.timeScale = kScale;
-    radios_.push_back(std::make_unique<sim::PtyRadio>(c, kScale));
+  sim::PtyRadio& AddRadio(sim::RadioConfig c, double scale = kScale) {
+    c.timeScale = scale;
+    radios_.push_back(std::make_unique<sim::PtyRadio>(c, scale));
     std::string error;
     EXPECT_TRUE(radios_.back()->Start(&error)) << error;
     return *radios_.back();
@@ -76,9 +77,9 @@ class FleetTest : public ::testing::Test {
     return *bcu_;
   }
   // `bcu update` on every radio, with the start password and a fast clock.
-  ChildProcess& UpdateAll(std::vector<std::string> more) {
+  ChildProcess& UpdateAll(std::vector<std::string> more, double scale = kScale) {
     std::vector<std::string> args{"update", "--password", "gablers", "--delay-scale",
-                                  std::to_string(kScale)};
+                                  std::to_string(scale)};
     for (auto& r : radios_) {
       args.push_back("--port");
       args.push_back(r->DevicePath());
@@ -253,6 +254,77 @@ TEST_F(FleetTest, CodeplugPasswordPromptsComeOneAtATimeNamingThePort) {
   EXPECT_EQ(bcu.Wait(kLong), 0);
   EXPECT_EQ(asked.size(), 2u);
   EXPECT_EQ(HistoryLines().size(), 2u);
+}
+
+// Ctrl-C stops every radio at its next safe step: the radio waiting to convert
+// its codeplug keeps the codeplug it had and names its backup, no radio is
+// left with a codeplug half written, and the command says some failed.
+TEST_F(FleetTest, CtrlCStopsEveryRadioAtItsNextSafeStep) {
+  constexpr double kSlower = 0.05;  // the conversion wait lasts a second
+  AddRadio(Radio(1), kSlower);
+  AddRadio(Radio(2), kSlower);
+  const auto before = radios_[0]->With([](sim::VirtualRadio& r) { return r.Codeplug(); });
+  ChildProcess& bcu = UpdateAll({"--yes"}, kSlower);
+  ASSERT_TRUE(bcu.WaitForOutput(
+      radios_[0]->DevicePath() + ": Resetting radio and converting codeplug...", kLong));
+  bcu.Signal(SIGINT);
+  EXPECT_EQ(bcu.Wait(kLong), 15);
+  EXPECT_NE(bcu.Error().find("Ctrl-C: every radio stops after its current step"),
+            std::string::npos);
+  EXPECT_NE(bcu.Output().find(radios_[0]->DevicePath() +
+                              ": finished, exit code 10: Stopped. The radio runs its new code; "
+                              "its codeplug was not converted."),
+            std::string::npos)
+      << bcu.Output();
+  EXPECT_EQ(radios_[0]->With([](sim::VirtualRadio& r) { return r.Counters().downloads; }), 0);
+  EXPECT_EQ(radios_[0]->With([](sim::VirtualRadio& r) { return r.Codeplug(); }), before);
+  const std::vector<nlohmann::json> lines = HistoryLines();
+  ASSERT_EQ(lines.size(), 2u);
+  for (const auto& j : lines) {
+    const int code = j.at("outcome").at("code");
+    EXPECT_TRUE(code == 0 || code == 10) << j.dump();
+    if (j.at("port") == radios_[0]->DevicePath()) {
+      EXPECT_EQ(code, 10);
+      EXPECT_NE(bcu.Error().find(radios_[0]->DevicePath() +
+                                 ": the codeplug read from the radio is saved in " +
+                                 j.at("backupPath").get<std::string>()),
+                std::string::npos)
+          << bcu.Error();
+    }
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_),
+                          std::filesystem::directory_iterator()),
+            0);
+}
+
+// After their automatic boot update, radios wait to be put back into bootload
+// mode: one prompt at a time, naming the port; Enter lets that radio go on.
+TEST_F(FleetTest, BootloadPromptsComeOneAtATimeNamingThePort) {
+  for (std::uint8_t n = 1; n <= 2; ++n) {
+    sim::RadioConfig c = Radio(n);
+    c.bootVersion = {4, 1};
+    AddRadio(c);
+  }
+  ChildProcess& bcu = UpdateAll({});
+  const std::string prompt = "put the radio back into bootload mode, then press Enter";
+  std::map<std::string, int> asked;
+  for (int k = 1; k <= 2; ++k) {
+    for (int i = 0; i < 4000 && Count(bcu.Error(), prompt) < k; ++i) usleep(50000);
+    ASSERT_EQ(Count(bcu.Error(), prompt), k);
+    usleep(300000);
+    ASSERT_EQ(Count(bcu.Error(), prompt), k) << bcu.Error();
+    const std::string err = bcu.Error();
+    const std::string line = err.substr(err.rfind('\n', err.rfind(prompt)) + 1);
+    for (std::size_t i = 0; i < radios_.size(); ++i)
+      if (line.rfind(radios_[i]->DevicePath() + " (radio " +
+                         SerialOf(static_cast<std::uint8_t>(i + 1)) + "): " + prompt,
+                     0) == 0)
+        ++asked[radios_[i]->DevicePath()];
+    bcu.Write("\n");
+  }
+  EXPECT_EQ(bcu.Wait(kLong), 0);
+  EXPECT_EQ(asked.size(), 2u);
+  for (auto& r : radios_) EXPECT_TRUE(HasApplication(*r));
 }
 
 // `bcu history` reads the record back: one radio, since a date, as CSV.
