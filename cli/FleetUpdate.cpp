@@ -495,7 +495,12 @@ void RunRadio(Fleet& fleet, int radio, const std::string& port) {
     ReadVersions(host, updater, record.versionsAfter, serialAfter);
   }
   record.outcomeCode = code;
-  record.outcomeText = host.status;
+  if (facts.started)
+    record.outcomeText = host.status;
+  else if (facts.stopped)
+    record.outcomeText = "Stopped. Nothing was written to the radio.";
+  else
+    record.outcomeText = "The start password was refused.";
   record.durationSeconds = static_cast<double>(platform::RealMicros() - startUs) / 1e6;
   if (options.watch && code != kExitOk) fleet.Unclaim(record.serialNumber);
 
@@ -506,7 +511,7 @@ void RunRadio(Fleet& fleet, int radio, const std::string& port) {
   }
   if (code != kExitOk && !record.backupPath.empty())
     fleet.display.Note(radio, "the codeplug read from the radio is saved in " + record.backupPath);
-  fleet.display.Finished(radio, code, host.status, ResultDetails(record));
+  fleet.display.Finished(radio, code, record.outcomeText, ResultDetails(record));
   fleet.AddResult(std::move(record));
 }
 

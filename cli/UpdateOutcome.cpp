@@ -34,7 +34,8 @@ int OutcomeExitCode(const UpdateRunFacts& f) {
   // Boot and DSP updates end on the download's own last text.
   if (f.status.rfind("Download finished", 0) == 0) return kExitOk;
   // Nothing was written: the port, the embedded files or the radio checks.
-  return f.downloadStarted ? kExitCodeDownload : kExitPort;
+  if (f.downloadStarted) return kExitCodeDownload;
+  return f.startFailureCode != 0 ? f.startFailureCode : kExitPort;
 }
 
 }  // namespace

@@ -13,6 +13,10 @@ struct UpdateRunFacts {
   bool stopped = false;        // a stop signal came during the run
   bool notInBootload = false;  // the radio did not come back in bootload mode
   bool downloadStarted = false;
+  // The code of a run that ended before its download began, when the host
+  // could tell why (the port, the work files, a radio check); 0: not known,
+  // the port is assumed.
+  int startFailureCode = 0;
   std::string status;  // the last status text
   std::optional<app::CodeplugStepReport> codeplug;
 };
