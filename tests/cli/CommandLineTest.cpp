@@ -182,7 +182,7 @@ TEST_F(CommandLineTest, UpdateRefusesABadFirmwareFolderBeforeTouchingTheRadio) {
                 "RadioFamily": 1, "Series": 4})");
   std::filesystem::remove(set_ + "/Code_1.s2");
   Result r = update();
-  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.code, 13);
   EXPECT_NE(r.err.find("firmware set refused: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("attributes.json: CodeChunks is 0"), std::string::npos) << r.err;
 
@@ -191,12 +191,12 @@ TEST_F(CommandLineTest, UpdateRefusesABadFirmwareFolderBeforeTouchingTheRadio) {
   code.replace(code.find("S2", 10), 2, "S4");  // the second record
   WriteText(set_ + "/Code_1.s2", code);
   r = update();
-  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.code, 13);
   EXPECT_NE(r.err.find("Code_1.s2 line 2: unknown record type S4"), std::string::npos) << r.err;
 
   WriteSet(Attributes(R"(, "BootMajor": 300)"));
   r = update();
-  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.code, 13);
   EXPECT_NE(r.err.find("BootMajor 300 is not a version part"), std::string::npos) << r.err;
 
   EXPECT_FALSE(std::filesystem::exists(trace));
