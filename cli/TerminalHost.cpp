@@ -153,6 +153,9 @@ platform::MsgResult TerminalHost::ShowMessage(const std::string& text, const std
                                               platform::MsgIcon icon,
                                               platform::MsgButtons buttons) {
   lastMessage_ = text;
+  if (options_.hideInformation && icon == platform::MsgIcon::Information &&
+      buttons == platform::MsgButtons::Ok)
+    return platform::MsgResult::Ok;
   EndProgressLine();
   std::fprintf(options_.err, "[%s] %s:\n%s\n", IconWord(icon), caption.c_str(), text.c_str());
   if (buttons == platform::MsgButtons::Ok) {

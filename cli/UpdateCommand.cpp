@@ -216,22 +216,27 @@ bool WaitForBootload(TerminalHost& terminal, const UpdateArgs& args, app::CodeUp
     return false;
   }
   const auto limitMs = static_cast<std::uint32_t>(args.waitBootloadSeconds * 1000.0);
-  std::fprintf(stderr,
-               "Waiting up to %.0f s for the radio to answer in bootload mode (boot information "
-               "request once a second)...\n",
-               args.waitBootloadSeconds);
-  std::fflush(stderr);
+  // Progress of the wait; -q leaves only its failure.
+  const bool quiet = args.verbosity == Verbosity::kQuiet;
+  if (!quiet) {
+    std::fprintf(stderr,
+                 "Waiting up to %.0f s for the radio to answer in bootload mode (boot "
+                 "information request once a second)...\n",
+                 args.waitBootloadSeconds);
+    std::fflush(stderr);
+  }
   std::uint32_t nextReport = kBootloadReportMs;
   const auto result = u.WaitForBootloadMode(limitMs, [&](std::uint32_t waitedMs) {
     if (waitedMs < nextReport) return;
     nextReport += kBootloadReportMs;
+    if (quiet) return;
     std::fprintf(stderr, "Still waiting for bootload mode: %u s left\n",
                  (limitMs - waitedMs + 999) / 1000);
     std::fflush(stderr);
   });
   switch (result) {
     case app::BootloadWaitResult::Ready:
-      std::fprintf(stderr, "The radio answers in bootload mode.\n");
+      if (!quiet) std::fprintf(stderr, "The radio answers in bootload mode.\n");
       return true;
     case app::BootloadWaitResult::TimedOut:
       std::fprintf(stderr, "bcu update: the radio did not answer in bootload mode within %.0f s\n",
@@ -313,6 +318,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
   options.delayScale = args.delayScale;
   options.quiet = args.json || args.verbosity == Verbosity::kQuiet;
   options.timestamps = args.verbosity == Verbosity::kVerbose;
+  options.hideInformation = args.verbosity == Verbosity::kQuiet;
   TerminalHost terminal(options);
   UpdateHost host(terminal, args);
   app::CodeUpdaterView view;

@@ -233,8 +233,8 @@ TEST_F(CodeplugCommandsTest, WriteKeepsABackupAndReadsBack) {
 
   radio_->With([](sim::VirtualRadio& r) { r.Faults().alterStoredWord = 300; });
   r = Bcu({"codeplug", "write", "--port", radio_->DevicePath(), path});
-  EXPECT_EQ(r.exitCode, 9) << r.out << r.err;
-  EXPECT_NE(r.out.find("word 300"), std::string::npos) << r.out;
+  EXPECT_EQ(r.exitCode, 8) << r.out << r.err;
+  EXPECT_NE(r.err.find("word 300"), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("Done."), std::string::npos);
 
   // --no-verify: written, not read back, said so.
@@ -255,7 +255,7 @@ TEST_F(CodeplugCommandsTest, WriteKeepsABackupAndReadsBack) {
     radio.Faults().silentAfterBlocks = radio.DataBlocks() + uploadBlocks + downloadBlocks;
   });
   r = Bcu({"codeplug", "write", "--port", radio_->DevicePath(), path});
-  EXPECT_EQ(r.exitCode, 10) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 11) << r.out << r.err;
   EXPECT_NE(r.out.find("The codeplug was written, but it could not be read back to verify it."),
             std::string::npos)
       << r.out;
