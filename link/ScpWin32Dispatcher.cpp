@@ -210,9 +210,11 @@ void TScpWin32Dispatcher::CloseDescriptors() {
       ::ioctl(fd_, TIOCNXCL);
       owned_ = false;
     }
+    // The lock file goes before the device is closed: a closed device's
+    // name can be handed to another port at once.
+    lock_.Release();
     driver_.Close(fd_);  // releases the advisory lock
     fd_ = -1;
-    lock_.Release();
   }
   if (readerWake_ >= 0) ::close(readerWake_);
   if (outputWake_ >= 0) ::close(outputWake_);

@@ -250,8 +250,11 @@ int VYXWinExtSerialPort::Close() {
     rs485Set_ = false;
   }
   ::ioctl(fd_, TIOCNXCL);
-  driver.Close(fd_);
+  // The lock file goes first: once the device is closed its name can be
+  // handed to another port at once (a pseudo-terminal's number is), and a
+  // lock file still naming this process would keep that port's user out.
   lock_.Release();
+  driver.Close(fd_);
   fd_ = -1;
   isOpen = false;
   heldValid_ = false;

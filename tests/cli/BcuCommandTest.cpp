@@ -82,6 +82,15 @@ class BcuTest : public ::testing::Test {
       return false;
     });
   }
+  // The radio files what it received once its own thread has seen the file's
+  // end, which on a busy machine can come after the program has gone on.
+  bool WaitForFile(sim::ReceivedFile::Kind kind) {
+    for (int i = 0; i < 3000; ++i) {
+      if (Has(kind)) return true;
+      usleep(10000);
+    }
+    return false;
+  }
   int FramesReceived() {
     return WithRadio([](sim::VirtualRadio& r) { return r.Counters().framesReceived; });
   }
@@ -165,7 +174,7 @@ TEST_F(BcuTest, AfterTheBootUpdateTheProgramWaitsForEnter) {
   ASSERT_TRUE(bcu.WaitForError("then press Enter", kLong));
   EXPECT_NE(bcu.Error().find("Press OK once the radio is ready."), std::string::npos);
   // The boot code is in; the application waits for the technician.
-  EXPECT_TRUE(Has(sim::ReceivedFile::Kind::kBoot));
+  EXPECT_TRUE(WaitForFile(sim::ReceivedFile::Kind::kBoot));
   usleep(300000);
   EXPECT_FALSE(Has(sim::ReceivedFile::Kind::kApplication));
   bcu.Write("\n");
@@ -223,7 +232,7 @@ TEST_F(BcuTest, CtrlCDuringTheEraseWaitSaysSoAndStopsBeforeTheCode) {
   EXPECT_TRUE(bcu.WaitForError(
       "Ctrl-C: stopping after the current step (Erasing flash (80 seconds)...)", kLong));
   EXPECT_EQ(bcu.Wait(kLong), 10);
-  EXPECT_TRUE(Has(sim::ReceivedFile::Kind::kLoader));
+  EXPECT_TRUE(WaitForFile(sim::ReceivedFile::Kind::kLoader));
   EXPECT_FALSE(Has(sim::ReceivedFile::Kind::kApplication));
   EXPECT_NE(bcu.Output().find("Code download timed out or canceled by user."), std::string::npos);
   EXPECT_TRUE(WorkLeft().empty());

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
+#include <QTimer>
 #include <QToolButton>
 #include <functional>
 #include <memory>
@@ -49,10 +50,15 @@ class NoSystemPorts final : public platform::PortDiscovery {
   }
 };
 
+// The status texts the window showed, in order, sampled while the event loop
+// runs: a failure message says how the run got where it ended.
+QStringList statusTrail;
+
 // Where a script stopped, for failure messages.
 QByteArray Why(const ModalScript& script, TCodeUpdaterMainDispForm& form) {
-  return (QString("waiting for \"%1\"; status \"%2\"; unexpected: %3")
-              .arg(script.Pending(), form.m_StatusLabel->text(), script.unexpected.join("; ")))
+  return (QString("waiting for \"%1\"; status \"%2\"; unexpected: %3; statuses: %4")
+              .arg(script.Pending(), form.m_StatusLabel->text(), script.unexpected.join("; "),
+                   statusTrail.join(" | ")))
       .toLocal8Bit();
 }
 
@@ -102,11 +108,13 @@ class WindowTest : public QObject {
   std::function<void(WindowSetupRequest&)> adjust_;
   NoSystemPorts ports_;
   std::unique_ptr<WindowSetup> setup_;
+  std::unique_ptr<QTimer> trail_;
 
   // The window on a virtual radio whose boot code is current, so that Start
   // runs the application update straight away.
   TCodeUpdaterMainDispForm& Open(const platform::ResourceSource* resources = nullptr,
                                  bool simulate = true, std::array<std::uint8_t, 2> boot = {4, 2}) {
+    trail_.reset();
     workDir_ = std::make_unique<QTemporaryDir>();
     WindowSetupRequest request;
     request.programPath = "/opt/bcu/BrisantCodeUpdater_6700_Series_4_Release_4_2";
@@ -123,6 +131,13 @@ class WindowTest : public QObject {
     setup_ = WindowSetup::Create(request, error);
     if (!setup_) qFatal("cannot open the window: %s", error.c_str());
     setup_->Form().show();
+    statusTrail.clear();
+    trail_ = std::make_unique<QTimer>();
+    QObject::connect(trail_.get(), &QTimer::timeout, [this] {
+      const QString text = setup_->Form().m_StatusLabel->text();
+      if (statusTrail.isEmpty() || statusTrail.back() != text) statusTrail.append(text);
+    });
+    trail_->start(2);
     return setup_->Form();
   }
 
@@ -149,6 +164,7 @@ class WindowTest : public QObject {
  private slots:
   void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
   void cleanup() {
+    trail_.reset();
     setup_.reset();
     adjust_ = nullptr;
   }
@@ -600,6 +616,7 @@ class WindowTest : public QObject {
     QVERIFY(QApplication::overrideCursor() == nullptr);  // the hourglass is gone again
 
     // Without any present port the selection stays where the user put it.
+    trail_.reset();
     setup_.reset();
     TCodeUpdaterMainDispForm& empty = Open(nullptr, false);
     QCOMPARE(empty.m_ComportComboBox->count(), 64);
