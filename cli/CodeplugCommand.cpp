@@ -146,9 +146,11 @@ void AddSample(CLI::App& group) {
     int groups = 2;
     int variant = 0;
     int maxRows = 3;
+    bool json = false;
   };
   auto o = std::make_shared<Options>();
   cmd->add_option("FILE", o->file, "Codeplug file to write")->type_name("FILE")->required();
+  AddJsonFlag(*cmd, o->json, "Print what was written");
   cmd->add_option("--format", o->format, "5.8, 5.9 or 5.10")
       ->type_name("FORMAT")
       ->capture_default_str();
@@ -184,7 +186,13 @@ void AddSample(CLI::App& group) {
     if (!BuildCodeplug(shape, *built.image, built.byteCount))
       Fail(kExitUsage, "no image of that shape fits");
     Save(o->file, *built.image, built.byteCount);
-    if (VerbosityOf(*cmd) != Verbosity::kQuiet)
+    if (o->json)
+      std::printf("%s\n", nlohmann::ordered_json{{"file", o->file},
+                                                 {"codeplugFormat", o->format},
+                                                 {"fileBytes", built.byteCount}}
+                              .dump(2)
+                              .c_str());
+    else if (VerbosityOf(*cmd) != Verbosity::kQuiet)
       std::printf("%s: format %s, %zu bytes\n", o->file.c_str(), o->format.c_str(),
                   built.byteCount);
   });

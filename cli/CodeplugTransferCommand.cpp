@@ -39,8 +39,8 @@ namespace bcu::cli {
 namespace {
 
 constexpr const char* kReadExitHelp =
-    "Exit codes as in `bcu --help`: 0 done (a valid codeplug saved); 4 port not opened; 3 the "
-    "radio's serial number unreadable; 7 the transfer failed (nothing saved); 14 FILE could not "
+    "Exit codes as in `bcu --help`: 0 done (a valid codeplug saved); 4 port not opened; 7 the "
+    "transfer failed (nothing saved); 14 FILE could not "
     "be written; 13 the codeplug read fails the validity check (it is saved in FILE all the "
     "same: it is what the radio holds); 10 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was "
     "done (nothing saved).";

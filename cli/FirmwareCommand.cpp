@@ -147,7 +147,8 @@ void Info() {
   }
 }
 
-void Export(const std::string& dir, Verbosity verbosity) {
+void Export(const std::string& dir, Verbosity verbosity, bool json) {
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
   const app::ResourceAttributes a = Attributes();
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -159,8 +160,10 @@ void Export(const std::string& dir, Verbosity verbosity) {
     std::string error;
     if (!app::WriteEmbeddedImage(platform::EmbeddedResources(), image, path, error))
       Fail(kExitFileError, error);
-    if (verbosity != Verbosity::kQuiet) std::printf("%s\n", path.c_str());
+    files.push_back(path);
+    if (!json && verbosity != Verbosity::kQuiet) std::printf("%s\n", path.c_str());
   }
+  if (json) std::printf("%s\n", nlohmann::ordered_json{{"files", files}}.dump(2).c_str());
 }
 
 }  // namespace
@@ -180,7 +183,9 @@ void RegisterFirmwareCommand(CLI::App& app) {
   auto* exp = cmd->add_subcommand("export", "Write the joined images (Loader.hex, Code.hex ...)");
   auto dir = std::make_shared<std::string>();
   exp->add_option("DIR", *dir, "Folder to write into")->type_name("DIR")->required();
-  exp->callback([dir, exp] { Export(*dir, VerbosityOf(*exp)); });
+  auto exportJson = std::make_shared<bool>(false);
+  AddJsonFlag(*exp, *exportJson, "Print the files written");
+  exp->callback([dir, exp, exportJson] { Export(*dir, VerbosityOf(*exp), *exportJson); });
 }
 
 }  // namespace bcu::cli

@@ -217,6 +217,12 @@ TEST_F(ConventionTest, JsonKeysNameWhatTheyHold) {
       keysOf({"codeplug", "convert", good_, dir_ + "/out.bin", "--to", "5.10", "--json"});
   EXPECT_EQ(converted["fromFormat"], "5.9");
   EXPECT_EQ(converted["toFormat"], "5.10");
+  const auto sample = keysOf({"codeplug", "sample", dir_ + "/s.bin", "--json"});
+  EXPECT_EQ(sample["fileBytes"], std::filesystem::file_size(dir_ + "/s.bin"));
+  const auto exported = keysOf({"firmware", "export", dir_ + "/images", "--json"});
+  ASSERT_FALSE(exported["files"].empty());
+  for (const auto& file : exported["files"])
+    EXPECT_TRUE(std::filesystem::exists(file.get<std::string>())) << file;
 }
 
 TEST_F(ConventionTest, QuietSaysNothingOnSuccessVerboseAddsDetail) {
