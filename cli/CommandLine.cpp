@@ -20,7 +20,6 @@ std::unique_ptr<CLI::App> MakeCommandLine() {
   // -v and -q may also follow the subcommand.
   app->fallthrough();
   AddVerbosityOptions(*app);
-  app->footer(ExitCodeTable());
   app->set_help_all_flag("--help-all", "Show help for every subcommand");
   app->set_version_flag(
       "--version",
@@ -38,6 +37,8 @@ std::unique_ptr<CLI::App> MakeCommandLine() {
   RegisterCodeplugTransferCommands(*app);
   RegisterFirmwareCommand(*app);
   RegisterVersionCommand(*app);
+  // Set last: a subcommand takes its parent's footer when it is added.
+  app->footer(ExitCodeTable());
   return app;
 }
 

@@ -137,6 +137,9 @@ TEST_F(ConventionTest, EachFaultHasOneExitCodeInEverySubcommand) {
   for (int code = kExitOk; code <= kExitSomeFailed; ++code)
     EXPECT_NE(help.out.find(std::to_string(code) + " " + ExitCodeName(code)), std::string::npos)
         << code;
+  // Subcommands refer to it rather than repeat it.
+  const Result exportHelp = Bcu({"firmware", "export", "--help"});
+  EXPECT_EQ(exportHelp.out.find("Exit codes (the same"), std::string::npos) << exportHelp.out;
   // The README's copy is the same table, indented as a block.
   std::ifstream readme(BCU_README);
   const std::string text((std::istreambuf_iterator<char>(readme)),
