@@ -386,7 +386,8 @@ int RunUpdateCommand(const UpdateArgs& args) {
   }
   if (!started && !stopped && !args.json)
     std::fprintf(stderr, "bcu update: the password was refused\n");
-  else if (code != kExitOk && !args.json && args.verbosity == Verbosity::kQuiet)
+  else if (code != kExitOk && !args.json && args.verbosity == Verbosity::kQuiet &&
+           failure != host.startFailureText)  // an error box has said it already
     std::fprintf(stderr, "bcu update: %s\n", failure.c_str());
   Detail(args.verbosity, "exit code " + std::to_string(code) + " (" + ExitCodeName(code) + ")");
   if (args.json) {
