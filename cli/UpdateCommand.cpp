@@ -8,7 +8,10 @@
 
 #include "app/CodeUpdater.h"
 #include "app/CodeplugBackup.h"
+#include "app/EmbeddedFiles.h"
+#include "app/ProgramVersion.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/StopSignals.h"
 #include "cli/TerminalHost.h"
 #include "cli/TraceFile.h"
@@ -22,35 +25,15 @@ namespace bcu::cli {
 
 namespace {
 
-// Exit codes of `bcu update` beyond the shared ones.
-enum UpdateExit : int {
-  kExitPasswordRefused = 3,
-  kExitNotStarted = 4,        // port, embedded files or radio checks: nothing written
-  kExitCodeDownload = 5,      // the code download failed
-  kExitNoAnswer = 6,          // the radio did not answer after its new code started
-  kExitCodeplugUpload = 7,    // the codeplug could not be read (radio unchanged)
-  kExitCodeplugDownload = 8,  // the codeplug could not be written back (backup kept)
-  kExitNotConvertible = 9,    // code updated, codeplug format not convertible
-  kExitStopped = 10,          // stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done
-  kExitNotVerified = 11,      // codeplug written, but reading it back failed
-  kExitNotInBootload = 12,    // boot code updated, the radio did not come back in bootload mode
-};
-
 constexpr std::uint32_t kDefaultBootloadWaitSeconds = 300;
 // While it waits for bootload mode, the command says how long it has left
 // this often.
 constexpr std::uint32_t kBootloadReportMs = 10000;
 
-constexpr const char* kExitHelp =
-    "Exit codes: 0 done; 1 other failure; 2 bad command line; 3 start password refused; "
-    "4 not started (firmware set, port, embedded files or radio check; nothing written); "
-    "5 code download failed; 6 radio not answering after the update; 7 codeplug could not be read "
-    "(or is "
-    "invalid); 8 codeplug could not be written back, or read back differently (the backup file "
-    "named in the summary holds it); 9 code updated but the codeplug format cannot be "
-    "converted; 10 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was done; 11 codeplug written "
-    "but not verified (reading it back failed); 12 boot code updated, but the radio did not "
-    "come back in bootload mode (application not written).\n"
+constexpr const char* kUpdateFooter =
+    "Exit codes as in `bcu --help`: 3 start password or radio check refused, 4 port not opened "
+    "or nothing answered, 13 firmware set refused, 14 work files not written (nothing written "
+    "to the radio in these cases); 5 to 12 what failed after the download began.\n"
     "Every codeplug read from the radio is kept in "
     "$XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default ~/.local/share/...); "
     "`bcu codeplug backups` lists them.";
@@ -69,7 +52,12 @@ struct UpdateArgs {
   std::string firmwareDir;  // empty: the set compiled into the program
   bool json = false;
   bool noVerify = false;
+  Verbosity verbosity = Verbosity::kNormal;
 };
+
+// Why a run ended before anything was written to the radio, from what it
+// showed: the first such sign counts.
+enum class StartFailure { kNone, kPort, kFiles, kRadioCheck };
 
 // The terminal host, with the passwords of the command line and an ear for
 // what the run did.
@@ -79,12 +67,30 @@ class UpdateHost final : public platform::Host, public app::CodeplugStepObserver
 
   void ShowStatusText(const std::string& text) override {
     if (text.rfind("Preparing to download", 0) == 0) downloadStarted = true;
+    if (!downloadStarted) {
+      if (text.rfind("Communication error while", 0) == 0 ||
+          text.rfind("No interface box answered", 0) == 0)
+        NoteStartFailure(StartFailure::kPort);
+      else if (text.rfind("The work file ", 0) == 0)
+        NoteStartFailure(StartFailure::kFiles);
+      else if (text.rfind("Error: ", 0) == 0)
+        NoteStartFailure(StartFailure::kRadioCheck);
+    }
     terminal_.ShowStatusText(text);
   }
   platform::ProgressBar& Progress() override { return terminal_.Progress(); }
   platform::MsgResult ShowMessage(const std::string& text, const std::string& caption,
                                   platform::MsgIcon icon, platform::MsgButtons buttons) override {
     ++messages;
+    if (!downloadStarted && icon == platform::MsgIcon::Error) {
+      if (caption == "COM Port")
+        NoteStartFailure(StartFailure::kPort);
+      else if (caption == app::kEmbeddedFilesCaption)
+        NoteStartFailure(StartFailure::kFiles);
+      else
+        NoteStartFailure(StartFailure::kRadioCheck);
+      startFailureText = text;
+    }
     return terminal_.ShowMessage(text, caption, icon, buttons);
   }
   bool AskPassword(platform::PasswordPurpose purpose, std::string& text) override {
@@ -108,8 +114,14 @@ class UpdateHost final : public platform::Host, public app::CodeplugStepObserver
   std::optional<app::CodeplugStepReport> codeplug;
   bool downloadStarted = false;
   int messages = 0;
+  StartFailure startFailure = StartFailure::kNone;
+  std::string startFailureText;  // the message box that said why, if one did
 
  private:
+  void NoteStartFailure(StartFailure why) {
+    if (startFailure == StartFailure::kNone) startFailure = why;
+  }
+
   TerminalHost& terminal_;
   const UpdateArgs& args_;
 };
@@ -156,12 +168,23 @@ int OutcomeExitCode(const UpdateHost& host, const std::string& status, bool notI
   }
   // Boot and DSP updates end on the download's own last text.
   if (status.rfind("Download finished", 0) == 0) return kExitOk;
-  return host.downloadStarted ? kExitCodeDownload : kExitNotStarted;
+  if (host.downloadStarted) return kExitCodeDownload;
+  switch (host.startFailure) {
+    case StartFailure::kPort:
+      return kExitPort;
+    case StartFailure::kFiles:
+      return kExitFileError;
+    case StartFailure::kRadioCheck:
+      return kExitRefused;
+    case StartFailure::kNone:
+      break;
+  }
+  return kExitFailure;
 }
 
 int ExitCodeOf(const UpdateHost& host, const std::string& status, bool started, bool stopped,
                bool notInBootload) {
-  if (!started) return stopped ? kExitStopped : kExitPasswordRefused;
+  if (!started) return stopped ? kExitStopped : kExitRefused;
   const int code = OutcomeExitCode(host, status, notInBootload);
   if (code == kExitOk) return kExitOk;
   return stopped ? kExitStopped : code;
@@ -193,22 +216,27 @@ bool WaitForBootload(TerminalHost& terminal, const UpdateArgs& args, app::CodeUp
     return false;
   }
   const auto limitMs = static_cast<std::uint32_t>(args.waitBootloadSeconds * 1000.0);
-  std::fprintf(stderr,
-               "Waiting up to %.0f s for the radio to answer in bootload mode (boot information "
-               "request once a second)...\n",
-               args.waitBootloadSeconds);
-  std::fflush(stderr);
+  // Progress of the wait; -q leaves only its failure.
+  const bool quiet = args.verbosity == Verbosity::kQuiet;
+  if (!quiet) {
+    std::fprintf(stderr,
+                 "Waiting up to %.0f s for the radio to answer in bootload mode (boot "
+                 "information request once a second)...\n",
+                 args.waitBootloadSeconds);
+    std::fflush(stderr);
+  }
   std::uint32_t nextReport = kBootloadReportMs;
   const auto result = u.WaitForBootloadMode(limitMs, [&](std::uint32_t waitedMs) {
     if (waitedMs < nextReport) return;
     nextReport += kBootloadReportMs;
+    if (quiet) return;
     std::fprintf(stderr, "Still waiting for bootload mode: %u s left\n",
                  (limitMs - waitedMs + 999) / 1000);
     std::fflush(stderr);
   });
   switch (result) {
     case app::BootloadWaitResult::Ready:
-      std::fprintf(stderr, "The radio answers in bootload mode.\n");
+      if (!quiet) std::fprintf(stderr, "The radio answers in bootload mode.\n");
       return true;
     case app::BootloadWaitResult::TimedOut:
       std::fprintf(stderr, "bcu update: the radio did not answer in bootload mode within %.0f s\n",
@@ -228,14 +256,11 @@ bool OverridesAllowed(const UpdateArgs& args) {
   if (overrides.empty()) return true;
   std::string list;
   for (const auto& o : overrides) list += (list.empty() ? "" : ", ") + o;
-  if (!args.force) {
-    std::fprintf(stderr,
-                 "bcu update: %s changes what the updater believes it carries, so the radio "
-                 "checks would compare the radio with that instead of with the firmware set; "
-                 "refused without --force\n",
-                 list.c_str());
-    return false;
-  }
+  if (!args.force)
+    Fail(kExitUsage, list +
+                         " changes what the updater believes it carries, so the radio checks "
+                         "would compare the radio with that instead of with the firmware set; "
+                         "refused without --force");
   std::fprintf(stderr,
                "bcu update: --force: %s; the check that the radio fits the firmware this program "
                "carries (family, series, platform, upgrade type) is disabled\n",
@@ -248,12 +273,9 @@ bool OverridesAllowed(const UpdateArgs& args) {
 bool BootChoiceAllowed(const app::CodeUpdater& u, bool boot) {
   if (!boot) return true;
   if (u.m_UpgradeChoiceVisible || u.m_Attributes.UpgradeType == app::kUpgradeBoot) return true;
-  std::fprintf(stderr,
-               "bcu update: --boot: this updater (upgrade type %s%s) has no boot update to "
-               "choose\n",
-               u.m_Target.m_TargetUpgradeTypeLabel.c_str(),
-               u.m_AutoBootUpdate ? ", boot code brought up to date by itself" : "");
-  return false;
+  Fail(kExitUsage, "--boot: this updater (upgrade type " + u.m_Target.m_TargetUpgradeTypeLabel +
+                       (u.m_AutoBootUpdate ? ", boot code brought up to date by itself" : "") +
+                       ") has no boot update to choose");
 }
 
 // The firmware set of this run: the one compiled in, or a set folder checked
@@ -263,11 +285,8 @@ std::shared_ptr<const platform::ResourceSource> FirmwareSet(const UpdateArgs& ar
   std::string error;
   resources::FirmwareSetDescription set;
   auto loaded = resources::LoadFirmwareSet(args.firmwareDir, error, &set);
-  if (!loaded) {
-    std::fprintf(stderr, "bcu update: firmware set refused: %s\n", error.c_str());
-    return nullptr;
-  }
-  if (!args.json)
+  if (!loaded) Fail(kExitFileInvalid, "firmware set refused: " + error);
+  if (!args.json && args.verbosity != Verbosity::kQuiet)
     std::printf("Firmware set %s, release %s (%s)\n",
                 set.identity.name.empty() ? "unnamed" : set.identity.name.c_str(),
                 set.identity.release.empty() ? "none" : set.identity.release.c_str(),
@@ -276,22 +295,30 @@ std::shared_ptr<const platform::ResourceSource> FirmwareSet(const UpdateArgs& ar
 }
 
 int RunUpdateCommand(const UpdateArgs& args) {
-  if (!OverridesAllowed(args)) return kExitUsage;
+  OverridesAllowed(args);
   const auto resources = FirmwareSet(args);
-  if (!resources) return kExitNotStarted;
+  if (args.verbosity == Verbosity::kVerbose) {
+    // The second line of the version text: the set's name, release and radio.
+    std::string set = app::VersionText("bcu", *resources);
+    set = set.substr(set.find('\n') + 1);
+    if (!set.empty() && set.back() == '\n') set.pop_back();
+    Detail(args.verbosity, set);
+  }
+  for (const auto& port : args.setup.ports) Detail(args.verbosity, "port: " + port);
   TraceFile trace;
   trace.ShowSecrets(args.traceSecrets);
   if (!args.tracePath.empty()) {
     std::string error;
-    if (!trace.Open(args.tracePath, error)) {
-      std::fprintf(stderr, "bcu update: cannot write the trace: %s\n", error.c_str());
-      return kExitFailure;
-    }
+    if (!trace.Open(args.tracePath, error))
+      Fail(kExitFileError, "cannot write the trace: " + error);
+    Detail(args.verbosity, "trace: " + args.tracePath);
   }
   TerminalOptions options;
   options.assumeYes = args.yes;
   options.delayScale = args.delayScale;
-  options.quiet = args.json;
+  options.quiet = args.json || args.verbosity == Verbosity::kQuiet;
+  options.timestamps = args.verbosity == Verbosity::kVerbose;
+  options.hideInformation = args.verbosity == Verbosity::kQuiet;
   TerminalHost terminal(options);
   UpdateHost host(terminal, args);
   app::CodeUpdaterView view;
@@ -305,7 +332,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
   app::CodeUpdater updater(host, view, *resources,
                            args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath,
                            discovery, std::move(updaterOptions));
-  if (!BootChoiceAllowed(updater, args.boot)) return kExitUsage;
+  BootChoiceAllowed(updater, args.boot);
   if (!args.tracePath.empty()) updater.SetTrace(&trace);
   updater.SelectPortItem(0);
   if (args.boot) updater.m_BootRadioButtonClick();
@@ -346,14 +373,30 @@ int RunUpdateCommand(const UpdateArgs& args) {
                  host.codeplug->backupPath.c_str());
   }
 
+  // What the plain output says of a failure: the password, the message box
+  // that stopped the start, or the last status line.
+  std::string failure;
+  if (code != kExitOk) {
+    if (!started && !stopped)
+      failure = "the password was refused";
+    else if (!host.downloadStarted && !host.startFailureText.empty())
+      failure = host.startFailureText;
+    else
+      failure = status;
+  }
   if (!started && !stopped && !args.json)
     std::fprintf(stderr, "bcu update: the password was refused\n");
+  else if (code != kExitOk && !args.json && args.verbosity == Verbosity::kQuiet &&
+           failure != host.startFailureText)  // an error box has said it already
+    std::fprintf(stderr, "bcu update: %s\n", failure.c_str());
+  Detail(args.verbosity, "exit code " + std::to_string(code) + " (" + ExitCodeName(code) + ")");
   if (args.json) {
-    nlohmann::json j;
-    j["status"] = status;
+    nlohmann::ordered_json j;
+    if (code != kExitOk) j["error"] = ErrorObject(code, failure);
+    j["statusText"] = status;
     j["exitCode"] = code;
     j["seconds"] = seconds;
-    j["messages"] = host.messages;
+    j["messageBoxCount"] = host.messages;
     if (host.codeplug) {
       const auto& r = *host.codeplug;
       j["codeplug"] = {{"outcome", r.outcome},
@@ -365,11 +408,11 @@ int RunUpdateCommand(const UpdateArgs& args) {
                        {"bytesWritten", r.downloadedBytes},
                        {"readBack", ReadBackText(r)},
                        {"readBackSeconds", r.verifySeconds},
-                       {"backup", r.backupPath}};
+                       {"backupFile", r.backupPath}};
       if (!r.backupError.empty()) j["codeplug"]["backupError"] = r.backupError;
     }
     std::printf("%s\n", j.dump(2).c_str());
-  } else if (host.codeplug) {
+  } else if (host.codeplug && args.verbosity != Verbosity::kQuiet) {
     const auto& r = *host.codeplug;
     std::printf("Codeplug: format %s in the radio, %s expected; %d bytes read, %d written\n",
                 FormatName(r.imageFormatIndex).c_str(), FormatName(r.targetFormatIndex).c_str(),
@@ -394,45 +437,52 @@ void RegisterUpdateCommand(CLI::App& app) {
   auto args = std::make_shared<UpdateArgs>();
   CLI::App* cmd = app.add_subcommand(
       "update", "Update the connected radio (the Start button): code, then its codeplug");
-  cmd->footer(kExitHelp);
+  cmd->footer(kUpdateFooter);
   AddPortOption(*cmd, args->setup);
   cmd->get_option("--port")->required();
   AddTargetOptions(*cmd, args->setup);
   cmd->add_option("--password", args->password,
-                  "Start password (asked without echo when not given)");
+                  "Start password (asked without echo when not given)")
+      ->type_name("PASSWORD");
   cmd->add_flag("--boot", args->boot,
                 "Boot code update (an Application/Boot updater that offers the choice)");
   cmd->add_flag("--force", args->force,
                 "Allow --family, --series, --new-platform and --upgrade-type, which disable the "
                 "check that the radio fits the firmware this program carries");
   cmd->add_option("--codeplug-password", args->codeplugPassword,
-                  "Digits to give when the radio asks for its codeplug password");
+                  "Digits to give when the radio asks for its codeplug password")
+      ->type_name("DIGITS");
   cmd->add_flag("--yes,-y", args->yes, "Answer every question with Yes / OK");
   cmd->add_option("--wait-bootload", args->waitBootloadSeconds,
                   "With --yes: seconds to wait for the radio to come back in bootload mode after "
-                  "its boot code was updated")
+                  "its boot code was updated (1 to 86400)")
+      ->type_name("SECONDS")
       ->check(FiniteNumber())
-      ->check(CLI::Range(1.0, 86400.0))
+      ->check(Unnamed(CLI::Range(1.0, 86400.0)))
       ->capture_default_str();
   cmd->add_option("--delay-scale", args->delayScale,
                   "Real time per clock time of the fixed waits (0.01: 100 times faster); reply "
-                  "time-outs are not scaled")
+                  "time-outs are not scaled; 0.0001 to 100")
+      ->type_name("SCALE")
       ->check(FiniteNumber())
-      ->check(CLI::Range(0.0001, 100.0));
+      ->check(Unnamed(CLI::Range(0.0001, 100.0)));
   cmd->add_option("--trace", args->tracePath,
                   "Write every frame sent and received to FILE (mode 0600; the codeplug "
-                  "password's digits masked)");
+                  "password's digits masked)")
+      ->type_name("FILE");
   cmd->add_flag("--trace-secrets", args->traceSecrets,
                 "Write the codeplug password's digits into the trace as sent");
   cmd->add_option("--firmware", args->firmwareDir,
                   "Firmware set folder (attributes.json and chunk files) to write instead of "
                   "the set built into the program; checked as the build checks a set")
-      ->check(CLI::ExistingDirectory);
-  cmd->add_flag("--json", args->json, "Print the result as JSON instead of status lines");
+      ->type_name("DIR")
+      ->check(Unnamed(CLI::ExistingDirectory));
+  AddJsonFlag(*cmd, args->json, "Print the result");
   cmd->add_flag("--no-verify", args->noVerify,
                 "Do not read the codeplug back after writing it to compare (saves the time "
                 "of one more upload)");
-  cmd->callback([args] {
+  cmd->callback([args, cmd] {
+    args->verbosity = VerbosityOf(*cmd);
     const int code = RunUpdateCommand(*args);
     if (code != kExitOk) throw CLI::RuntimeError(code);
   });

@@ -277,7 +277,7 @@ TEST_F(BcuTest, CodeplugReadStopsOnSigtermWithoutWritingTheFile) {
   ChildProcess& bcu = Run({"codeplug", "read", "--port", radio_->DevicePath(), "out.bin"});
   ASSERT_TRUE(bcu.WaitForOutput("Uploading codeplug...", kLong));
   bcu.Signal(SIGTERM);
-  EXPECT_EQ(bcu.Wait(kLong), 11);
+  EXPECT_EQ(bcu.Wait(kLong), 10);
   EXPECT_NE(bcu.Error().find("stopped; out.bin was not written"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/out.bin"));
 }
