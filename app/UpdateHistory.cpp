@@ -107,7 +107,7 @@ class HistoryLock {
 
 nlohmann::json VersionsToJson(const RadioVersions& v) {
   return {{"fileFormatVersion", v.fileFormatVersion},
-          {"dspVersion", v.dspVersion},
+          {"dspSoftwareVersion", v.dspVersion},
           {"controllerVersion", v.controllerVersion},
           {"hardwareRevision", v.hardwareRevision},
           {"bootVersion", v.bootVersion},
@@ -123,7 +123,7 @@ RadioVersions VersionsFromJson(const nlohmann::json& j) {
   RadioVersions v;
   if (!j.is_object()) return v;
   v.fileFormatVersion = Text(j, "fileFormatVersion");
-  v.dspVersion = Text(j, "dspVersion");
+  v.dspVersion = Text(j, "dspSoftwareVersion");
   v.controllerVersion = Text(j, "controllerVersion");
   v.hardwareRevision = Text(j, "hardwareRevision");
   v.bootVersion = Text(j, "bootVersion");
@@ -146,7 +146,7 @@ nlohmann::json HistoryRecordToJson(const HistoryRecord& r) {
           {"codeplugFormatBefore", r.codeplugFormatBefore},
           {"codeplugFormatAfter", r.codeplugFormatAfter},
           {"firmwareSet", {{"name", r.firmwareSetName}, {"release", r.firmwareSetRelease}}},
-          {"backupPath", r.backupPath},
+          {"backupFile", r.backupPath},
           {"outcome", {{"code", r.outcomeCode}, {"text", r.outcomeText}}},
           {"startTime", r.startTime},
           {"durationSeconds", r.durationSeconds}};
@@ -165,7 +165,7 @@ bool HistoryRecordFromJson(const nlohmann::json& j, HistoryRecord& r) {
     r.firmwareSetName = Text(*set, "name");
     r.firmwareSetRelease = Text(*set, "release");
   }
-  r.backupPath = Text(j, "backupPath");
+  r.backupPath = Text(j, "backupFile");
   if (const auto outcome = j.find("outcome"); outcome != j.end() && outcome->is_object()) {
     if (const auto code = outcome->find("code"); code != outcome->end() && code->is_number())
       r.outcomeCode = code->get<int>();
@@ -281,7 +281,8 @@ std::string HistoryCsv(const std::vector<app::HistoryRecord>& records) {
   std::string csv =
       "startTime,port,serialNumber,exitCode,outcome,durationSeconds,firmwareSet,release,"
       "codeplugFormatBefore,codeplugFormatAfter,controllerVersionBefore,controllerVersionAfter,"
-      "dspVersionBefore,dspVersionAfter,bootVersionBefore,bootVersionAfter,backupPath\n";
+      "dspSoftwareVersionBefore,dspSoftwareVersionAfter,bootVersionBefore,bootVersionAfter,"
+      "backupFile\n";
   for (const auto& r : records) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", r.durationSeconds);

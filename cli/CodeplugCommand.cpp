@@ -8,6 +8,7 @@
 
 #include "app/CodeplugBackup.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "codeplug/Blocks.h"
 #include "codeplug/CodeplugBuilder.h"
 #include "codeplug/CodeplugConversion.h"
@@ -20,12 +21,6 @@ namespace bcu::cli {
 namespace {
 
 using namespace bcu::codeplug;
-
-enum CodeplugExit : int {
-  kExitInvalid = 3,         // the image fails the structural check
-  kExitNotConvertible = 4,  // a format outside 5.8 .. 5.10
-  kExitConvertFailed = 5,   // the conversion does not fit or its result is invalid
-};
 
 // The structural check and, for a file, that it holds the whole image.
 ImageCheck CheckFile(const CodeplugImage& image, std::size_t byteCount) {
@@ -59,19 +54,15 @@ struct LoadedImage {
 LoadedImage Load(const std::string& path) {
   LoadedImage loaded;
   std::string error;
-  if (!ReadCodeplugFile(path, *loaded.image, loaded.byteCount, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    throw CLI::RuntimeError(kExitFailure);
-  }
+  bool notACodeplug = false;
+  if (!ReadCodeplugFile(path, *loaded.image, loaded.byteCount, error, &notACodeplug))
+    Fail(notACodeplug ? kExitFileInvalid : kExitFileError, error);
   return loaded;
 }
 
 void Save(const std::string& path, const CodeplugImage& image, std::size_t byteCount) {
   std::string error;
-  if (!WriteCodeplugFile(path, image, byteCount, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    throw CLI::RuntimeError(kExitFailure);
-  }
+  if (!WriteCodeplugFile(path, image, byteCount, error)) Fail(kExitFileError, error);
 }
 
 const char* KindName(std::uint16_t kind) {
@@ -85,14 +76,14 @@ nlohmann::ordered_json Describe(const LoadedImage& loaded) {
   const bool wide = ImageUsesWideLayout(image);
   nlohmann::ordered_json j;
   j["valid"] = check.valid;
-  if (!check.valid) j["reason"] = check.reason;
-  j["formatVersion"] = VersionText(ImageFormatVersion(image));
+  if (!check.valid) j["invalidReason"] = check.reason;
+  j["codeplugFormat"] = VersionText(ImageFormatVersion(image));
   j["formatIndex"] = ParmsFormatIndex(image);
-  j["byteCount"] = loaded.byteCount;
-  j["imageLength"] = ImageLength(image);
+  j["fileBytes"] = loaded.byteCount;
+  j["imageWords"] = ImageLength(image);
   j["variantCode"] = VariantCode(image);
-  j["systemBlocks"] = SystemBlockCount(image);
-  j["groupBlocks"] = GroupBlockCount(image);
+  j["systemBlockCount"] = SystemBlockCount(image);
+  j["groupBlockCount"] = GroupBlockCount(image);
   j["tableWordLayout"] = wide ? "wide" : "narrow";
   nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
   const std::uint32_t end =
@@ -100,9 +91,9 @@ nlohmann::ordered_json Describe(const LoadedImage& loaded) {
   for (std::uint32_t pos = 0; pos < end && IsBlockMark(image, pos);) {
     const TableWord t = DecodeTableWord(WordAt(image, pos + 2), wide);
     nlohmann::ordered_json b;
-    b["position"] = pos;
+    b["wordPosition"] = pos;
     b["kind"] = KindName(KindOfBlock(image, pos));
-    b["length"] = LengthOfBlock(image, pos);
+    b["words"] = LengthOfBlock(image, pos);
     b["tag"] = WordAt(image, pos + 3);
     b["tableCount"] = t.count;
     b["directoryOffset"] = t.offset;
@@ -122,21 +113,23 @@ nlohmann::ordered_json Describe(const LoadedImage& loaded) {
 
 void PrintInfo(const nlohmann::ordered_json& j) {
   std::printf("valid:           %s%s\n", j["valid"].get<bool>() ? "yes" : "no",
-              j.contains("reason") ? (" (" + j["reason"].get<std::string>() + ")").c_str() : "");
-  std::printf("format version:  %s (index %d)\n", j["formatVersion"].get<std::string>().c_str(),
+              j.contains("invalidReason")
+                  ? (" (" + j["invalidReason"].get<std::string>() + ")").c_str()
+                  : "");
+  std::printf("format version:  %s (index %d)\n", j["codeplugFormat"].get<std::string>().c_str(),
               j["formatIndex"].get<int>());
-  std::printf("image length:    %d words (%zu bytes in the file)\n", j["imageLength"].get<int>(),
-              j["byteCount"].get<std::size_t>());
+  std::printf("image length:    %d words (%zu bytes in the file)\n", j["imageWords"].get<int>(),
+              j["fileBytes"].get<std::size_t>());
   std::printf("variant code:    %d\n", j["variantCode"].get<int>());
-  std::printf("block counts:    %d system blocks, %d group blocks\n", j["systemBlocks"].get<int>(),
-              j["groupBlocks"].get<int>());
+  std::printf("block counts:    %d system blocks, %d group blocks\n",
+              j["systemBlockCount"].get<int>(), j["groupBlockCount"].get<int>());
   std::printf("table words:     %s layout\n", j["tableWordLayout"].get<std::string>().c_str());
   std::printf("blocks:\n");
   for (const auto& b : j["blocks"]) {
-    std::printf(
-        "  %5d %-11s length %5d tag 0x%04X tables %2d directory at %d:", b["position"].get<int>(),
-        b["kind"].get<std::string>().c_str(), b["length"].get<int>(), b["tag"].get<int>(),
-        b["tableCount"].get<int>(), b["directoryOffset"].get<int>());
+    std::printf("  %5d %-11s length %5d tag 0x%04X tables %2d directory at %d:",
+                b["wordPosition"].get<int>(), b["kind"].get<std::string>().c_str(),
+                b["words"].get<int>(), b["tag"].get<int>(), b["tableCount"].get<int>(),
+                b["directoryOffset"].get<int>());
     for (const auto& e : b["directory"])
       std::printf(" %dx%d", e["rows"].get<int>(), e["rowSize"].get<int>());
     std::printf("\n");
@@ -153,19 +146,31 @@ void AddSample(CLI::App& group) {
     int groups = 2;
     int variant = 0;
     int maxRows = 3;
+    bool json = false;
   };
   auto o = std::make_shared<Options>();
-  cmd->add_option("FILE", o->file, "Codeplug file to write")->required();
-  cmd->add_option("--format", o->format, "5.8, 5.9 or 5.10")->capture_default_str();
-  cmd->add_option("--seed", o->seed, "Seed of the random contents")->capture_default_str();
+  cmd->add_option("FILE", o->file, "Codeplug file to write")->type_name("FILE")->required();
+  AddJsonFlag(*cmd, o->json, "Print what was written");
+  cmd->add_option("--format", o->format, "5.8, 5.9 or 5.10")
+      ->type_name("FORMAT")
+      ->capture_default_str();
+  cmd->add_option("--seed", o->seed, "Seed of the random contents")
+      ->type_name("SEED")
+      ->capture_default_str();
   cmd->add_option("--systems", o->systems, "Systems of types 0,1,3,4,5 (sum 1 to 16)")
+      ->type_name("COUNT")
       ->delimiter(',')
       ->expected(5);
-  cmd->add_option("--groups", o->groups, "Group blocks (1 to 54)")->capture_default_str();
-  cmd->add_option("--variant", o->variant, "Variant code (0 to 15)")->capture_default_str();
-  cmd->add_option("--max-rows", o->maxRows, "Rows of each filled table: 0 to this")
+  cmd->add_option("--groups", o->groups, "Group blocks (1 to 54)")
+      ->type_name("COUNT")
       ->capture_default_str();
-  cmd->callback([o] {
+  cmd->add_option("--variant", o->variant, "Variant code (0 to 15)")
+      ->type_name("CODE")
+      ->capture_default_str();
+  cmd->add_option("--max-rows", o->maxRows, "Rows of each filled table: 0 to this")
+      ->type_name("ROWS")
+      ->capture_default_str();
+  cmd->callback([o, cmd] {
     CodeplugShape shape;
     if (!ParseVersion(o->format, shape.version)) throw CLI::ValidationError("--format", o->format);
     shape.systemsType0 = static_cast<std::uint8_t>(o->systems[0]);
@@ -178,12 +183,18 @@ void AddSample(CLI::App& group) {
     shape.variantCode = static_cast<std::uint8_t>(o->variant);
     shape.maxRows = static_cast<std::uint8_t>(o->maxRows);
     LoadedImage built;
-    if (!BuildCodeplug(shape, *built.image, built.byteCount)) {
-      std::fprintf(stderr, "no image of that shape fits\n");
-      throw CLI::RuntimeError(kExitFailure);
-    }
+    if (!BuildCodeplug(shape, *built.image, built.byteCount))
+      Fail(kExitUsage, "no image of that shape fits");
     Save(o->file, *built.image, built.byteCount);
-    std::printf("%s: format %s, %zu bytes\n", o->file.c_str(), o->format.c_str(), built.byteCount);
+    if (o->json)
+      std::printf("%s\n", nlohmann::ordered_json{{"file", o->file},
+                                                 {"codeplugFormat", o->format},
+                                                 {"fileBytes", built.byteCount}}
+                              .dump(2)
+                              .c_str());
+    else if (VerbosityOf(*cmd) != Verbosity::kQuiet)
+      std::printf("%s: format %s, %zu bytes\n", o->file.c_str(), o->format.c_str(),
+                  built.byteCount);
   });
 }
 
@@ -191,8 +202,8 @@ void AddInfo(CLI::App& group) {
   auto* cmd = group.add_subcommand("info", "Describe a codeplug file: format, counts, blocks");
   auto file = std::make_shared<std::string>();
   auto json = std::make_shared<bool>(false);
-  cmd->add_option("FILE", *file, "Codeplug file")->required();
-  cmd->add_flag("--json", *json, "Print the description as JSON");
+  cmd->add_option("FILE", *file, "Codeplug file")->type_name("FILE")->required();
+  AddJsonFlag(*cmd, *json, "Print the description");
   cmd->callback([file, json] {
     const nlohmann::ordered_json j = Describe(Load(*file));
     if (*json)
@@ -205,60 +216,85 @@ void AddInfo(CLI::App& group) {
 void AddCheck(CLI::App& group) {
   auto* cmd = group.add_subcommand("check", "Check a codeplug file's structure");
   cmd->footer(
-      "Exit codes: 0 valid, 3 invalid (the reason is printed; a file that ends before the end "
-      "of its image is invalid too), 1 file not readable.\n");
+      "Exit codes as in `bcu --help`: 0 valid, 13 invalid (the reason is printed; a file that "
+      "ends before the end of its image is invalid too), 14 file not readable.\n");
   auto file = std::make_shared<std::string>();
-  cmd->add_option("FILE", *file, "Codeplug file")->required();
-  cmd->callback([file] {
+  auto json = std::make_shared<bool>(false);
+  cmd->add_option("FILE", *file, "Codeplug file")->type_name("FILE")->required();
+  AddJsonFlag(*cmd, *json, "Print the verdict");
+  cmd->callback([file, json, cmd] {
     const LoadedImage loaded = Load(*file);
     const ImageCheck check = CheckFile(*loaded.image, loaded.byteCount);
-    if (!check.valid) {
-      std::printf("%s: invalid: %s\n", file->c_str(), check.reason.c_str());
-      throw CLI::RuntimeError(kExitInvalid);
+    if (!check.valid) Fail(kExitFileInvalid, *file + ": invalid: " + check.reason);
+    const std::string format = VersionText(ImageFormatVersion(*loaded.image));
+    if (*json) {
+      const nlohmann::ordered_json j{{"file", *file},
+                                     {"valid", true},
+                                     {"codeplugFormat", format},
+                                     {"fileBytes", loaded.byteCount}};
+      std::printf("%s\n", j.dump(2).c_str());
+    } else if (VerbosityOf(*cmd) != Verbosity::kQuiet) {
+      std::printf("%s: valid, format %s\n", file->c_str(), format.c_str());
     }
-    std::printf("%s: valid, format %s\n", file->c_str(),
-                VersionText(ImageFormatVersion(*loaded.image)).c_str());
   });
 }
 
 void AddConvert(CLI::App& group) {
   auto* cmd = group.add_subcommand("convert", "Convert a codeplug file to another format");
   cmd->footer(
-      "Exit codes: 0 converted (or already in the target format: OUT is a copy of IN),\n"
-      "  1 file not readable or writable, 3 IN is not a valid codeplug,\n"
-      "  4 IN or the target is not a convertible format (5.8, 5.9, 5.10),\n"
-      "  5 the conversion does not fit (too large or a damaged table), or its result fails\n"
-      "  the validity check: nothing written.\n"
-      "OUT is written whole or not at all (IN may be OUT).\n");
+      "Exit codes as in `bcu --help`: 0 converted (or already in the target format: OUT is a\n"
+      "copy of IN), 13 IN is not a valid codeplug, 9 IN or the target is not a convertible\n"
+      "format (5.8, 5.9, 5.10), or the conversion does not fit (too large or a damaged table),\n"
+      "or its result fails the validity check: nothing written; 14 a file not readable or\n"
+      "writable. OUT is written whole or not at all (IN may be OUT).\n");
   struct Options {
     std::string in, out, to;
+    bool json = false;
   };
   auto o = std::make_shared<Options>();
-  cmd->add_option("IN", o->in, "Codeplug file to read")->required();
-  cmd->add_option("OUT", o->out, "Codeplug file to write")->required();
-  cmd->add_option("--to", o->to, "Target format: 5.8, 5.9 or 5.10")->required();
-  cmd->callback([o] {
+  cmd->add_option("IN", o->in, "Codeplug file to read")->type_name("FILE")->required();
+  cmd->add_option("OUT", o->out, "Codeplug file to write")->type_name("FILE")->required();
+  cmd->add_option("--to", o->to, "Target format: 5.8, 5.9 or 5.10")
+      ->type_name("FORMAT")
+      ->required();
+  AddJsonFlag(*cmd, o->json, "Print what was converted");
+  cmd->callback([o, cmd] {
+    const bool quiet = VerbosityOf(*cmd) == Verbosity::kQuiet;
+    // The result: what was converted into what, and how much it grew.
+    const auto report = [&](const std::string& from, int growth, int fixup, std::size_t bytes) {
+      if (o->json) {
+        const nlohmann::ordered_json j{{"input", o->in},        {"output", o->out},
+                                       {"fromFormat", from},    {"toFormat", o->to},
+                                       {"growthWords", growth}, {"fixupWords", fixup},
+                                       {"fileBytes", bytes}};
+        std::printf("%s\n", j.dump(2).c_str());
+        return;
+      }
+      if (quiet) return;
+      if (from == o->to) {
+        std::printf("already format %s: nothing to do, growth 0 words\n", o->to.c_str());
+        return;
+      }
+      std::printf("converted %s to %s: growth %d words", from.c_str(), o->to.c_str(), growth);
+      if (fixup != 0) std::printf(", fix-up %d words", fixup);
+      std::printf(", %zu bytes\n", bytes);
+    };
     LoadedImage loaded = Load(o->in);
     CodeplugImage& image = *loaded.image;
     const ImageCheck check = CheckParmsImage(image);
-    if (!check.valid) {
-      std::fprintf(stderr, "%s: invalid: %s\n", o->in.c_str(), check.reason.c_str());
-      throw CLI::RuntimeError(kExitInvalid);
-    }
+    if (!check.valid) Fail(kExitFileInvalid, o->in + ": invalid: " + check.reason);
     FormatVersion target;
     const std::uint8_t from = ParmsFormatIndex(image);
     const std::uint8_t to = ParseVersion(o->to, target)
                                 ? ParmsFormatIndexOf(target.major, target.minor)
                                 : kUnknownFormatIndex;
     if (from < kFormatIndex58 || from == kUnknownFormatIndex || to < kFormatIndex58 ||
-        to == kUnknownFormatIndex) {
-      std::fprintf(stderr, "no conversion from format %s to %s\n",
-                   VersionText(ImageFormatVersion(image)).c_str(), o->to.c_str());
-      throw CLI::RuntimeError(kExitNotConvertible);
-    }
+        to == kUnknownFormatIndex)
+      Fail(kExitNotConvertible,
+           "no conversion from format " + VersionText(ImageFormatVersion(image)) + " to " + o->to);
     if (from == to) {
       Save(o->out, image, loaded.byteCount);
-      std::printf("already format %s: nothing to do, growth 0 words\n", o->to.c_str());
+      report(o->to, 0, 0, loaded.byteCount);
       return;
     }
     std::string missing;
@@ -268,17 +304,12 @@ void AddConvert(CLI::App& group) {
     auto scratch = std::make_unique<CodeplugImage>();
     const ConversionResult result =
         ConvertCodeplugImage(image, loaded.byteCount, from, to, *scratch);
-    if (!result.converted) {
-      std::fprintf(stderr, "conversion to %s failed: %s; nothing written\n", o->to.c_str(),
-                   result.failure.c_str());
-      throw CLI::RuntimeError(kExitConvertFailed);
-    }
+    if (!result.converted)
+      Fail(kExitNotConvertible,
+           "conversion to " + o->to + " failed: " + result.failure + "; nothing written");
     Save(o->out, image, result.byteCount);
-    std::printf("converted %s to %s: growth %d words",
-                VersionText(VersionOfFormatIndex(from)).c_str(), o->to.c_str(),
-                result.growth - result.fixupGrowth);
-    if (result.fixupGrowth != 0) std::printf(", fix-up %d words", result.fixupGrowth);
-    std::printf(", %zu bytes\n", result.byteCount);
+    report(VersionText(VersionOfFormatIndex(from)), result.growth - result.fixupGrowth,
+           result.fixupGrowth, result.byteCount);
   });
 }
 
@@ -287,31 +318,29 @@ void AddBackups(CLI::App& group) {
   cmd->footer(
       "Backups are kept in $XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default\n"
       "~/.local/share/brisant-code-updater/backups/), one file per codeplug read before the\n"
-      "radio's copy was rewritten. Exit codes: 0 listed (also none), 1 the folder cannot be "
-      "read.\n");
+      "radio's copy was rewritten. Exit codes as in `bcu --help`: 0 listed (also none), 14 the "
+      "folder cannot be read.\n");
   struct Options {
     std::string serial;
     bool json = false;
   };
   auto o = std::make_shared<Options>();
-  cmd->add_option("--serial", o->serial, "Only the radio with this serial number");
-  cmd->add_flag("--json", o->json, "Print the list as JSON");
+  cmd->add_option("--serial", o->serial, "Only the radio with this serial number")
+      ->type_name("SERIAL");
+  AddJsonFlag(*cmd, o->json, "Print the list");
   cmd->callback([o] {
     const std::string root = app::DefaultBackupRoot();
     std::vector<app::CodeplugBackupEntry> entries;
     std::string error;
-    if (!app::ListCodeplugBackups(root, o->serial, entries, error)) {
-      std::fprintf(stderr, "bcu codeplug backups: %s\n", error.c_str());
-      throw CLI::RuntimeError(kExitFailure);
-    }
+    if (!app::ListCodeplugBackups(root, o->serial, entries, error)) Fail(kExitFileError, error);
     if (o->json) {
       nlohmann::ordered_json list = nlohmann::ordered_json::array();
       for (const auto& e : entries)
-        list.push_back({{"serial", e.serial},
+        list.push_back({{"serialNumber", e.serial},
                         {"time", e.time},
-                        {"format", e.format},
-                        {"bytes", e.bytes},
-                        {"path", e.path}});
+                        {"codeplugFormat", e.format},
+                        {"fileBytes", e.bytes},
+                        {"file", e.path}});
       std::printf("%s\n", list.dump(2).c_str());
       return;
     }

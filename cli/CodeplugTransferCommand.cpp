@@ -13,12 +13,14 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CodeplugBackup.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/StopSignals.h"
 #include "cli/TerminalHost.h"
 #include "cli/TraceFile.h"
@@ -36,33 +38,22 @@ namespace bcu::cli {
 
 namespace {
 
-enum TransferExit : int {
-  kExitPort = 3,          // the port could not be opened
-  kExitNoKey = 4,         // the serial number could not be read (write refused)
-  kExitTransfer = 5,      // the transfer failed
-  kExitFile = 6,          // the file could not be read or written
-  kExitInvalid = 7,       // read: the image read is invalid (saved); write: FILE refused
-  kExitFormat = 8,        // write: FILE's format is not the radio's (nothing written)
-  kExitReadBackDiff = 9,  // write: the radio holds something else than was written
-  kExitNotVerified = 10,  // write: written, but reading it back failed
-  kExitStopped = 11,      // stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done
-};
-
 constexpr const char* kReadExitHelp =
-    "Exit codes: 0 done (a valid codeplug saved); 1 other failure; 2 bad command line; 3 port "
-    "could not be opened; 5 the transfer failed (nothing saved); 6 FILE could not be written; "
-    "7 the codeplug read fails the validity check (it is saved in FILE all the same: it is "
-    "what the radio holds); 11 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was done (nothing "
-    "saved).";
+    "Exit codes as in `bcu --help`: 0 done (a valid codeplug saved); 4 port not opened; 7 the "
+    "transfer failed (nothing saved); 14 FILE could not "
+    "be written; 13 the codeplug read fails the validity check (it is saved in FILE all the "
+    "same: it is what the radio holds); 10 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was "
+    "done (nothing saved).";
 
 constexpr const char* kWriteExitHelp =
-    "Exit codes: 0 written and read back the same (or written, with --no-verify); 1 other "
-    "failure; 2 bad command line; 3 port could not be opened; 4 the radio's serial number could "
-    "not be read (nothing written); 5 a transfer failed; 6 FILE could not be read; 7 FILE is "
-    "not a whole valid codeplug (nothing written); 8 FILE's format differs from the one the "
-    "radio reports, or the radio reports none (nothing written; --force writes anyway); 9 "
-    "written, but the codeplug read back differs; 10 written, but not verified (reading it back "
-    "failed); 11 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was done.\n"
+    "Exit codes as in `bcu --help`: 0 written and read back the same (or written, with "
+    "--no-verify); 4 port not opened; 3 the radio's serial number could not be read, or FILE's "
+    "format differs from the one the radio reports, or the radio reports none (nothing "
+    "written; --force writes anyway); 7 the radio's codeplug could not be read for the backup "
+    "(nothing written); 8 the download failed, or the codeplug read back differs; 11 written, "
+    "but not verified (reading it back failed); 13 FILE is not a whole valid codeplug (nothing "
+    "written); 14 FILE could not be read, or the backup not written; 10 stopped (Ctrl-C, "
+    "SIGTERM or SIGHUP) before it was done.\n"
     "Before writing, the radio's codeplug is read and kept in the backup folder "
     "($XDG_DATA_HOME/brisant-code-updater/backups/<serial>/, `bcu codeplug backups`).";
 
@@ -78,6 +69,12 @@ struct TransferArgs {
   double delayScale = 1.0;
   bool force = false;
   bool noVerify = false;
+  bool json = false;
+  Verbosity verbosity = Verbosity::kNormal;
+  const char* command = "bcu codeplug";  // as messages name it
+  // What --json prints on success; a failure's text.
+  nlohmann::ordered_json result;
+  std::string failure;
 };
 
 // The radio link on one device, with the host's pump, clock and timer.
@@ -221,73 +218,84 @@ std::int32_t Upload(link::CommLink& link, TerminalHost& host, std::vector<std::u
 struct Session {
   TerminalHost& host;
   DirectLink& direct;
-  const TransferArgs& args;
+  TransferArgs& args;
   // write: FILE's bytes and format, checked before the radio is touched.
   std::vector<std::uint8_t> bytes;
   codeplug::FormatVersion fileFormat;
+
+  // A failure: its text is kept for --json; the plain output prints it on
+  // stderr unless a status line said it already (and -q did not hide that).
+  int Failed(int code, const std::string& text, bool shownAsStatus = false) {
+    args.failure = text;
+    if (!args.json && (!shownAsStatus || args.verbosity == Verbosity::kQuiet)) {
+      std::fprintf(stderr, "%s: %s\n", args.command, text.c_str());
+      std::fflush(stderr);
+    }
+    return code;
+  }
+  // A line of the plain result (not under -q or --json).
+  bool Plain() const { return !args.json && args.verbosity != Verbosity::kQuiet; }
 };
 
 int RunRead(Session& s) {
   std::string key;
   const bool haveKey = ReadSerialKey(s.direct.Link(), key);
+  Detail(s.args.verbosity, haveKey ? "serial number " + key : "the serial number did not come");
   s.host.ShowStatusText("Uploading codeplug...");
   std::vector<std::uint8_t> bytes;
   if (Upload(s.direct.Link(), s.host, bytes) <= 0) {
-    s.host.ShowStatusText("An error occurred while uploading the codeplug.");
-    return kExitTransfer;
+    const std::string text = "An error occurred while uploading the codeplug.";
+    s.host.ShowStatusText(text);
+    return s.Failed(kExitCodeplugUpload, text, true);
   }
   platform::AtomicWriteOptions options;
   options.mode = platform::kPrivateFileMode;
   std::string error;
-  if (!platform::WriteFileAtomically(s.args.file, bytes, options, error)) {
-    std::fprintf(stderr, "bcu codeplug read: %s\n", error.c_str());
-    return kExitFile;
-  }
+  if (!platform::WriteFileAtomically(s.args.file, bytes, options, error))
+    return s.Failed(kExitFileError, error);
   auto image = std::make_unique<codeplug::CodeplugImage>();
   codeplug::ImageFromRadioBytes(bytes, *image, error);
   const codeplug::ImageCheck check = codeplug::CheckParmsImage(*image);
   const std::string serial = haveKey ? " (serial number " + key + ")" : "";
   if (!check.valid) {
     s.host.ShowStatusText("The codeplug read from the radio is invalid: " + check.reason + ".");
-    std::printf(
-        "%zu bytes read from the radio%s and saved in %s; they fail the validity "
-        "check: %s\n",
-        bytes.size(), serial.c_str(), s.args.file.c_str(), check.reason.c_str());
-    return kExitInvalid;
+    return s.Failed(kExitFileInvalid, std::to_string(bytes.size()) + " bytes read from the radio" +
+                                          serial + " and saved in " + s.args.file +
+                                          "; they fail the validity check: " + check.reason);
   }
   s.host.ShowStatusText("Done.");
-  std::printf("%zu bytes read from the radio%s, format %s, saved in %s\n", bytes.size(),
-              serial.c_str(), VersionText(codeplug::ImageFormatVersion(*image)).c_str(),
-              s.args.file.c_str());
+  const std::string format = VersionText(codeplug::ImageFormatVersion(*image));
+  s.args.result = {{"port", s.args.port},
+                   {"file", s.args.file},
+                   {"serialNumber", key},
+                   {"codeplugFormat", format},
+                   {"fileBytes", bytes.size()}};
+  if (s.Plain())
+    std::printf("%zu bytes read from the radio%s, format %s, saved in %s\n", bytes.size(),
+                serial.c_str(), format.c_str(), s.args.file.c_str());
   return kExitOk;
 }
 
 // Checks FILE before anything is sent: a whole valid codeplug.
-int CheckFileToWrite(const TransferArgs& args, std::vector<std::uint8_t>& bytes,
+int CheckFileToWrite(Session& s, std::vector<std::uint8_t>& bytes,
                      codeplug::FormatVersion& format) {
+  const TransferArgs& args = s.args;
   auto image = std::make_unique<codeplug::CodeplugImage>();
   std::size_t count = 0;
   std::string error;
   bool notACodeplug = false;
-  if (!codeplug::ReadCodeplugFile(args.file, *image, count, error, &notACodeplug)) {
-    std::fprintf(stderr, "bcu codeplug write: %s; nothing written\n", error.c_str());
-    return notACodeplug ? kExitInvalid : kExitFile;
-  }
+  if (!codeplug::ReadCodeplugFile(args.file, *image, count, error, &notACodeplug))
+    return s.Failed(notACodeplug ? kExitFileInvalid : kExitFileError, error + "; nothing written");
   const codeplug::ImageCheck check = codeplug::CheckParmsImage(*image);
-  if (!check.valid) {
-    std::fprintf(stderr, "bcu codeplug write: %s is not a valid codeplug: %s; nothing written\n",
-                 args.file.c_str(), check.reason.c_str());
-    return kExitInvalid;
-  }
+  if (!check.valid)
+    return s.Failed(kExitFileInvalid,
+                    args.file + " is not a valid codeplug: " + check.reason + "; nothing written");
   std::string missing;
   if (!codeplug::ImageIsWhole(*image, count, missing)) {
-    if (!args.force) {
-      std::fprintf(stderr,
-                   "bcu codeplug write: %s is incomplete: %s; nothing written (--force writes "
-                   "it, the missing words as spaces)\n",
-                   args.file.c_str(), missing.c_str());
-      return kExitInvalid;
-    }
+    if (!args.force)
+      return s.Failed(kExitFileInvalid,
+                      args.file + " is incomplete: " + missing +
+                          "; nothing written (--force writes it, the missing words as spaces)");
     std::fprintf(stderr, "bcu codeplug write: %s is incomplete (%s); written anyway (--force)\n",
                  args.file.c_str(), missing.c_str());
   }
@@ -301,12 +309,10 @@ int RunWrite(Session& s) {
   const codeplug::FormatVersion fileFormat = s.fileFormat;
   link::CommLink& link = s.direct.Link();
   std::string key;
-  if (!ReadSerialKey(link, key)) {
-    std::fprintf(stderr,
-                 "bcu codeplug write: the radio's serial number could not be read; nothing was "
-                 "written\n");
-    return kExitNoKey;
-  }
+  if (!ReadSerialKey(link, key))
+    return s.Failed(kExitRefused,
+                    "the radio's serial number could not be read; nothing was written");
+  Detail(s.args.verbosity, "serial number " + key);
   codeplug::FormatVersion radioFormat;
   const bool formatKnown = ReadRadioFormat(link, radioFormat);
   if (!formatKnown || !(radioFormat == fileFormat)) {
@@ -314,13 +320,10 @@ int RunWrite(Session& s) {
                                  ? "the radio reports codeplug format " + VersionText(radioFormat) +
                                        ", " + s.args.file + " is format " + VersionText(fileFormat)
                                  : "the radio did not report its codeplug format";
-    if (!s.args.force) {
-      std::fprintf(stderr,
-                   "bcu codeplug write: %s; nothing written (convert the file first with `bcu "
-                   "codeplug convert`, or --force writes it as it is)\n",
-                   what.c_str());
-      return kExitFormat;
-    }
+    if (!s.args.force)
+      return s.Failed(kExitRefused, what +
+                                        "; nothing written (convert the file first with `bcu "
+                                        "codeplug convert`, or --force writes it as it is)");
     std::fprintf(stderr, "bcu codeplug write: %s; written anyway (--force)\n", what.c_str());
   }
 
@@ -329,22 +332,17 @@ int RunWrite(Session& s) {
   std::vector<std::uint8_t> previous;
   if (Upload(link, s.host, previous) <= 0) {
     s.host.ShowStatusText("An error occurred while uploading the codeplug.");
-    std::fprintf(stderr,
-                 "bcu codeplug write: the radio's codeplug could not be read to keep a backup; "
-                 "nothing was written\n");
-    return kExitTransfer;
+    return s.Failed(kExitCodeplugUpload,
+                    "the radio's codeplug could not be read to keep a backup; nothing was "
+                    "written");
   }
   std::string backupError;
   const std::string backup =
       app::WriteCodeplugBackup(app::DefaultBackupRoot(), key, FormatOfBytes(previous), previous,
                                std::time(nullptr), backupError);
-  if (backup.empty()) {
-    std::fprintf(stderr,
-                 "bcu codeplug write: the radio's codeplug could not be kept: %s; nothing was "
-                 "written\n",
-                 backupError.c_str());
-    return kExitFile;
-  }
+  if (backup.empty())
+    return s.Failed(kExitFileError, "the radio's codeplug could not be kept: " + backupError +
+                                        "; nothing was written");
   s.host.ShowStatusText("The codeplug read from the radio is saved in " + backup + ".");
 
   transfer::VYXTransferParms transfer;
@@ -364,13 +362,23 @@ int RunWrite(Session& s) {
   }
   if (result <= 0) {
     s.host.ShowStatusText("An error occurred while downloading the codeplug.");
-    std::printf("The radio's codeplug before the write is kept in %s\n", backup.c_str());
-    return kExitTransfer;
+    return s.Failed(kExitCodeplugDownload,
+                    "An error occurred while downloading the codeplug. The radio's codeplug "
+                    "before the write is kept in " +
+                        backup);
   }
+  s.args.result = {{"port", s.args.port},
+                   {"file", s.args.file},
+                   {"serialNumber", key},
+                   {"codeplugFormat", VersionText(fileFormat)},
+                   {"fileBytes", count},
+                   {"backupFile", backup},
+                   {"readBack", "skipped (--no-verify)"}};
   if (s.args.noVerify) {
     s.host.ShowStatusText("Done.");
-    std::printf("%d bytes written to the radio (serial number %s); not read back (--no-verify)\n",
-                count, key.c_str());
+    if (s.Plain())
+      std::printf("%d bytes written to the radio (serial number %s); not read back (--no-verify)\n",
+                  count, key.c_str());
     return kExitOk;
   }
 
@@ -386,50 +394,58 @@ int RunWrite(Session& s) {
   switch (readBack.verdict) {
     case transfer::ReadBackVerdict::kSame:
       s.host.ShowStatusText("Done.");
-      std::printf(
-          "%d bytes written to the radio (serial number %s) and read back the same (%d words "
-          "compared, read-back %.1f s)\n",
-          count, key.c_str(), readBack.comparedWords, seconds);
+      s.args.result["readBack"] = "verified";
+      s.args.result["comparedWords"] = readBack.comparedWords;
+      s.args.result["readBackSeconds"] = seconds;
+      if (s.Plain())
+        std::printf(
+            "%d bytes written to the radio (serial number %s) and read back the same (%d words "
+            "compared, read-back %.1f s)\n",
+            count, key.c_str(), readBack.comparedWords, seconds);
       return kExitOk;
-    case transfer::ReadBackVerdict::kDiffers:
+    case transfer::ReadBackVerdict::kDiffers: {
       s.host.ShowStatusText("An error occurred while downloading the codeplug.");
-      std::printf(
-          "%d bytes written to the radio (serial number %s), but reading them back found word "
-          "%d different (read-back %.1f s). The radio's codeplug before the write is kept in "
-          "%s\n",
-          count, key.c_str(), readBack.firstDifferentWord, seconds, backup.c_str());
-      return kExitReadBackDiff;
+      char text[256];
+      std::snprintf(text, sizeof text,
+                    "%d bytes written to the radio (serial number %s), but reading them back "
+                    "found word %d different (read-back %.1f s). ",
+                    count, key.c_str(), readBack.firstDifferentWord, seconds);
+      return s.Failed(kExitCodeplugDownload,
+                      text + ("The radio's codeplug before the write is kept in " + backup));
+    }
     case transfer::ReadBackVerdict::kNotRead:
       break;
   }
   s.host.ShowStatusText(kTextNotVerified);
-  std::printf(
-      "%d bytes written to the radio (serial number %s), not verified: reading them back "
-      "failed. The radio's codeplug before the write is kept in %s\n",
-      count, key.c_str(), backup.c_str());
-  return kExitNotVerified;
+  return s.Failed(kExitNotVerified,
+                  std::to_string(count) + " bytes written to the radio (serial number " + key +
+                      "), not verified: reading them back failed. The radio's codeplug before "
+                      "the write is kept in " +
+                      backup);
 }
 
-int RunTransfer(const TransferArgs& args, bool write) {
+int RunTransfer(TransferArgs& args, bool write) {
   TerminalOptions options;
   options.delayScale = args.delayScale;
   options.password = args.codeplugPassword;
+  options.quiet = args.json || args.verbosity == Verbosity::kQuiet;
+  options.timestamps = args.verbosity == Verbosity::kVerbose;
   TerminalHost host(options);
   TraceFile trace;
   trace.ShowSecrets(args.traceSecrets);
   DirectLink direct(host, args.port);
+  args.command = write ? "bcu codeplug write" : "bcu codeplug read";
+  Session session{host, direct, args, {}, {}};
   if (!args.tracePath.empty()) {
     std::string error;
-    if (!trace.Open(args.tracePath, error)) {
-      std::fprintf(stderr, "bcu codeplug: cannot write the trace: %s\n", error.c_str());
-      return kExitFailure;
-    }
+    if (!trace.Open(args.tracePath, error))
+      return session.Failed(kExitFileError, "cannot write the trace: " + error);
     direct.Link().trace = &trace;
   }
   // A stop signal ends the transfer at its next exchange. A codeplug write
   // cut short leaves the radio's codeplug incomplete: the file is written
   // again to mend it.
-  const char* command = write ? "bcu codeplug write" : "bcu codeplug read";
+  const char* command = args.command;
   TerminalHost::InstallInterruptHandler();
   host.onInterrupt = [&] {
     std::fprintf(stderr, "\n%s: %s: stopping; the transfer ends now.\n", command,
@@ -438,30 +454,24 @@ int RunTransfer(const TransferArgs& args, bool write) {
     direct.Stop();
   };
   const auto stoppedExit = [&] {
-    if (write) {
-      std::fprintf(stderr,
-                   "%s: stopped; if the download had begun, the radio's codeplug may be "
-                   "incomplete: write %s again\n",
-                   command, args.file.c_str());
-    } else {
-      std::fprintf(stderr, "%s: stopped; %s was not written\n", command, args.file.c_str());
-    }
-    return kExitStopped;
+    if (write)
+      return session.Failed(kExitStopped,
+                            "stopped; if the download had begun, the radio's codeplug may be "
+                            "incomplete: write " +
+                                args.file + " again");
+    return session.Failed(kExitStopped, "stopped; " + args.file + " was not written");
   };
-  Session session{host, direct, args, {}, {}};
   // A file that would be refused is refused before the radio is touched.
   if (write) {
-    const int refused = CheckFileToWrite(args, session.bytes, session.fileFormat);
+    const int refused = CheckFileToWrite(session, session.bytes, session.fileFormat);
     if (refused != kExitOk) return refused;
   }
   std::string error;
-  if (!direct.Open(error)) {
-    std::fprintf(stderr, "bcu codeplug: %s: %s\n", args.port.c_str(), error.c_str());
-    return kExitPort;
-  }
-  const int code = write ? RunWrite(session) : RunRead(session);
+  Detail(args.verbosity, "port: " + args.port);
+  if (!direct.Open(error)) return session.Failed(kExitPort, args.port + ": " + error);
+  int code = write ? RunWrite(session) : RunRead(session);
   // A stop signal ended the transfer: what it left is said above.
-  if (code != kExitOk && direct.Stopped()) return stoppedExit();
+  if (code != kExitOk && direct.Stopped()) code = stoppedExit();
   return code;
 }
 
@@ -469,14 +479,17 @@ void AddTransferCommand(CLI::App& group, const char* name, const char* help, boo
   auto args = std::make_shared<TransferArgs>();
   CLI::App* cmd = group.add_subcommand(name, help);
   cmd->footer(write ? kWriteExitHelp : kReadExitHelp);
-  cmd->add_option("--port", args->port, "Serial device of the radio")->required();
+  cmd->add_option("--port", args->port, "Serial device of the radio")->type_name("DEV")->required();
   cmd->add_option("FILE", args->file, "Codeplug file, words high byte first as on the wire")
+      ->type_name("FILE")
       ->required();
   cmd->add_option("--codeplug-password", args->codeplugPassword,
-                  "Digits to give when the radio asks for its codeplug password");
+                  "Digits to give when the radio asks for its codeplug password")
+      ->type_name("DIGITS");
   cmd->add_option("--trace", args->tracePath,
                   "Write every frame sent and received to FILE (mode 0600; the codeplug "
-                  "password's digits masked)");
+                  "password's digits masked)")
+      ->type_name("FILE");
   cmd->add_flag("--trace-secrets", args->traceSecrets,
                 "Write the codeplug password's digits into the trace as sent");
   if (write) {
@@ -486,8 +499,16 @@ void AddTransferCommand(CLI::App& group, const char* name, const char* help, boo
     cmd->add_flag("--no-verify", args->noVerify,
                   "Do not read the codeplug back after writing it to compare");
   }
-  cmd->callback([args, write] {
+  AddJsonFlag(*cmd, args->json, write ? "Print what was written" : "Print what was read");
+  cmd->callback([args, write, cmd] {
+    args->verbosity = VerbosityOf(*cmd);
     const int code = RunTransfer(*args, write);
+    if (args->json) {
+      if (code == kExitOk)
+        std::printf("%s\n", args->result.dump(2).c_str());
+      else
+        PrintJsonError(code, args->failure);
+    }
     if (code != kExitOk) throw CLI::RuntimeError(code);
   });
 }

@@ -4,6 +4,7 @@
 
 #include "app/ProgramVersion.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "platform/EmbeddedResources.h"
 
 namespace bcu::cli {
@@ -16,6 +17,9 @@ std::unique_ptr<CLI::App> MakeCommandLine() {
   auto app = std::make_unique<CLI::App>(
       "Brisant Code Updater: puts new code into a radio and keeps its codeplug", "bcu");
   app->require_subcommand(1);
+  // -v and -q may also follow the subcommand.
+  app->fallthrough();
+  AddVerbosityOptions(*app);
   app->set_help_all_flag("--help-all", "Show help for every subcommand");
   app->set_version_flag(
       "--version",
@@ -34,8 +38,41 @@ std::unique_ptr<CLI::App> MakeCommandLine() {
   RegisterCodeplugTransferCommands(*app);
   RegisterFirmwareCommand(*app);
   RegisterVersionCommand(*app);
+  // Set last: a subcommand takes its parent's footer when it is added.
+  app->footer(ExitCodeTable());
   return app;
 }
+
+namespace {
+
+// The subcommand that ran ("codeplug write"), as its messages name it, and
+// whether it was asked for JSON.
+struct RanCommand {
+  std::string words;
+  bool json = false;
+};
+
+RanCommand CommandThatRan(const CLI::App& app) {
+  RanCommand ran{app.get_name(), false};
+  const CLI::App* at = &app;
+  for (;;) {
+    const auto subs = at->get_subcommands();
+    if (subs.empty()) break;
+    at = subs.front();
+    ran.words += " " + at->get_name();
+  }
+  const CLI::Option* json = at->get_option_no_throw("--json");
+  ran.json = json != nullptr && json->count() > 0;
+  return ran;
+}
+
+bool AsksForJson(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--json") return true;
+  return false;
+}
+
+}  // namespace
 
 int RunCommandLine(CLI::App& app, int argc, const char* const* argv) {
   if (argc <= 1) {
@@ -46,10 +83,20 @@ int RunCommandLine(CLI::App& app, int argc, const char* const* argv) {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {  // --help, --help-all, --version
     return app.exit(e);
-  } catch (const CLI::RuntimeError& e) {
+  } catch (const CommandFailure& e) {
+    const RanCommand ran = CommandThatRan(app);
+    if (ran.json) {
+      PrintJsonError(e.get_exit_code(), e.what());
+    } else {
+      std::fflush(stdout);
+      std::fprintf(stderr, "%s: %s\n", ran.words.c_str(), e.what());
+    }
+    return e.get_exit_code();
+  } catch (const CLI::RuntimeError& e) {  // reported by the command itself
     return e.get_exit_code();
   } catch (const CLI::ParseError& e) {
     app.exit(e);
+    if (AsksForJson(argc, argv)) PrintJsonError(kExitUsage, e.what());
     return kExitUsage;
   }
   return kExitOk;

@@ -2,7 +2,7 @@
 // One exit code table for every subcommand of `bcu`: a code means the same
 // thing whichever subcommand returns it. A subcommand uses the codes that can
 // happen in it and no others.
-#include <string_view>
+#include <string>
 
 namespace bcu::cli {
 
@@ -28,5 +28,11 @@ enum ExitCode : int {
   kExitFileError = 14,        // a file could not be read or written
   kExitSomeFailed = 15,       // several radios: at least one did not end "Done."
 };
+
+// The code's short name, as JSON error objects give it ("port", "fileInvalid").
+const char* ExitCodeName(int code);
+// The table of every code with its name and meaning, one line each, for the
+// help (and so the manual page) and the README.
+std::string ExitCodeTable();
 
 }  // namespace bcu::cli

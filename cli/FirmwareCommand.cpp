@@ -1,12 +1,17 @@
 // bcu firmware info | export DIR: what firmware set this build carries.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "app/EmbeddedFiles.h"
+#include "app/FirmwareSetIdentity.h"
 #include "app/ResourceAttributes.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "link/SRecord.h"
 #include "platform/EmbeddedResources.h"
 
@@ -41,11 +46,62 @@ ChunkFigures Figures(std::span<const std::uint8_t> bytes, bool binary) {
   return f;
 }
 
-app::ResourceAttributes Attributes() {
+app::ResourceAttributes Attributes(bool json = false) {
   app::ResourceAttributes a;
-  if (!app::ReadResourceAttributes(platform::EmbeddedResources(), a))
+  if (!app::ReadResourceAttributes(platform::EmbeddedResources(), a) && !json)
     std::printf("This build carries no attributes record.\n");
   return a;
+}
+
+std::string Dotted(int major, int minor) {
+  return std::to_string(major) + "." + std::to_string(minor);
+}
+
+// The set's attributes and the figures of every chunk, as JSON.
+nlohmann::ordered_json InfoJson() {
+  const auto& resources = platform::EmbeddedResources();
+  app::ResourceAttributes a;
+  const bool haveAttributes = app::ReadResourceAttributes(resources, a);
+  const app::FirmwareSetIdentity identity = app::ReadFirmwareSetIdentity(resources);
+  nlohmann::ordered_json j;
+  j["name"] = identity.name;
+  j["release"] = identity.release;
+  j["hasAttributes"] = haveAttributes;
+  j["upgradeType"] = app::UpgradeTypeName(a.UpgradeType);
+  j["upgradeTypeCode"] = a.UpgradeType;
+  j["radioFamily"] = a.RadioFamily == 0 ? "portable" : "mobile";
+  j["newPlatform"] = a.NewPlatform;
+  j["series"] = a.Series;
+  j["processor"] = a.Processor416 ? "416" : "816";
+  j["bootVersion"] = Dotted(a.BootMajor, a.BootMinor);
+  j["secondBootVersion"] =
+      a.SecondBootMajor == 0 ? std::string() : Dotted(a.SecondBootMajor, a.SecondBootMinor);
+  j["configDeskVersion"] = app::AttributeText(a.ConfigDeskVersion);
+  j["tuneDeskVersion"] = app::AttributeText(a.TuneDeskVersion);
+  j["tag"] = std::string(a.Tag, strnlen(a.Tag, 3));
+  nlohmann::ordered_json images = nlohmann::ordered_json::array();
+  for (const auto& image : app::EmbeddedImages(a)) {
+    if (image.chunks <= 0) continue;
+    const bool binary = image.resourceBase == "Code" && a.UpgradeType == app::kUpgradeDsp;
+    nlohmann::ordered_json chunks = nlohmann::ordered_json::array();
+    for (int n = 1; n <= image.chunks; ++n) {
+      const std::string name = image.resourceBase + "_" + std::to_string(n);
+      std::span<const std::uint8_t> bytes;
+      if (!resources.Find("TEXT", name, bytes)) {
+        chunks.push_back({{"name", name}, {"missing", true}});
+        continue;
+      }
+      const ChunkFigures f = Figures(bytes, binary);
+      chunks.push_back(
+          {{"name", name}, {"bytes", f.bytes}, {"records", f.records}, {"dataBytes", f.dataBytes}});
+    }
+    images.push_back({{"image", image.resourceBase},
+                      {"binary", binary},
+                      {"chunkCount", image.chunks},
+                      {"chunks", chunks}});
+  }
+  j["images"] = images;
+  return j;
 }
 
 void Info() {
@@ -91,7 +147,8 @@ void Info() {
   }
 }
 
-void Export(const std::string& dir) {
+void Export(const std::string& dir, Verbosity verbosity, bool json) {
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
   const app::ResourceAttributes a = Attributes();
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -101,12 +158,12 @@ void Export(const std::string& dir) {
     const std::string path =
         (std::filesystem::path(dir) / (image.resourceBase + (dsp ? ".OUT" : ".hex"))).string();
     std::string error;
-    if (!app::WriteEmbeddedImage(platform::EmbeddedResources(), image, path, error)) {
-      std::fprintf(stderr, "bcu firmware export: %s\n", error.c_str());
-      throw CLI::RuntimeError(kExitFailure);
-    }
-    std::printf("%s\n", path.c_str());
+    if (!app::WriteEmbeddedImage(platform::EmbeddedResources(), image, path, error))
+      Fail(kExitFileError, error);
+    files.push_back(path);
+    if (!json && verbosity != Verbosity::kQuiet) std::printf("%s\n", path.c_str());
   }
+  if (json) std::printf("%s\n", nlohmann::ordered_json{{"files", files}}.dump(2).c_str());
 }
 
 }  // namespace
@@ -115,11 +172,20 @@ void RegisterFirmwareCommand(CLI::App& app) {
   auto* cmd = app.add_subcommand("firmware", "The firmware set this build carries");
   cmd->require_subcommand(1);
   auto* info = cmd->add_subcommand("info", "Print the attributes and the chunks of every image");
-  info->callback([] { Info(); });
+  auto json = std::make_shared<bool>(false);
+  AddJsonFlag(*info, *json, "Print the attributes and chunks");
+  info->callback([json] {
+    if (*json)
+      std::printf("%s\n", InfoJson().dump(2).c_str());
+    else
+      Info();
+  });
   auto* exp = cmd->add_subcommand("export", "Write the joined images (Loader.hex, Code.hex ...)");
   auto dir = std::make_shared<std::string>();
-  exp->add_option("DIR", *dir, "Folder to write into")->required();
-  exp->callback([dir] { Export(*dir); });
+  exp->add_option("DIR", *dir, "Folder to write into")->type_name("DIR")->required();
+  auto exportJson = std::make_shared<bool>(false);
+  AddJsonFlag(*exp, *exportJson, "Print the files written");
+  exp->callback([dir, exp, exportJson] { Export(*dir, VerbosityOf(*exp), *exportJson); });
 }
 
 }  // namespace bcu::cli

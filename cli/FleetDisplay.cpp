@@ -142,7 +142,7 @@ void FleetDisplay::Status(int radio, const std::string& text) {
     std::fprintf(out_, "%s: %s\n", r.port.c_str(), text.c_str());
     std::fflush(out_);
   } else if (mode_ == DisplayMode::Json) {
-    EmitJson(r, {{"event", "status"}, {"text", text}, {"percent", r.percent}});
+    EmitJson(r, {{"event", "status"}, {"statusText", text}, {"percent", r.percent}});
   }
 }
 
@@ -193,7 +193,7 @@ void FleetDisplay::Finished(int radio, int code, const std::string& text,
     nlohmann::json j = details;
     j["event"] = "result";
     j["exitCode"] = code;
-    j["text"] = text;
+    j["statusText"] = text;
     EmitJson(r, std::move(j));
   }
 }

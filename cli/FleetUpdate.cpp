@@ -193,12 +193,14 @@ class RadioHost final : public platform::Host,
 
   void ShowStatusText(const std::string& text) override {
     if (text.rfind("Preparing to download", 0) == 0) downloadStarted = true;
+    if (!quiet) start.OnStatus(text);
     status = text;
     if (!quiet) fleet_.display.Status(radio_, text);
   }
   platform::ProgressBar& Progress() override { return progress_; }
   platform::MsgResult ShowMessage(const std::string& text, const std::string& caption,
                                   platform::MsgIcon icon, platform::MsgButtons buttons) override {
+    if (!quiet) start.OnMessage(text, caption, icon);
     if (!quiet)
       fleet_.display.Note(radio_,
                           std::string("[") + IconWord(icon) + "] " + caption + ":\n" + text);
@@ -280,8 +282,9 @@ class RadioHost final : public platform::Host,
   app::CodeUpdater* updater = nullptr;
   std::optional<app::CodeplugStepReport> codeplug;
   bool downloadStarted = false;
-  bool stopped = false;  // a stop signal reached this radio
-  bool quiet = false;    // the version reads around the run show nothing
+  StartFailureWatch start;  // why the run ended before its download, if it did
+  bool stopped = false;     // a stop signal reached this radio
+  bool quiet = false;       // the version reads around the run show nothing
 
  private:
   Fleet& fleet_;
@@ -413,7 +416,7 @@ bool ReadVersions(RadioHost& host, app::CodeUpdater& updater, app::RadioVersions
 nlohmann::json ResultDetails(const app::HistoryRecord& r) {
   return {{"codeplugFormatBefore", r.codeplugFormatBefore},
           {"codeplugFormatAfter", r.codeplugFormatAfter},
-          {"backupPath", r.backupPath},
+          {"backupFile", r.backupPath},
           {"seconds", r.durationSeconds}};
 }
 
@@ -475,6 +478,7 @@ void RunRadio(Fleet& fleet, int radio, const std::string& port) {
   facts.stopped = host.stopped;
   facts.notInBootload = notInBootload;
   facts.downloadStarted = host.downloadStarted;
+  facts.startFailureCode = host.start.Code();
   facts.status = host.status;
   facts.codeplug = host.codeplug;
   const int code = UpdateExitCode(facts);

@@ -11,6 +11,7 @@
 
 #include "app/UpdateHistory.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 
 namespace bcu::cli {
 
@@ -35,21 +36,14 @@ std::string SerialKey(const std::string& serial) {
 
 int RunHistory(const HistoryArgs& args) {
   std::time_t since = 0;
-  if (!args.since.empty() && !app::ParseIsoUtcTime(args.since, since)) {
-    std::fprintf(stderr,
-                 "bcu history: --since: not a date: %s (give 2026-12-08 or "
-                 "2026-12-08T14:00:00Z)\n",
-                 args.since.c_str());
-    return kExitUsage;
-  }
+  if (!args.since.empty() && !app::ParseIsoUtcTime(args.since, since))
+    Fail(kExitUsage,
+         "--since: not a date: " + args.since + " (give 2026-12-08 or 2026-12-08T14:00:00Z)");
   const std::string path = app::DefaultHistoryPath();
   std::vector<app::HistoryRecord> records;
   int skipped = 0;
   std::string error;
-  if (!app::ReadHistory(path, records, skipped, error)) {
-    std::fprintf(stderr, "bcu history: %s\n", error.c_str());
-    return kExitFileError;
-  }
+  if (!app::ReadHistory(path, records, skipped, error)) Fail(kExitFileError, error);
   const std::string serial = SerialKey(args.serial);
   std::vector<app::HistoryRecord> shown;
   for (auto& r : records) {
@@ -97,12 +91,14 @@ void RegisterHistoryCommand(CLI::App& app) {
   cmd->footer(
       "The record is kept in $XDG_DATA_HOME/brisant-code-updater/history.jsonl (default "
       "~/.local/share/...), one JSON object per radio and update.");
-  cmd->add_option("--serial", args->serial, "Only the radio with this serial number");
+  cmd->add_option("--serial", args->serial, "Only the radio with this serial number")
+      ->type_name("SERIAL");
   cmd->add_option("--since", args->since,
                   "Only updates started at or after DATE (2026-12-08 or 2026-12-08T14:00:00Z, "
-                  "UTC)");
+                  "UTC)")
+      ->type_name("DATE");
   auto* csv = cmd->add_flag("--csv", args->csv, "Print CSV (a header line, then one line each)");
-  auto* json = cmd->add_flag("--json", args->json, "Print one JSON object per line");
+  auto* json = AddJsonFlag(*cmd, args->json, "Print each record on a line");
   csv->excludes(json);
   cmd->callback([args] {
     const int code = RunHistory(*args);

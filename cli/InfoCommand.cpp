@@ -5,6 +5,7 @@
 
 #include "app/CodeUpdater.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/TerminalHost.h"
 #include "cli/UpdaterSetup.h"
 #include "platform/PortDiscovery.h"
@@ -24,12 +25,14 @@ struct InfoArgs {
   std::string port;
   bool json = false;
   double delayScale = 1.0;
+  Verbosity verbosity = Verbosity::kNormal;
 };
 
 int RunInfo(InfoArgs& args) {
   TerminalOptions terminal;
   terminal.quiet = true;
   terminal.delayScale = args.delayScale;
+  terminal.timestamps = args.verbosity == Verbosity::kVerbose;
   TerminalHost host(terminal);
   TerminalHost::InstallInterruptHandler();
   PanelView view;
@@ -42,20 +45,28 @@ int RunInfo(InfoArgs& args) {
 
   // The named port is the first slot.
   updater.SelectPortItem(0);
+  Detail(args.verbosity, "port: " + args.port + ", reading the radio's version information");
   updater.m_RetrieveVersionInfoButtonClick();
-  if (!view.filled) return kExitFailure;
+  // The message box has said why: the port could not be opened, or nothing
+  // (sensible) answered on it.
+  if (!view.filled) {
+    const bool stopped = TerminalHost::Interrupted();
+    FailShown(args.json, stopped ? kExitStopped : kExitPort,
+              stopped ? std::string("stopped") : host.LastMessage());
+  }
 
   const auto& panel = updater.m_VersionPanel;
   if (args.json) {
-    const nlohmann::json out{
-        {"FileVersionLabel", panel.FileVersionLabel},
-        {"DSPVersionLabel", panel.DSPVersionLabel},
-        {"HWControllerVersionHeadingLabel", panel.HWControllerVersionHeadingLabel},
-        {"HWControllerVersionLabel", panel.HWControllerVersionLabel},
-        {"HWRevisionLabel", panel.HWRevisionLabel},
-        {"SerialNumberLabel", panel.SerialNumberLabel},
-        {"BootLoadVersionLabel", panel.BootLoadVersionLabel},
-        {"SEMVersionLabel", panel.SEMVersionLabel},
+    const nlohmann::ordered_json out{
+        {"port", args.port},
+        {"fileFormatVersion", panel.FileVersionLabel},
+        {"dspSoftwareVersion", panel.DSPVersionLabel},
+        {"controllerVersionHeading", panel.HWControllerVersionHeadingLabel},
+        {"controllerVersion", panel.HWControllerVersionLabel},
+        {"hardwareRevision", panel.HWRevisionLabel},
+        {"serialNumber", panel.SerialNumberLabel},
+        {"bootVersion", panel.BootLoadVersionLabel},
+        {"semVersion", panel.SEMVersionLabel},
     };
     std::printf("%s\n", out.dump(2).c_str());
     return kExitOk;
@@ -80,15 +91,19 @@ void RegisterInfoCommand(CLI::App& app) {
   auto* cmd =
       app.add_subcommand("info", "Read the connected radio's version information (Retrieve)");
   auto args = std::make_shared<InfoArgs>();
-  cmd->add_option("--port", args->port, "Serial device of the radio")->required();
-  cmd->add_flag("--json", args->json, "Print the panel's texts as JSON");
+  cmd->add_option("--port", args->port, "Serial device of the radio")->type_name("DEV")->required();
+  AddJsonFlag(*cmd, args->json, "Print the version information");
   cmd->add_option("--delay-scale", args->delayScale,
                   "Real time per clock time of fixed waits (a Retrieve has none); reply "
                   "time-outs are never scaled")
+      ->type_name("SCALE")
       ->check(FiniteNumber())
-      ->check(CLI::PositiveNumber);
+      ->check(Unnamed(CLI::PositiveNumber));
   AddTargetOptions(*cmd, args->setup);
-  cmd->callback([args] {
+  cmd->footer(
+      "Exit codes as in `bcu --help`; 4: the port could not be opened or nothing answered.");
+  cmd->callback([args, cmd] {
+    args->verbosity = VerbosityOf(*cmd);
     args->setup.programPath = ProgramPath();
     const int code = RunInfo(*args);
     if (code != kExitOk) throw CLI::RuntimeError(code);

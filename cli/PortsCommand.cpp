@@ -1,5 +1,5 @@
 // bcu ports: the port list as the window shows it, with the reason a port
-// cannot be used.
+// cannot be used, and what the installed udev rule does about access.
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -7,6 +7,7 @@
 
 #include "app/CodeUpdater.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/TerminalHost.h"
 #include "cli/UpdaterSetup.h"
 #include "platform/PortDiscovery.h"
@@ -21,7 +22,16 @@ const char* BoxText(int kind) {
   return "";
 }
 
-void RunPorts(const UpdaterSetup& setup, bool json, bool all) {
+// What the package's udev rule does, and when group dialout is still needed.
+constexpr const char* kAccessNote =
+    "The package's udev rule gives the port of an interface box's USB adapter (product text\n"
+    "\"USB XIF VYX 6400\" or \"... 6700\") to the user logged in at the machine, keeps\n"
+    "ModemManager off it, and sets FTDI adapters' latency timer to 1 ms. Group dialout is\n"
+    "still needed for other ports, in ssh sessions without a seat and on systems without\n"
+    "systemd-logind:\n"
+    "  sudo usermod -aG dialout $USER   (then log out and in again)\n";
+
+void RunPorts(const UpdaterSetup& setup, bool json, bool all, Verbosity verbosity) {
   TerminalOptions terminal;
   terminal.quiet = true;
   TerminalHost host(terminal);
@@ -47,12 +57,12 @@ void RunPorts(const UpdaterSetup& setup, bool json, bool all) {
         path.empty() ? std::string("no device") : platform::PortAccessText(test);
     if (json) {
       list.push_back({{"slot", i + 1},
-                      {"item", updater.m_PortItems[slot]},
+                      {"listText", updater.m_PortItems[slot]},
                       {"device", path},
                       {"present", present},
                       {"free", updater.m_PortState[slot] == 2},
-                      {"box", BoxText(updater.m_UsbBoxKind[slot])},
-                      {"why", why}});
+                      {"interfaceBox", BoxText(updater.m_UsbBoxKind[slot])},
+                      {"access", why}});
     } else {
       std::printf("%-4d %-28s %-9s %-5s %s\n", i + 1, updater.m_PortItems[slot].c_str(),
                   present ? "free" : "n/a", BoxText(updater.m_UsbBoxKind[slot]), why.c_str());
@@ -63,12 +73,12 @@ void RunPorts(const UpdaterSetup& setup, bool json, bool all) {
     return;
   }
   if (!anyPresent) std::printf("No serial port can be opened.\n");
-  if (permissionProblem)
+  // The note only where it helps: a port this user may not open (or -v).
+  if ((permissionProblem && verbosity != Verbosity::kQuiet) || verbosity == Verbosity::kVerbose)
     std::printf(
-        "Ports marked 'permission denied' belong to the dialout group: run\n"
-        "  sudo usermod -aG dialout $USER\n"
-        "then log out and in again. (The package's udev rule gives the XIF box's port\n"
-        "to the user logged in at the machine without that.)\n");
+        "\n%s%s",
+        permissionProblem ? "Ports marked 'permission denied' cannot be opened by you.\n" : "",
+        kAccessNote);
 }
 
 }  // namespace
@@ -78,12 +88,15 @@ void RegisterPortsCommand(CLI::App& app) {
   auto setup = std::make_shared<UpdaterSetup>();
   auto json = std::make_shared<bool>(false);
   auto all = std::make_shared<bool>(false);
-  cmd->add_flag("--json", *json, "Print the list as JSON");
+  AddJsonFlag(*cmd, *json, "Print the list");
   cmd->add_flag("--all", *all, "List all 64 slots, also those without a device");
   AddPortOption(*cmd, *setup);
-  cmd->callback([setup, json, all] {
+  cmd->footer(
+      "A port this user may not open is listed as 'permission denied', followed by what the "
+      "package's udev rule does and when group dialout is still needed.");
+  cmd->callback([setup, json, all, cmd] {
     setup->programPath = ProgramPath();
-    RunPorts(*setup, *json, *all);
+    RunPorts(*setup, *json, *all, VerbosityOf(*cmd));
   });
 }
 

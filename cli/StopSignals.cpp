@@ -6,6 +6,8 @@
 #include <csignal>
 #include <initializer_list>
 
+#include "cli/ExitCodes.h"
+
 namespace bcu::cli {
 
 namespace {
@@ -13,8 +15,6 @@ namespace {
 // A signal handler can only reach process-wide state.
 volatile std::sig_atomic_t g_count = 0;
 volatile std::sig_atomic_t g_first = 0;
-
-constexpr int kExitStopped = 10;
 
 void OnStopSignal(int signo) {
   if (g_first == 0) g_first = signo;

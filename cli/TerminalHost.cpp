@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "cli/Output.h"
 #include "cli/StopSignals.h"
 
 namespace bcu::cli {
@@ -139,7 +140,8 @@ void TerminalHost::ShowStatusText(const std::string& text) {
   status_ = text;
   if (options_.quiet) return;
   EndProgressLine();
-  std::fprintf(options_.out, "%s\n", text.c_str());
+  std::fprintf(options_.out, "%s%s\n", options_.timestamps ? TimeStamp().c_str() : "",
+               text.c_str());
   std::fflush(options_.out);
 }
 
@@ -151,6 +153,9 @@ platform::MsgResult TerminalHost::ShowMessage(const std::string& text, const std
                                               platform::MsgIcon icon,
                                               platform::MsgButtons buttons) {
   lastMessage_ = text;
+  if (options_.hideInformation && icon == platform::MsgIcon::Information &&
+      buttons == platform::MsgButtons::Ok)
+    return platform::MsgResult::Ok;
   EndProgressLine();
   std::fprintf(options_.err, "[%s] %s:\n%s\n", IconWord(icon), caption.c_str(), text.c_str());
   if (buttons == platform::MsgButtons::Ok) {

@@ -25,6 +25,11 @@ struct TerminalOptions {
   double delayScale = 1.0;
   // Print no status lines and no progress (machine-readable output follows).
   bool quiet = false;
+  // Each status line starts with the time (--verbose).
+  bool timestamps = false;
+  // Message boxes that only inform (an OK button, no error) are not printed
+  // (--quiet); errors and questions are.
+  bool hideInformation = false;
   // The password to give when asked, instead of asking.
   std::optional<std::string> password;
   std::FILE* out = stdout;  // status lines, progress

@@ -10,10 +10,13 @@
 
 #include "app/CodeUpdater.h"
 #include "app/CodeplugBackup.h"
+#include "app/EmbeddedFiles.h"
 #include "app/FirmwareSetIdentity.h"
+#include "app/ProgramVersion.h"
 #include "app/UpdateHistory.h"
 #include "cli/Commands.h"
 #include "cli/FleetUpdate.h"
+#include "cli/Output.h"
 #include "cli/StopSignals.h"
 #include "cli/TerminalHost.h"
 #include "cli/TraceFile.h"
@@ -28,37 +31,17 @@ namespace bcu::cli {
 
 namespace {
 
-// Exit codes of `bcu update` beyond the shared ones.
-enum UpdateExit : int {
-  kExitPasswordRefused = 3,
-  kExitNotStarted = 4,        // port, embedded files or radio checks: nothing written
-  kExitCodeDownload = 5,      // the code download failed
-  kExitNoAnswer = 6,          // the radio did not answer after its new code started
-  kExitCodeplugUpload = 7,    // the codeplug could not be read (radio unchanged)
-  kExitCodeplugDownload = 8,  // the codeplug could not be written back (backup kept)
-  kExitNotConvertible = 9,    // code updated, codeplug format not convertible
-  kExitStopped = 10,          // stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done
-  kExitNotVerified = 11,      // codeplug written, but reading it back failed
-  kExitNotInBootload = 12,    // boot code updated, the radio did not come back in bootload mode
-};
-
 constexpr std::uint32_t kDefaultBootloadWaitSeconds = 300;
 // While it waits for bootload mode, the command says how long it has left
 // this often.
 constexpr std::uint32_t kBootloadReportMs = 10000;
 
-constexpr const char* kExitHelp =
-    "Exit codes: 0 done; 1 other failure; 2 bad command line; 3 start password refused; "
-    "4 not started (firmware set, port, embedded files or radio check; nothing written); "
-    "5 code download failed; 6 radio not answering after the update; 7 codeplug could not be read "
-    "(or is "
-    "invalid); 8 codeplug could not be written back, or read back differently (the backup file "
-    "named in the summary holds it); 9 code updated but the codeplug format cannot be "
-    "converted; 10 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was done; 11 codeplug written "
-    "but not verified (reading it back failed); 12 boot code updated, but the radio did not "
-    "come back in bootload mode (application not written); 15 several radios (more than one "
-    "--port, --all-ports, --watch): at least one did not end \"Done.\" (each radio's own code "
-    "is in the final table).\n"
+constexpr const char* kUpdateFooter =
+    "Exit codes as in `bcu --help`: 3 start password or radio check refused, 4 port not opened "
+    "or nothing answered, 13 firmware set refused, 14 work files not written (nothing written "
+    "to the radio in these cases); 5 to 12 what failed after the download began; 15 several "
+    "radios (more than one --port, --all-ports, --watch) and at least one did not end "
+    "\"Done.\" (each radio's own code is in the final table).\n"
     "Every codeplug read from the radio is kept in "
     "$XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default ~/.local/share/...); "
     "`bcu codeplug backups` lists them. Every update is recorded in "
@@ -78,6 +61,7 @@ struct UpdateArgs {
   std::string firmwareDir;  // empty: the set compiled into the program
   bool json = false;
   bool noVerify = false;
+  Verbosity verbosity = Verbosity::kNormal;
   bool allPorts = false;   // every port `bcu ports` lists as free
   bool watch = false;      // plug-and-update until Ctrl-C
   std::string reportPath;  // the run's table as CSV
@@ -91,12 +75,14 @@ class UpdateHost final : public platform::Host, public app::CodeplugStepObserver
 
   void ShowStatusText(const std::string& text) override {
     if (text.rfind("Preparing to download", 0) == 0) downloadStarted = true;
+    start.OnStatus(text);
     terminal_.ShowStatusText(text);
   }
   platform::ProgressBar& Progress() override { return terminal_.Progress(); }
   platform::MsgResult ShowMessage(const std::string& text, const std::string& caption,
                                   platform::MsgIcon icon, platform::MsgButtons buttons) override {
     ++messages;
+    start.OnMessage(text, caption, icon);
     return terminal_.ShowMessage(text, caption, icon, buttons);
   }
   bool AskPassword(platform::PasswordPurpose purpose, std::string& text) override {
@@ -120,6 +106,7 @@ class UpdateHost final : public platform::Host, public app::CodeplugStepObserver
   std::optional<app::CodeplugStepReport> codeplug;
   bool downloadStarted = false;
   int messages = 0;
+  StartFailureWatch start;  // why the run ended before its download, if it did
 
  private:
   TerminalHost& terminal_;
@@ -162,22 +149,27 @@ bool WaitForBootload(TerminalHost& terminal, const UpdateArgs& args, app::CodeUp
     return false;
   }
   const auto limitMs = static_cast<std::uint32_t>(args.waitBootloadSeconds * 1000.0);
-  std::fprintf(stderr,
-               "Waiting up to %.0f s for the radio to answer in bootload mode (boot information "
-               "request once a second)...\n",
-               args.waitBootloadSeconds);
-  std::fflush(stderr);
+  // Progress of the wait; -q leaves only its failure.
+  const bool quiet = args.verbosity == Verbosity::kQuiet;
+  if (!quiet) {
+    std::fprintf(stderr,
+                 "Waiting up to %.0f s for the radio to answer in bootload mode (boot "
+                 "information request once a second)...\n",
+                 args.waitBootloadSeconds);
+    std::fflush(stderr);
+  }
   std::uint32_t nextReport = kBootloadReportMs;
   const auto result = u.WaitForBootloadMode(limitMs, [&](std::uint32_t waitedMs) {
     if (waitedMs < nextReport) return;
     nextReport += kBootloadReportMs;
+    if (quiet) return;
     std::fprintf(stderr, "Still waiting for bootload mode: %u s left\n",
                  (limitMs - waitedMs + 999) / 1000);
     std::fflush(stderr);
   });
   switch (result) {
     case app::BootloadWaitResult::Ready:
-      std::fprintf(stderr, "The radio answers in bootload mode.\n");
+      if (!quiet) std::fprintf(stderr, "The radio answers in bootload mode.\n");
       return true;
     case app::BootloadWaitResult::TimedOut:
       std::fprintf(stderr, "bcu update: the radio did not answer in bootload mode within %.0f s\n",
@@ -197,14 +189,11 @@ bool OverridesAllowed(const UpdateArgs& args) {
   if (overrides.empty()) return true;
   std::string list;
   for (const auto& o : overrides) list += (list.empty() ? "" : ", ") + o;
-  if (!args.force) {
-    std::fprintf(stderr,
-                 "bcu update: %s changes what the updater believes it carries, so the radio "
-                 "checks would compare the radio with that instead of with the firmware set; "
-                 "refused without --force\n",
-                 list.c_str());
-    return false;
-  }
+  if (!args.force)
+    Fail(kExitUsage, list +
+                         " changes what the updater believes it carries, so the radio checks "
+                         "would compare the radio with that instead of with the firmware set; "
+                         "refused without --force");
   std::fprintf(stderr,
                "bcu update: --force: %s; the check that the radio fits the firmware this program "
                "carries (family, series, platform, upgrade type) is disabled\n",
@@ -217,12 +206,9 @@ bool OverridesAllowed(const UpdateArgs& args) {
 bool BootChoiceAllowed(const app::CodeUpdater& u, bool boot) {
   if (!boot) return true;
   if (u.m_UpgradeChoiceVisible || u.m_Attributes.UpgradeType == app::kUpgradeBoot) return true;
-  std::fprintf(stderr,
-               "bcu update: --boot: this updater (upgrade type %s%s) has no boot update to "
-               "choose\n",
-               u.m_Target.m_TargetUpgradeTypeLabel.c_str(),
-               u.m_AutoBootUpdate ? ", boot code brought up to date by itself" : "");
-  return false;
+  Fail(kExitUsage, "--boot: this updater (upgrade type " + u.m_Target.m_TargetUpgradeTypeLabel +
+                       (u.m_AutoBootUpdate ? ", boot code brought up to date by itself" : "") +
+                       ") has no boot update to choose");
 }
 
 // The firmware set of this run: the one compiled in, or a set folder checked
@@ -232,11 +218,8 @@ std::shared_ptr<const platform::ResourceSource> FirmwareSet(const UpdateArgs& ar
   std::string error;
   resources::FirmwareSetDescription set;
   auto loaded = resources::LoadFirmwareSet(args.firmwareDir, error, &set);
-  if (!loaded) {
-    std::fprintf(stderr, "bcu update: firmware set refused: %s\n", error.c_str());
-    return nullptr;
-  }
-  if (!args.json)
+  if (!loaded) Fail(kExitFileInvalid, "firmware set refused: " + error);
+  if (!args.json && args.verbosity != Verbosity::kQuiet)
     std::printf("Firmware set %s, release %s (%s)\n",
                 set.identity.name.empty() ? "unnamed" : set.identity.name.c_str(),
                 set.identity.release.empty() ? "none" : set.identity.release.c_str(),
@@ -292,16 +275,11 @@ std::vector<std::string> FleetPorts(const UpdateArgs& args) {
 }
 
 int RunFleet(const UpdateArgs& args, std::shared_ptr<const platform::ResourceSource> resources) {
-  if (!args.tracePath.empty()) {
-    std::fprintf(stderr, "bcu update: --trace follows one radio; give one --port\n");
-    return kExitUsage;
-  }
+  if (!args.tracePath.empty()) Fail(kExitUsage, "--trace follows one radio; give one --port");
   FleetOptions options;
   options.ports = FleetPorts(args);
-  if (options.ports.empty() && !args.watch) {
-    std::fprintf(stderr, "bcu update: --all-ports: no serial port can be opened\n");
-    return kExitPort;
-  }
+  if (options.ports.empty() && !args.watch)
+    Fail(kExitPort, "--all-ports: no serial port can be opened");
   options.watch = args.watch;
   options.password = args.password;
   options.codeplugPassword = args.codeplugPassword;
@@ -319,29 +297,33 @@ int RunFleet(const UpdateArgs& args, std::shared_ptr<const platform::ResourceSou
 }
 
 int RunUpdateCommand(const UpdateArgs& args) {
-  if (args.setup.ports.empty() && !args.allPorts && !args.watch) {
-    std::fprintf(stderr,
-                 "bcu update: name the radio's port (--port DEV), or use --all-ports or "
-                 "--watch\n");
-    return kExitUsage;
-  }
-  if (!OverridesAllowed(args)) return kExitUsage;
+  if (args.setup.ports.empty() && !args.allPorts && !args.watch)
+    Fail(kExitUsage, "name the radio's port (--port DEV), or use --all-ports or --watch");
+  OverridesAllowed(args);
   const auto resources = FirmwareSet(args);
-  if (!resources) return kExitNotStarted;
   if (args.setup.ports.size() > 1 || args.allPorts || args.watch) return RunFleet(args, resources);
+  if (args.verbosity == Verbosity::kVerbose) {
+    // The second line of the version text: the set's name, release and radio.
+    std::string set = app::VersionText("bcu", *resources);
+    set = set.substr(set.find('\n') + 1);
+    if (!set.empty() && set.back() == '\n') set.pop_back();
+    Detail(args.verbosity, set);
+  }
+  for (const auto& port : args.setup.ports) Detail(args.verbosity, "port: " + port);
   TraceFile trace;
   trace.ShowSecrets(args.traceSecrets);
   if (!args.tracePath.empty()) {
     std::string error;
-    if (!trace.Open(args.tracePath, error)) {
-      std::fprintf(stderr, "bcu update: cannot write the trace: %s\n", error.c_str());
-      return kExitFailure;
-    }
+    if (!trace.Open(args.tracePath, error))
+      Fail(kExitFileError, "cannot write the trace: " + error);
+    Detail(args.verbosity, "trace: " + args.tracePath);
   }
   TerminalOptions options;
   options.assumeYes = args.yes;
   options.delayScale = args.delayScale;
-  options.quiet = args.json;
+  options.quiet = args.json || args.verbosity == Verbosity::kQuiet;
+  options.timestamps = args.verbosity == Verbosity::kVerbose;
+  options.hideInformation = args.verbosity == Verbosity::kQuiet;
   TerminalHost terminal(options);
   UpdateHost host(terminal, args);
   app::CodeUpdaterView view;
@@ -355,7 +337,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
   app::CodeUpdater updater(host, view, *resources,
                            args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath,
                            discovery, std::move(updaterOptions));
-  if (!BootChoiceAllowed(updater, args.boot)) return kExitUsage;
+  BootChoiceAllowed(updater, args.boot);
   if (!args.tracePath.empty()) updater.SetTrace(&trace);
   updater.SelectPortItem(0);
   if (args.boot) updater.m_BootRadioButtonClick();
@@ -396,6 +378,7 @@ int RunUpdateCommand(const UpdateArgs& args) {
   facts.stopped = stopped;
   facts.notInBootload = notInBootload;
   facts.downloadStarted = host.downloadStarted;
+  facts.startFailureCode = host.start.Code();
   facts.status = status;
   facts.codeplug = host.codeplug;
   const int code = UpdateExitCode(facts);
@@ -405,14 +388,30 @@ int RunUpdateCommand(const UpdateArgs& args) {
                  host.codeplug->backupPath.c_str());
   }
 
+  // What the plain output says of a failure: the password, the message box
+  // that stopped the start, or the last status line.
+  std::string failure;
+  if (code != kExitOk) {
+    if (!started && !stopped)
+      failure = "the password was refused";
+    else if (!host.downloadStarted && !host.start.Text().empty())
+      failure = host.start.Text();
+    else
+      failure = status;
+  }
   if (!started && !stopped && !args.json)
     std::fprintf(stderr, "bcu update: the password was refused\n");
+  else if (code != kExitOk && !args.json && args.verbosity == Verbosity::kQuiet &&
+           failure != host.start.Text())  // an error box has said it already
+    std::fprintf(stderr, "bcu update: %s\n", failure.c_str());
+  Detail(args.verbosity, "exit code " + std::to_string(code) + " (" + ExitCodeName(code) + ")");
   if (args.json) {
-    nlohmann::json j;
-    j["status"] = status;
+    nlohmann::ordered_json j;
+    if (code != kExitOk) j["error"] = ErrorObject(code, failure);
+    j["statusText"] = status;
     j["exitCode"] = code;
     j["seconds"] = seconds;
-    j["messages"] = host.messages;
+    j["messageBoxCount"] = host.messages;
     if (host.codeplug) {
       const auto& r = *host.codeplug;
       j["codeplug"] = {
@@ -425,11 +424,11 @@ int RunUpdateCommand(const UpdateArgs& args) {
           {"bytesWritten", r.downloadedBytes},
           {"readBack", ReadBackText(r)},
           {"readBackSeconds", r.verifySeconds},
-          {"backup", r.backupPath}};
+          {"backupFile", r.backupPath}};
       if (!r.backupError.empty()) j["codeplug"]["backupError"] = r.backupError;
     }
     std::printf("%s\n", j.dump(2).c_str());
-  } else if (host.codeplug) {
+  } else if (host.codeplug && args.verbosity != Verbosity::kQuiet) {
     const auto& r = *host.codeplug;
     std::printf("Codeplug: format %s in the radio, %s expected; %d bytes read, %d written\n",
                 CodeplugFormatName(r.imageFormatIndex).c_str(),
@@ -455,7 +454,7 @@ void RegisterUpdateCommand(CLI::App& app) {
   auto args = std::make_shared<UpdateArgs>();
   CLI::App* cmd = app.add_subcommand(
       "update", "Update the connected radio (the Start button): code, then its codeplug");
-  cmd->footer(kExitHelp);
+  cmd->footer(kUpdateFooter);
   AddPortOption(*cmd, args->setup);
   cmd->add_flag("--all-ports", args->allPorts,
                 "Update a radio on every port that `bcu ports` lists as free, all at once");
@@ -463,43 +462,51 @@ void RegisterUpdateCommand(CLI::App& app) {
                 "Run until Ctrl-C and update every radio plugged in meanwhile, once per serial "
                 "number");
   cmd->add_option("--report", args->reportPath,
-                  "Also write the table of the radios updated as CSV to FILE");
+                  "Also write the table of the radios updated as CSV to FILE")
+      ->type_name("FILE");
   AddTargetOptions(*cmd, args->setup);
   cmd->add_option("--password", args->password,
-                  "Start password (asked without echo when not given)");
+                  "Start password (asked without echo when not given)")
+      ->type_name("PASSWORD");
   cmd->add_flag("--boot", args->boot,
                 "Boot code update (an Application/Boot updater that offers the choice)");
   cmd->add_flag("--force", args->force,
                 "Allow --family, --series, --new-platform and --upgrade-type, which disable the "
                 "check that the radio fits the firmware this program carries");
   cmd->add_option("--codeplug-password", args->codeplugPassword,
-                  "Digits to give when the radio asks for its codeplug password");
+                  "Digits to give when the radio asks for its codeplug password")
+      ->type_name("DIGITS");
   cmd->add_flag("--yes,-y", args->yes, "Answer every question with Yes / OK");
   cmd->add_option("--wait-bootload", args->waitBootloadSeconds,
                   "With --yes: seconds to wait for the radio to come back in bootload mode after "
-                  "its boot code was updated")
+                  "its boot code was updated (1 to 86400)")
+      ->type_name("SECONDS")
       ->check(FiniteNumber())
-      ->check(CLI::Range(1.0, 86400.0))
+      ->check(Unnamed(CLI::Range(1.0, 86400.0)))
       ->capture_default_str();
   cmd->add_option("--delay-scale", args->delayScale,
                   "Real time per clock time of the fixed waits (0.01: 100 times faster); reply "
-                  "time-outs are not scaled")
+                  "time-outs are not scaled; 0.0001 to 100")
+      ->type_name("SCALE")
       ->check(FiniteNumber())
-      ->check(CLI::Range(0.0001, 100.0));
+      ->check(Unnamed(CLI::Range(0.0001, 100.0)));
   cmd->add_option("--trace", args->tracePath,
                   "Write every frame sent and received to FILE (mode 0600; the codeplug "
-                  "password's digits masked)");
+                  "password's digits masked)")
+      ->type_name("FILE");
   cmd->add_flag("--trace-secrets", args->traceSecrets,
                 "Write the codeplug password's digits into the trace as sent");
   cmd->add_option("--firmware", args->firmwareDir,
                   "Firmware set folder (attributes.json and chunk files) to write instead of "
                   "the set built into the program; checked as the build checks a set")
-      ->check(CLI::ExistingDirectory);
-  cmd->add_flag("--json", args->json, "Print the result as JSON instead of status lines");
+      ->type_name("DIR")
+      ->check(Unnamed(CLI::ExistingDirectory));
+  AddJsonFlag(*cmd, args->json, "Print the result");
   cmd->add_flag("--no-verify", args->noVerify,
                 "Do not read the codeplug back after writing it to compare (saves the time "
                 "of one more upload)");
-  cmd->callback([args] {
+  cmd->callback([args, cmd] {
+    args->verbosity = VerbosityOf(*cmd);
     const int code = RunUpdateCommand(*args);
     if (code != kExitOk) throw CLI::RuntimeError(code);
   });

@@ -1,6 +1,7 @@
 #include "cli/UpdateOutcome.h"
 
 #include "app/CodeUpdater.h"
+#include "app/EmbeddedFiles.h"
 #include "cli/ExitCodes.h"
 #include "codeplug/FormatVersion.h"
 
@@ -33,9 +34,9 @@ int OutcomeExitCode(const UpdateRunFacts& f) {
   }
   // Boot and DSP updates end on the download's own last text.
   if (f.status.rfind("Download finished", 0) == 0) return kExitOk;
-  // Nothing was written: the port, the embedded files or the radio checks.
+  // Nothing was written: the port, the work files or a radio check.
   if (f.downloadStarted) return kExitCodeDownload;
-  return f.startFailureCode != 0 ? f.startFailureCode : kExitPort;
+  return f.startFailureCode != 0 ? f.startFailureCode : kExitFailure;
 }
 
 }  // namespace
@@ -46,6 +47,30 @@ int UpdateExitCode(const UpdateRunFacts& f) {
   if (code == kExitOk) return kExitOk;
   // A stop only counts when the run did not complete.
   return f.stopped ? kExitStopped : code;
+}
+
+void StartFailureWatch::OnStatus(const std::string& text) {
+  if (text.rfind("Preparing to download", 0) == 0) downloadStarted_ = true;
+  if (downloadStarted_) return;
+  if (text.rfind("Communication error while", 0) == 0 ||
+      text.rfind("No interface box answered", 0) == 0)
+    Note(kExitPort);
+  else if (text.rfind("The work file ", 0) == 0)
+    Note(kExitFileError);
+  else if (text.rfind("Error: ", 0) == 0)
+    Note(kExitRefused);
+}
+
+void StartFailureWatch::OnMessage(const std::string& text, const std::string& caption,
+                                  platform::MsgIcon icon) {
+  if (downloadStarted_ || icon != platform::MsgIcon::Error) return;
+  if (caption == "COM Port")
+    Note(kExitPort);
+  else if (caption == app::kEmbeddedFilesCaption)
+    Note(kExitFileError);
+  else
+    Note(kExitRefused);
+  text_ = text;
 }
 
 std::string CodeplugFormatName(int index) {

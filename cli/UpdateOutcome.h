@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/CodeplugBackup.h"
+#include "platform/Host.h"
 
 namespace bcu::cli {
 
@@ -14,14 +15,35 @@ struct UpdateRunFacts {
   bool notInBootload = false;  // the radio did not come back in bootload mode
   bool downloadStarted = false;
   // The code of a run that ended before its download began, when the host
-  // could tell why (the port, the work files, a radio check); 0: not known,
-  // the port is assumed.
+  // could tell why (StartFailureWatch); 0: not known.
   int startFailureCode = 0;
   std::string status;  // the last status text
   std::optional<app::CodeplugStepReport> codeplug;
 };
 
 int UpdateExitCode(const UpdateRunFacts& facts);
+
+// Why a run ended before anything was written to the radio, from what it
+// showed before its download began: the first such sign counts.
+class StartFailureWatch {
+ public:
+  void OnStatus(const std::string& text);
+  void OnMessage(const std::string& text, const std::string& caption, platform::MsgIcon icon);
+  // kExitPort (the port, nothing answered), kExitFileError (the work files)
+  // or kExitRefused (a radio check); 0 when nothing said why.
+  int Code() const { return code_; }
+  // The error box that said why (empty when none did).
+  const std::string& Text() const { return text_; }
+  bool DownloadStarted() const { return downloadStarted_; }
+
+ private:
+  void Note(int code) {
+    if (code_ == 0) code_ = code;
+  }
+  int code_ = 0;
+  std::string text_;
+  bool downloadStarted_ = false;
+};
 
 // The codeplug format of a format index ("5.9"; "unknown").
 std::string CodeplugFormatName(int index);

@@ -82,19 +82,25 @@ app::CodeUpdaterOptions UpdaterSetup::UpdaterOptions() const {
 void AddPortOption(CLI::App& cmd, UpdaterSetup& setup) {
   cmd.add_option("--port", setup.ports,
                  "Serial device to put first in the port list (e.g. a virtual radio's "
-                 "pseudo-terminal); may be given more than once");
+                 "pseudo-terminal); may be given more than once")
+      ->type_name("DEV");
 }
 
 void AddTargetOptions(CLI::App& cmd, UpdaterSetup& setup) {
   cmd.add_option("--family", setup.family, "Radio family the updater is for")
-      ->check(CLI::IsMember({"portable", "mobile"}));
-  cmd.add_option("--series", setup.series, "Radio series the updater is for")
-      ->check(CLI::Range(0, 255));
-  cmd.add_option("--new-platform", setup.newPlatform, "New-platform flag of a mobile updater")
-      ->check(CLI::Range(0, 1));
+      ->type_name("FAMILY")
+      ->check(CLI::IsMember({"portable", "mobile"}));  // the help lists them
+  cmd.add_option("--series", setup.series, "Radio series the updater is for (0 to 255)")
+      ->type_name("SERIES")
+      ->check(Unnamed(CLI::Range(0, 255)));
+  cmd.add_option("--new-platform", setup.newPlatform,
+                 "New-platform flag of a mobile updater (0 or 1)")
+      ->type_name("0|1")
+      ->check(Unnamed(CLI::Range(0, 1)));
   cmd.add_option("--upgrade-type", setup.upgradeType,
                  "0 Application, 1 Boot, 2 DSP, 3 Application/Boot")
-      ->check(CLI::Range(0, 3));
+      ->type_name("TYPE")
+      ->check(Unnamed(CLI::Range(0, 3)));
 }
 
 CLI::Validator FiniteNumber() {
@@ -108,7 +114,12 @@ CLI::Validator FiniteNumber() {
           return "not a finite number: " + text;
         return {};
       },
-      "FINITE");
+      "");
+}
+
+CLI::Validator Unnamed(CLI::Validator check) {
+  check.description("");
+  return check;
 }
 
 std::string ProgramPath() {

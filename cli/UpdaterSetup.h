@@ -35,6 +35,9 @@ void AddTargetOptions(CLI::App& cmd, UpdaterSetup& setup);
 // A check for a numeric option: refuses "nan", "inf" and anything else that is
 // not a finite number.
 CLI::Validator FiniteNumber();
+// A check that adds nothing to the option's placeholder in the help (the help
+// text says what it takes), so that the placeholder reads as FILE, SECONDS ...
+CLI::Validator Unnamed(CLI::Validator check);
 
 // The running program's own file (its name and release are shown).
 std::string ProgramPath();

@@ -40,30 +40,41 @@ int main(int argc, char** argv) {
   app.set_version_flag(
       "--version", std::string("bcu-radiosim (Brisant Code Updater) ") + bcu::app::ProgramVersion(),
       "Print the version and exit");
-  app.add_option("--config", configFile, "JSON configuration file")->check(CLI::ExistingFile);
-  app.add_option("--link", linkPath, "also make a symbolic link PATH to the device");
-  app.add_option("--dump", dumpDir, "on exit, write what the radio received into DIR");
+  app.add_option("--config", configFile, "JSON configuration file")
+      ->type_name("FILE")
+      ->check(CLI::ExistingFile.description(""));
+  app.add_option("--link", linkPath, "also make a symbolic link PATH to the device")
+      ->type_name("PATH");
+  app.add_option("--dump", dumpDir, "on exit, write what the radio received into DIR")
+      ->type_name("DIR");
   app.add_flag("--print-config", printConfig, "print the effective configuration and exit");
 
-  // Common settings: each sets the JSON key of the same meaning.
-  auto text = [&](const char* name, const char* key, const char* help) {
+  // Common settings: each sets the JSON key of the same meaning. The
+  // placeholder names what the option takes; numbers are counts (N), or
+  // milliseconds (MS) where the option's name says so.
+  auto text = [&](const char* name, const char* key, const char* placeholder, const char* help) {
     app.add_option_function<std::string>(
-        name, [&flags, key](const std::string& v) { flags[key] = v; }, help);
+           name, [&flags, key](const std::string& v) { flags[key] = v; }, help)
+        ->type_name(placeholder);
   };
   auto number = [&](const char* name, const char* key, const char* help, nlohmann::json& into) {
+    const std::string option = name;
+    const bool ms = option.size() > 3 && option.compare(option.size() - 3, 3, "-ms") == 0;
     app.add_option_function<long long>(
-        name, [&into, key](long long v) { into[key] = v; }, help);
+           name, [&into, key](long long v) { into[key] = v; }, help)
+        ->type_name(ms ? "MS" : "N");
   };
-  text("--family", "family", "portable or mobile (default mobile)");
-  text("--start-mode", "startMode", "bootload or application (default bootload)");
-  text("--boot-version", "bootVersion", "boot version reported, e.g. 4.1");
-  text("--boot-after", "bootVersionAfter", "boot version after a boot code update, e.g. 4.2");
-  text("--format-before", "formatBefore", "codeplug format before the update, e.g. 5.9");
-  text("--format-after", "formatAfter", "codeplug format after the update, e.g. 5.10");
-  text("--serial", "serialNumber", "serial number, 16 hexadecimal digits");
-  text("--password", "password", "codeplug password digits (default none)");
-  text("--codeplug", "codeplugFile", "codeplug image file, big-endian as on the wire");
-  text("--code-kind", "codeKind", "auto, application or boot");
+  text("--family", "family", "FAMILY", "portable or mobile (default mobile)");
+  text("--start-mode", "startMode", "MODE", "bootload or application (default bootload)");
+  text("--boot-version", "bootVersion", "VERSION", "boot version reported, e.g. 4.1");
+  text("--boot-after", "bootVersionAfter", "VERSION",
+       "boot version after a boot code update, e.g. 4.2");
+  text("--format-before", "formatBefore", "FORMAT", "codeplug format before the update, e.g. 5.9");
+  text("--format-after", "formatAfter", "FORMAT", "codeplug format after the update, e.g. 5.10");
+  text("--serial", "serialNumber", "SERIAL", "serial number, 16 hexadecimal digits");
+  text("--password", "password", "DIGITS", "codeplug password digits (default none)");
+  text("--codeplug", "codeplugFile", "FILE", "codeplug image file, big-endian as on the wire");
+  text("--code-kind", "codeKind", "KIND", "auto, application or boot");
   number("--processor", "processor", "processor check byte: 4 (416) or 8 (816)", flags);
   number("--boot-max-bytes", "bootCodeMaxBytes", "auto: code files up to this size are boot code",
          flags);
@@ -72,8 +83,9 @@ int main(int argc, char** argv) {
   number("--boot-reentry-ms", "bootReentryMs", "time until bootload mode again after boot code",
          flags);
   app.add_option_function<double>(
-      "--time-scale", [&flags](double v) { flags["timeScale"] = v; },
-      "real ms per radio ms (0.01 runs the radio a hundred times faster)");
+         "--time-scale", [&flags](double v) { flags["timeScale"] = v; },
+         "real ms per radio ms (0.01 runs the radio a hundred times faster)")
+      ->type_name("SCALE");
   app.add_flag_callback(
       "--pacing", [&flags] { flags["pacing"] = true; }, "deliver bytes at the modelled line rate");
   app.add_flag_callback(

@@ -177,23 +177,26 @@ TEST_F(CodeplugCommandsTest, WriteRefusesWhatWouldDamageTheRadio) {
     std::string says;
   };
   const std::vector<Case> cases = {
-      {"empty.bin", {}, 7, "not a valid codeplug"},
-      {"odd.bin", std::vector<std::uint8_t>(good.begin(), good.begin() + 101), 7, "odd byte count"},
-      {"cut.bin", std::vector<std::uint8_t>(good.begin(), good.begin() + good.size() / 4 * 2), 7,
+      {"empty.bin", {}, 13, "not a valid codeplug"},
+      {"odd.bin", std::vector<std::uint8_t>(good.begin(), good.begin() + 101), 13,
+       "odd byte count"},
+      {"cut.bin", std::vector<std::uint8_t>(good.begin(), good.begin() + good.size() / 4 * 2), 13,
        "not a valid codeplug"},
-      {"tail.bin", std::vector<std::uint8_t>(good.begin(), good.end() - 20), 7, "10 words missing"},
-      {"noise.bin", noise, 7, "not a valid codeplug"},
-      {"other-format.bin", Codeplug(10, 2), 8, "the radio reports codeplug format 5.9"},
+      {"tail.bin", std::vector<std::uint8_t>(good.begin(), good.end() - 20), 13,
+       "10 words missing"},
+      {"noise.bin", noise, 13, "not a valid codeplug"},
+      {"other-format.bin", Codeplug(10, 2), 3, "the radio reports codeplug format 5.9"},
   };
   for (const Case& c : cases) {
-    const Result r = Bcu({"codeplug", "write", "--port", radio_->DevicePath(), File(c.name, c.bytes)});
+    const Result r =
+        Bcu({"codeplug", "write", "--port", radio_->DevicePath(), File(c.name, c.bytes)});
     EXPECT_EQ(r.exitCode, c.exitCode) << c.name << "\n" << r.out << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << c.name << ": " << r.err;
     EXPECT_NE(r.err.find("nothing written"), std::string::npos) << c.name << ": " << r.err;
     EXPECT_EQ(r.out.find("Done."), std::string::npos) << c.name;
   }
   const Result folder = Bcu({"codeplug", "write", "--port", radio_->DevicePath(), dir_});
-  EXPECT_EQ(folder.exitCode, 6);
+  EXPECT_EQ(folder.exitCode, 14);
   EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
   EXPECT_EQ(Held(), held);
   EXPECT_EQ(Counters().downloads, 0);
@@ -201,8 +204,8 @@ TEST_F(CodeplugCommandsTest, WriteRefusesWhatWouldDamageTheRadio) {
 
   // --force writes a file of another format, and reads it back.
   const auto other = Codeplug(10, 2);
-  const Result forced = Bcu({"codeplug", "write", "--force", "--port", radio_->DevicePath(),
-                             File("forced.bin", other)});
+  const Result forced = Bcu(
+      {"codeplug", "write", "--force", "--port", radio_->DevicePath(), File("forced.bin", other)});
   EXPECT_EQ(forced.exitCode, 0) << forced.out << forced.err;
   EXPECT_EQ(Held(), other);
 }
@@ -230,8 +233,8 @@ TEST_F(CodeplugCommandsTest, WriteKeepsABackupAndReadsBack) {
 
   radio_->With([](sim::VirtualRadio& r) { r.Faults().alterStoredWord = 300; });
   r = Bcu({"codeplug", "write", "--port", radio_->DevicePath(), path});
-  EXPECT_EQ(r.exitCode, 9) << r.out << r.err;
-  EXPECT_NE(r.out.find("word 300"), std::string::npos) << r.out;
+  EXPECT_EQ(r.exitCode, 8) << r.out << r.err;
+  EXPECT_NE(r.err.find("word 300"), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("Done."), std::string::npos);
 
   // --no-verify: written, not read back, said so.
@@ -252,7 +255,7 @@ TEST_F(CodeplugCommandsTest, WriteKeepsABackupAndReadsBack) {
     radio.Faults().silentAfterBlocks = radio.DataBlocks() + uploadBlocks + downloadBlocks;
   });
   r = Bcu({"codeplug", "write", "--port", radio_->DevicePath(), path});
-  EXPECT_EQ(r.exitCode, 10) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 11) << r.out << r.err;
   EXPECT_NE(r.out.find("The codeplug was written, but it could not be read back to verify it."),
             std::string::npos)
       << r.out;
@@ -279,7 +282,7 @@ TEST_F(CodeplugCommandsTest, ReadSavesTheWholeImageAndSaysWhenItIsInvalid) {
   // A full disk: the earlier file stays as it was, no temporary is left.
   const auto before = ReadBytes(out);
   r = Bcu({"codeplug", "read", "--port", radio_->DevicePath(), out}, 1000);
-  EXPECT_EQ(r.exitCode, 6) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 14) << r.out << r.err;
   EXPECT_EQ(ReadBytes(out), before);
   EXPECT_EQ(FilesBelow(dir_), std::vector<std::string>{out});
 
@@ -287,7 +290,7 @@ TEST_F(CodeplugCommandsTest, ReadSavesTheWholeImageAndSaysWhenItIsInvalid) {
   for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<std::uint8_t>(i * 37);
   radio_->With([&](sim::VirtualRadio& radio) { radio.SetCodeplug(garbage); });
   r = Bcu({"codeplug", "read", "--port", radio_->DevicePath(), out});
-  EXPECT_EQ(r.exitCode, 7) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 13) << r.out << r.err;
   EXPECT_EQ(r.out.find("Done."), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("invalid: no block mark at word 0"), std::string::npos) << r.out;
   EXPECT_EQ(ReadBytes(out), garbage);
@@ -319,14 +322,14 @@ TEST_F(CodeplugCommandsTest, OfflineCommandsOnAFullDisk) {
   EXPECT_EQ(Bcu({"codeplug", "check", cp}).exitCode, 0);
 
   r = Bcu({"codeplug", "check", "/dev/zero"});
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.exitCode, 13);
   EXPECT_NE(r.err.find("larger than 65536 bytes"), std::string::npos) << r.err;
   r = Bcu({"codeplug", "check", dir_});
   EXPECT_NE(r.err.find("is a folder"), std::string::npos) << r.err;
   // A file that ends before its image does is not a whole codeplug.
   r = Bcu({"codeplug", "check", File("short.bin", {original.begin(), original.end() - 2})});
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_NE(r.out.find("1 words missing"), std::string::npos) << r.out;
+  EXPECT_EQ(r.exitCode, 13);
+  EXPECT_NE(r.err.find("1 words missing"), std::string::npos) << r.err;
 }
 
 TEST_F(CodeplugCommandsTest, BackupsAreListed) {
@@ -336,17 +339,17 @@ TEST_F(CodeplugCommandsTest, BackupsAreListed) {
 
   const auto held = Codeplug(9, 1);
   Radio(held, 9);
-  ASSERT_EQ(Bcu({"codeplug", "write", "--port", radio_->DevicePath(), File("w.bin", held)}).exitCode,
-            0);
+  ASSERT_EQ(
+      Bcu({"codeplug", "write", "--port", radio_->DevicePath(), File("w.bin", held)}).exitCode, 0);
   r = Bcu({"codeplug", "backups", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto list = nlohmann::json::parse(r.out);
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0]["serial"], "001A2B3C4D5E6F70");
-  EXPECT_EQ(list[0]["format"], "5.9");
-  EXPECT_EQ(list[0]["bytes"], (held.size() + 127) / 128 * 128);
+  EXPECT_EQ(list[0]["serialNumber"], "001A2B3C4D5E6F70");
+  EXPECT_EQ(list[0]["codeplugFormat"], "5.9");
+  EXPECT_EQ(list[0]["fileBytes"], (held.size() + 127) / 128 * 128);
   EXPECT_EQ(list[0]["time"].get<std::string>().size(), 19u);
-  EXPECT_EQ(list[0]["path"], FilesBelow(dir_ + "/data")[0]);
+  EXPECT_EQ(list[0]["file"], FilesBelow(dir_ + "/data")[0]);
 
   r = Bcu({"codeplug", "backups", "--serial", "00-1A-2B-3C-4D-5E-6F-70"});
   EXPECT_NE(r.out.find("001A2B3C4D5E6F70"), std::string::npos) << r.out;

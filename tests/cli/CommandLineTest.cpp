@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/CodeplugBackup.h"
 #include "cli/CommandLine.h"
 #include "sim/PtyRadio.h"
@@ -166,6 +168,40 @@ TEST_F(CommandLineTest, UpdateWritesTheFirmwareFolderAndMasksThePassword) {
   EXPECT_EQ(ModeOf(trace), 0600u);
 }
 
+// -q says nothing at all when an update succeeds; --json prints one report
+// and nothing else on stdout, while -v adds time-stamped detail on stderr.
+TEST_F(CommandLineTest, UpdateQuietJsonAndVerbose) {
+  WriteSet(Attributes());
+  const auto update = [&](std::vector<std::string> extra) {
+    sim::RadioConfig config;
+    config.family = sim::RadioFamily::kPortable;
+    config.formatBefore = {5, 9};
+    config.formatAfter = {5, 9};
+    sim::PtyRadio& radio = Radio(config);
+    std::vector<std::string> args = {"update",     "--port", radio.DevicePath(), "--password",
+                                     "gablers",    "--yes",  "--delay-scale",    "0.1",
+                                     "--firmware", set_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Bcu(args);
+  };
+  Result r = update({"-q"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+
+  r = update({"--json", "--verbose"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  const auto j = nlohmann::json::parse(r.out);
+  EXPECT_FALSE(j.contains("error")) << r.out;
+  EXPECT_EQ(j["exitCode"], 0);
+  EXPECT_EQ(j["statusText"], "Done.");
+  EXPECT_EQ(j["codeplug"]["formatBefore"], "5.9");
+  EXPECT_FALSE(j["codeplug"]["backupFile"].get<std::string>().empty());
+  EXPECT_NE(r.err.find("] Firmware set: Mobile_Test, release 9.1"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("] port: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("] exit code 0 (ok)"), std::string::npos) << r.err;
+}
+
 // A set that would erase the radio and write nothing, or that holds a bad
 // record, never reaches the radio: the port is not even opened.
 TEST_F(CommandLineTest, UpdateRefusesABadFirmwareFolderBeforeTouchingTheRadio) {
@@ -182,7 +218,7 @@ TEST_F(CommandLineTest, UpdateRefusesABadFirmwareFolderBeforeTouchingTheRadio) {
                 "RadioFamily": 1, "Series": 4})");
   std::filesystem::remove(set_ + "/Code_1.s2");
   Result r = update();
-  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.code, 13);
   EXPECT_NE(r.err.find("firmware set refused: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("attributes.json: CodeChunks is 0"), std::string::npos) << r.err;
 
@@ -191,12 +227,12 @@ TEST_F(CommandLineTest, UpdateRefusesABadFirmwareFolderBeforeTouchingTheRadio) {
   code.replace(code.find("S2", 10), 2, "S4");  // the second record
   WriteText(set_ + "/Code_1.s2", code);
   r = update();
-  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.code, 13);
   EXPECT_NE(r.err.find("Code_1.s2 line 2: unknown record type S4"), std::string::npos) << r.err;
 
   WriteSet(Attributes(R"(, "BootMajor": 300)"));
   r = update();
-  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.code, 13);
   EXPECT_NE(r.err.find("BootMajor 300 is not a version part"), std::string::npos) << r.err;
 
   EXPECT_FALSE(std::filesystem::exists(trace));

@@ -164,7 +164,7 @@ TEST_F(FleetTest, FourRadiosOneFailingItsCodeplugDownload) {
     EXPECT_TRUE(std::regex_match(j.at("startTime").get<std::string>(),
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
     EXPECT_GT(j.at("durationSeconds").get<double>(), 0.0);
-    const std::string backup = j.at("backupPath");
+    const std::string backup = j.at("backupFile");
     EXPECT_TRUE(std::filesystem::exists(backup)) << backup;
     EXPECT_NE(backup.find("/" + SerialOf(static_cast<std::uint8_t>(i + 1)) + "/"),
               std::string::npos);
@@ -215,7 +215,7 @@ TEST_F(FleetTest, ARadioThatDisappearsFailsAlone) {
   EXPECT_EQ(results[radios_[0]->DevicePath()].at("exitCode"), 5);
   EXPECT_EQ(results[radios_[0]->DevicePath()].at("serialNumber"), SerialOf(1));
   EXPECT_EQ(results[radios_[1]->DevicePath()].at("exitCode"), 0);
-  EXPECT_EQ(results[radios_[1]->DevicePath()].at("text"), "Done.");
+  EXPECT_EQ(results[radios_[1]->DevicePath()].at("statusText"), "Done.");
   EXPECT_EQ(HistoryLines().size(), 2u);
 }
 
@@ -287,7 +287,7 @@ TEST_F(FleetTest, CtrlCStopsEveryRadioAtItsNextSafeStep) {
       EXPECT_EQ(code, 10);
       EXPECT_NE(bcu.Error().find(radios_[0]->DevicePath() +
                                  ": the codeplug read from the radio is saved in " +
-                                 j.at("backupPath").get<std::string>()),
+                                 j.at("backupFile").get<std::string>()),
                 std::string::npos)
           << bcu.Error();
     }
@@ -332,10 +332,10 @@ TEST_F(FleetTest, HistoryFiltersBySerialAndDateAndPrintsCsv) {
   std::filesystem::create_directories(data_ + "/brisant-code-updater");
   {
     std::ofstream out(HistoryPath());
-    out << R"({"port":"/dev/ttyUSB0","serialNumber":"001A2B3C4D5E6F01","outcome":{"code":0,"text":"Done."},"startTime":"2026-11-30T09:00:00Z","durationSeconds":300,"codeplugFormatBefore":"5.9","codeplugFormatAfter":"5.10","firmwareSet":{"name":"Set","release":"4.2"},"backupPath":"/b/1.bin"})"
+    out << R"({"port":"/dev/ttyUSB0","serialNumber":"001A2B3C4D5E6F01","outcome":{"code":0,"text":"Done."},"startTime":"2026-11-30T09:00:00Z","durationSeconds":300,"codeplugFormatBefore":"5.9","codeplugFormatAfter":"5.10","firmwareSet":{"name":"Set","release":"4.2"},"backupFile":"/b/1.bin"})"
         << "\n"
         << "not a record\n"
-        << R"({"port":"/dev/ttyUSB1","serialNumber":"001A2B3C4D5E6F02","outcome":{"code":8,"text":"An error occurred, \"badly\""},"startTime":"2026-12-02T10:00:00Z","durationSeconds":200,"backupPath":"/b/2.bin"})"
+        << R"({"port":"/dev/ttyUSB1","serialNumber":"001A2B3C4D5E6F02","outcome":{"code":8,"text":"An error occurred, \"badly\""},"startTime":"2026-12-02T10:00:00Z","durationSeconds":200,"backupFile":"/b/2.bin"})"
         << "\n"
         << R"({"port":"/dev/ttyUSB0","serialNumber":"001A2B3C4D5E6F01","outcome":{"code":0,"text":"Done."},"startTime":"2026-12-05T11:30:00Z","durationSeconds":310})"
         << "\n";

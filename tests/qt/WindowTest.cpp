@@ -53,12 +53,14 @@ class NoSystemPorts final : public platform::PortDiscovery {
 // The status texts the window showed, in order, sampled while the event loop
 // runs: a failure message says how the run got where it ended.
 QStringList statusTrail;
+// What the virtual radio saw, for the same messages.
+std::function<QString()> radioSummary;
 
 // Where a script stopped, for failure messages.
 QByteArray Why(const ModalScript& script, TCodeUpdaterMainDispForm& form) {
-  return (QString("waiting for \"%1\"; status \"%2\"; unexpected: %3; statuses: %4")
+  return (QString("waiting for \"%1\"; status \"%2\"; unexpected: %3; statuses: %4; radio: %5")
               .arg(script.Pending(), form.m_StatusLabel->text(), script.unexpected.join("; "),
-                   statusTrail.join(" | ")))
+                   statusTrail.join(" | "), radioSummary ? radioSummary() : QString()))
       .toLocal8Bit();
 }
 
@@ -138,6 +140,24 @@ class WindowTest : public QObject {
       if (statusTrail.isEmpty() || statusTrail.back() != text) statusTrail.append(text);
     });
     trail_->start(2);
+    radioSummary = [this]() -> QString {
+      sim::PtyRadio* radio = setup_ ? setup_->Radio() : nullptr;
+      if (radio == nullptr) return "none";
+      return radio->With([](sim::VirtualRadio& r) {
+        const sim::RadioCounters& c = r.Counters();
+        return QString(
+                   "%1 frames in, %2 bad, %3 ignored, %4 out, %5 blocks, %6 busy, %7 sums "
+                   "differed, %8 files")
+            .arg(c.framesReceived)
+            .arg(c.badFrames)
+            .arg(c.framesIgnored)
+            .arg(c.framesSent)
+            .arg(c.blocksReceived)
+            .arg(c.busyReplies)
+            .arg(c.sumsDiffered)
+            .arg(r.Files().size());
+      });
+    };
     return setup_->Form();
   }
 
