@@ -281,7 +281,7 @@ TEST_F(StopTest, ClicksWhileTheRunUnwindsAreIgnored) {
     if (clicked || !StatusIs(rig, "Downloading Application code ...")) return;
     clicked = true;
     u.m_StartButtonClick();  // Stop
-    // Everything the Part does not allow while a run is under way.
+    // Everything the window does not allow while a run is under way.
     u.m_StartButtonClick();
     u.m_RetrieveVersionInfoButtonClick();
     u.m_HelpAboutMenuItemClick();
