@@ -86,18 +86,6 @@ app::RadioVersions VersionsOf(const app::VersionPanelTexts& panel) {
   return v;
 }
 
-const char* IconWord(platform::MsgIcon icon) {
-  switch (icon) {
-    case platform::MsgIcon::Error:
-      return "Error";
-    case platform::MsgIcon::Information:
-      return "Information";
-    case platform::MsgIcon::Question:
-      return "Question";
-  }
-  return "";
-}
-
 class RadioHost;
 
 // What the radios share: the display, the one prompt on the terminal, the

@@ -14,8 +14,6 @@
 
 namespace bcu::cli {
 
-namespace {
-
 const char* IconWord(platform::MsgIcon icon) {
   switch (icon) {
     case platform::MsgIcon::Error:
@@ -27,6 +25,8 @@ const char* IconWord(platform::MsgIcon icon) {
   }
   return "";
 }
+
+namespace {
 
 bool IsTerminal(std::FILE* file) {
   return file != nullptr && ::isatty(::fileno(file)) == 1;

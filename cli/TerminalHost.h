@@ -18,6 +18,9 @@
 
 namespace bcu::cli {
 
+// The word a terminal prints for a message box's icon: "[Error] Caption:".
+const char* IconWord(platform::MsgIcon icon);
+
 struct TerminalOptions {
   // Answer every question with Yes without asking.
   bool assumeYes = false;
