@@ -80,6 +80,11 @@ void PtyRadio::Wake() {
   [[maybe_unused]] ssize_t r = ::write(wakeFd_, &one, sizeof one);
 }
 
+PtyRadioLateness PtyRadio::Lateness() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lateness_;
+}
+
 bool PtyRadio::LineClosed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return closed_;
@@ -110,6 +115,7 @@ void PtyRadio::Serve() {
   std::vector<std::uint8_t> pending;  // due bytes the master did not take yet
   for (;;) {
     std::int64_t timeoutUs = kMaxWaitMs * 1000LL;
+    bool timed = false;  // the wake-up is for something falling due
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) return;
@@ -138,16 +144,28 @@ void PtyRadio::Serve() {
       const std::int64_t next = radio_->UsUntilNextEvent();
       if (next >= 0) {
         const double realUs = std::ceil(static_cast<double>(next) * clock_.Scale());
+        timed = realUs <= static_cast<double>(timeoutUs);
         timeoutUs = static_cast<std::int64_t>(std::min(realUs, static_cast<double>(timeoutUs)));
         if (timeoutUs == 0 && next > 0) timeoutUs = 1;
       }
     }
+    const std::uint64_t dueUs = platform::RealMicros() + static_cast<std::uint64_t>(timeoutUs);
     const timespec timeout{static_cast<time_t>(timeoutUs / 1000000),
                            static_cast<long>(timeoutUs % 1000000) * 1000};
     pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
                      {wakeFd_, POLLIN, 0}};
     const int r = ::ppoll(fds, 2, &timeout, nullptr);
     if (r < 0 && errno != EINTR) return;
+    if (r == 0 && timed) {
+      const std::uint64_t now = platform::RealMicros();
+      const std::uint64_t late = now > dueUs ? now - dueUs : 0;
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++lateness_.wakes;
+      lateness_.maxLateUs = std::max(lateness_.maxLateUs, late);
+      if (late > 1000) ++lateness_.over1ms;
+      if (late > 10000) ++lateness_.over10ms;
+      if (late > 100000) ++lateness_.over100ms;
+    }
     if (fds[0].revents & (POLLERR | POLLNVAL)) return;
     if (fds[1].revents & POLLIN) {
       std::uint64_t v;

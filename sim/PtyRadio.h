@@ -14,6 +14,16 @@
 
 namespace bcu::sim {
 
+// How late the server's timed wake-ups came (a reply or a phase end falling
+// due), in real time: what the machine's load costs the radio.
+struct PtyRadioLateness {
+  std::uint64_t wakes = 0;
+  std::uint64_t maxLateUs = 0;
+  std::uint64_t over1ms = 0;
+  std::uint64_t over10ms = 0;
+  std::uint64_t over100ms = 0;
+};
+
 class PtyRadio {
  public:
   // timeScale: real ms per clock ms of the radio's clock (0.01 makes a 20 s
@@ -35,6 +45,8 @@ class PtyRadio {
   void Stop();
   // True once the line was dropped (fault) or the server stopped.
   bool LineClosed() const;
+
+  PtyRadioLateness Lateness() const;
 
   // Runs f(VirtualRadio&) under the server's lock and returns its result.
   template <class F>
@@ -63,6 +75,7 @@ class PtyRadio {
   int wakeFd_ = -1;
   bool stopping_ = false;
   bool closed_ = false;
+  PtyRadioLateness lateness_;
 };
 
 }  // namespace bcu::sim

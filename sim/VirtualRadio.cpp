@@ -301,13 +301,40 @@ void VirtualRadio::Poll() {
     s.eventMs = s.in.front().dueMs;
     s.in.pop_front();
     switch (s.reader.Feed(b)) {
-      case RadioFrameReader::Result::kFrame:
+      case RadioFrameReader::Result::kFrame: {
         ++counters_.framesReceived;
-        HandleFrame(s.reader.Header2(), s.reader.Payload(), s.reader.PayloadLength());
+        const std::uint8_t* p = s.reader.Payload();
+        const std::size_t n = s.reader.PayloadLength();
+        RadioFrameNote note;
+        note.kind = RadioFrameNote::Kind::kIn;
+        note.realUs = platform::RealMicros();
+        note.lineMs = s.eventMs;
+        note.group = n > 0 ? p[0] : 0;
+        note.code = n > 1 ? p[1] : 0;
+        note.length = static_cast<int>(n);
+        log_.Add(note);
+        const Impl::Phase phase = s.phase;
+        const bool silent = s.silent;
+        const int ignoredBefore = counters_.framesIgnored;
+        HandleFrame(s.reader.Header2(), p, n);
+        if (counters_.framesIgnored != ignoredBefore) {
+          log_.SetLastVerdict(silent                              ? "ignored, silent"
+                              : phase == Impl::Phase::kErasing    ? "ignored while erasing"
+                              : phase == Impl::Phase::kRestarting ? "ignored while restarting"
+                              : phase == Impl::Phase::kFinishing  ? "ignored while finishing"
+                                                                  : "ignored");
+        }
         break;
-      case RadioFrameReader::Result::kBadFrame:
+      }
+      case RadioFrameReader::Result::kBadFrame: {
         ++counters_.badFrames;
+        RadioFrameNote note;
+        note.realUs = platform::RealMicros();
+        note.lineMs = s.eventMs;
+        note.what = "bad checksum";
+        log_.Add(note);
         break;
+      }
       case RadioFrameReader::Result::kNone:
         break;
     }
@@ -316,6 +343,15 @@ void VirtualRadio::Poll() {
 
 void VirtualRadio::EndPhase() {
   Impl& s = *impl_;
+  RadioFrameNote note;
+  note.kind = RadioFrameNote::Kind::kPhaseEnd;
+  note.realUs = platform::RealMicros();
+  note.lineMs = static_cast<double>(s.phaseEndMs);
+  note.what = s.phase == Impl::Phase::kErasing      ? "erase"
+              : s.phase == Impl::Phase::kFinishing  ? "finish grace"
+              : s.phase == Impl::Phase::kRestarting ? "restart"
+                                                    : "idle";
+  log_.Add(note);
   switch (s.phase) {
     case Impl::Phase::kErasing:
       s.phase = Impl::Phase::kIdle;
@@ -390,6 +426,14 @@ void VirtualRadio::Send(std::vector<std::uint8_t> payload, std::uint8_t header1)
     }
     s.out.push_back({due, b});
   }
+  RadioFrameNote note;
+  note.kind = RadioFrameNote::Kind::kOut;
+  note.realUs = platform::RealMicros();
+  note.lineMs = config_.pacing ? s.txFreeMs : s.eventMs;
+  note.group = payload.size() > 0 ? payload[0] : 0;
+  note.code = payload.size() > 1 ? payload[1] : 0;
+  note.length = static_cast<int>(payload.size());
+  log_.Add(note);
 }
 
 // ---- frames -----------------------------------------------------------------

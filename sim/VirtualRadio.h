@@ -16,6 +16,7 @@
 
 #include "platform/Clock.h"
 #include "sim/RadioConfig.h"
+#include "sim/RadioFrameLog.h"
 
 namespace bcu::sim {
 
@@ -120,6 +121,9 @@ class VirtualRadio {
   // The line-drop fault fired: the server closes the line.
   bool LineDropRequested() const { return dropLine_; }
 
+  // The last frames taken and sent and the ends of the slow phases.
+  const RadioFrameLog& FrameLog() const { return log_; }
+
  private:
   // Clock time in milliseconds with the clock's full (microsecond) precision.
   double NowMs();
@@ -153,6 +157,7 @@ class VirtualRadio {
   std::vector<std::uint8_t> lastDownload_;
   bool dropLine_ = false;
   int dataBlocks_ = 0;
+  RadioFrameLog log_;
 };
 
 // The 4 bytes a password of digits goes on the wire as (BCD, 0xF fill).
