@@ -221,9 +221,16 @@ int CodeUpdater::ProbeMobilePort(int portNumber) {
   link::CommSetFramed(m_Link, true);
   link::CommSetRunning(m_Link, true);
   link::CommSetTimeout(m_Link, 500);
-  const int result = link::CommProbeInterface(m_Link) ? 1 : 2;
+  // A box answers within milliseconds, but a busy PC can miss an answer in
+  // 500 ms; a port counts as having no box only after a second probe. (On a
+  // PC with more than one processor a missed box means the refusal below.)
+  bool present = link::CommProbeInterface(m_Link);
+  if (!present && !m_Link.portLost && !m_Stop.Requested()) {
+    link::CommSetRunning(m_Link, true);
+    present = link::CommProbeInterface(m_Link);
+  }
   link::CommEndExchange(m_Link);
-  return result;
+  return present ? 1 : 2;
 }
 
 bool CodeUpdater::HasMultipleProcessors() const {

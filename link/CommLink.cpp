@@ -113,12 +113,23 @@ class Source {
   CommLink& link_;
 };
 
+std::uint64_t ClockNowMs(CommLink& link) {
+  return link.clock != nullptr ? link.clock->NowMs() : RealMsNow();
+}
+
+// The comm timer's time is up: running went false because time ran out, not
+// because of a Stop.
+bool TimerRanOut(CommLink& link) {
+  return link.timeoutTimer != nullptr && ClockNowMs(link) >= link.timerDueMs;
+}
+
 // The wait loop shared by every receive operation. `feed` takes one byte and
 // returns true when it completed what the wait is for.
 template <typename Feed>
 bool WaitLoop(CommLink& link, bool setsLineIdle, Feed feed) {
   Source src(link);
   bool accepted = false;
+  const bool wasRunning = link.running;
   link.portLost = false;
   while (link.running && !accepted) {
     PumpOnce(link);
@@ -143,6 +154,23 @@ bool WaitLoop(CommLink& link, bool setsLineIdle, Feed feed) {
       std::uint8_t b = 0;
       if (!src.Take(b)) break;
       accepted = feed(b);
+    }
+  }
+  // The time-out ended the wait (not a stop, not a lost port, not a wait
+  // that started without the link running): what is already waiting came
+  // before this thread noticed the time-out, and may be the reply. Only
+  // bytes at hand are taken; nothing is waited for.
+  if (!accepted && wasRunning && !link.running && !link.stepTimeout && TimerRanOut(link) &&
+      !CommStopRequested(link) && !link.portLost) {
+    for (int i = 0; i < kBytesPerPass && !accepted && src.Available(); ++i) {
+      std::uint8_t b = 0;
+      if (!src.Take(b)) break;
+      accepted = feed(b);
+    }
+    if (accepted) {
+      link.running = true;
+      link.lineIdle = false;
+      ++link.repliesAfterTimeout;
     }
   }
   return accepted;
@@ -299,6 +327,9 @@ bool CommIsRunning(const CommLink& link) {
   return link.running;
 }
 bool CommStopRequested(const CommLink& link) {
+  return link.stop != nullptr && link.stop->AtOnce();
+}
+bool CommStopAfterStepRequested(const CommLink& link) {
   return link.stop != nullptr && link.stop->Requested();
 }
 
@@ -342,8 +373,10 @@ void CommStartTimer(CommLink& link) {
   const double realMs = CommReplyTimeoutRealMs(link);
   const double scale = link.clock != nullptr ? link.clock->Scale() : 1.0;
   const double clockMs = scale > 0.0 ? std::ceil(realMs / scale) : realMs;
-  link.timeoutTimer->SetInterval(static_cast<std::uint32_t>(std::min(clockMs, 4.0e9)));
+  const auto interval = static_cast<std::uint32_t>(std::min(clockMs, 4.0e9));
+  link.timeoutTimer->SetInterval(interval);
   link.timeoutTimer->SetEnabled(true);
+  link.timerDueMs = ClockNowMs(link) + interval;
 }
 
 void CommStopTimer(CommLink& link) {

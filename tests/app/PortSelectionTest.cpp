@@ -335,7 +335,7 @@ TEST(PortOpen, MobileWithoutBoxFallsBackToTheComponent) {
   EXPECT_EQ(w.updater.ScpComPort->ComNumber(), 1);
   ASSERT_TRUE(w.radio.WaitForFrames(2));
   w.updater.ReleasePort();
-  EXPECT_EQ(w.radio.ProbesSeen(), 1);
+  EXPECT_EQ(w.radio.ProbesSeen(), 2);  // no box: asked twice
   const auto frames = w.radio.Received();
   ASSERT_FALSE(frames.empty());
   EXPECT_EQ(frames.back(), (std::vector<std::uint8_t>{0x09, 0x00, 0x05}));
@@ -359,7 +359,7 @@ TEST(PortOpen, MobileWithoutBoxUsesTheDriversRs485OnSeveralProcessors) {
   EXPECT_TRUE(w.host.statuses.empty());
   w.updater.ReleasePort();
   ASSERT_TRUE(w.radio.WaitForFrames(2));
-  EXPECT_EQ(w.radio.ProbesSeen(), 1);
+  EXPECT_EQ(w.radio.ProbesSeen(), 2);  // no box: asked twice
   EXPECT_EQ(w.radio.Received().back(), (std::vector<std::uint8_t>{0x09, 0x00, 0x05}));
   EXPECT_FALSE(driver.Rs485Enabled());
 }

@@ -1,12 +1,16 @@
 // The link's stop request and the length of its reply time-outs.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
 #include "link/CommLink.h"
 #include "link/StopRequest.h"
 #include "platform/Clock.h"
+#include "platform/Pump.h"
+#include "platform/Timer.h"
 #include "support/LinkHost.h"
 #include "support/LinkPeer.h"
 
@@ -94,6 +98,83 @@ TEST(CommStop, StopFromAnotherThreadEndsTheWaitInProgress) {
   EXPECT_FALSE(CommIsRunning(host.link));
 }
 
+// A busy machine: the thread gets round to its wait only after the reply
+// time-out has passed, while the radio's reply has long been waiting at the
+// port. The reply counts; a stop at once does not take it.
+TEST(CommTimeout, AReplyWaitingWhenTheTimeoutIsNoticedCounts) {
+  struct LatePump final : platform::MessagePump {
+    platform::ManualClock* clock = nullptr;
+    platform::TimerQueue* timers = nullptr;
+    std::function<void()> also;
+    void Pump() override {
+      clock->Advance(5000);  // the thread was away for 5 s
+      timers->Poll();
+      if (also) also();
+    }
+  };
+  for (const bool stopAtOnce : {false, true}) {
+    SCOPED_TRACE(stopAtOnce ? "stop at once" : "time-out");
+    test::LinkPeer peer;
+    ASSERT_TRUE(peer.Ok());
+    peer.Start([](const test::PeerFrame& f) -> test::PeerReplies {
+      if (f.Is(0x04, 0x1C)) return {test::LinkPeer::Frame({0x04, 0x1D, 5, 10})};
+      return {};
+    });
+    test::LinkHost host(std::make_unique<platform::ManualClock>());
+    host.ports.SetDevicePath(1, peer.DevicePath());
+    ASSERT_TRUE(host.OpenSerial(1));
+    StopRequest stop;
+    host.link.stop = &stop;
+    LatePump late;
+    late.clock = host.Manual();
+    late.timers = &host.timers;
+    if (stopAtOnce) late.also = [&stop] { stop.Request(); };
+    host.link.pump = &late;
+    CommSetTimeout(host.link, 500);
+    CommPacket request;
+    CommMakeCommand(request, kKeyFileFormat, true);
+    CommSendPacket(host.link, request);
+    ASSERT_TRUE(peer.WaitForFrames(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reply is at the port
+    CommPacket reply;
+    const int got = CommReceive(host.link, reply, 255, -1);
+    EXPECT_EQ(host.TimeoutsFired(), 1);
+    if (stopAtOnce) {
+      EXPECT_EQ(got, -1);
+      EXPECT_EQ(CommGetResult(host.link), kCommTimedOut);
+      EXPECT_EQ(host.link.repliesAfterTimeout, 0);
+    } else {
+      ASSERT_EQ(got, 1);
+      ASSERT_EQ(reply.length, 4);
+      EXPECT_EQ(reply.data[1], 0x1D);
+      EXPECT_EQ(CommGetResult(host.link), kCommSuccess);
+      EXPECT_EQ(host.link.repliesAfterTimeout, 1);
+    }
+    host.link.pump = &host.pump;
+  }
+}
+
+// A stop after the step leaves the link's waits alone: only the steps ask
+// for it. A stop at once that follows it holds.
+TEST(CommStop, AStopAfterTheStepLeavesTheWaitsAlone) {
+  CommLink link;
+  CommInitLink(link);
+  StopRequest stop;
+  link.stop = &stop;
+  CommSetRunning(link, true);
+  stop.RequestAfterStep();
+  EXPECT_TRUE(CommStopAfterStepRequested(link));
+  EXPECT_FALSE(CommStopRequested(link));
+  CommSetRunning(link, false);
+  CommSetRunning(link, true);
+  EXPECT_TRUE(CommIsRunning(link));
+  stop.Request();
+  stop.RequestAfterStep();  // never lowers a stop at once
+  EXPECT_TRUE(CommStopRequested(link));
+  CommSetRunning(link, true);
+  EXPECT_FALSE(CommIsRunning(link));
+}
+
 TEST(CommTimeout, ReplyTimeoutsStayRealOnAScaledClock) {
   // The clock runs a hundred times fast for the fixed waits.
   test::LinkHost host(0.01);
@@ -121,9 +202,9 @@ TEST(CommTimeout, ShortenedTimeoutsKeepAFloorABusyMachineMeets) {
     std::uint32_t timeoutMs;
     std::uint32_t realMs;
   } cases[] = {
-      {1.0, 15000, 15000}, {1.0, 500, 500},   {0.1, 15000, 1500},
-      {0.1, 4000, 600},    {0.01, 4000, 600}, {0.01, 500, 500},
-      {0.1, 200, 200},     {0.0, 4000, 4000}, {2.0, 4000, 4000},
+      {1.0, 15000, 15000}, {1.0, 500, 500},    {0.1, 15000, 1500},
+      {0.1, 4000, 1500},   {0.01, 4000, 1500}, {0.01, 500, 500},
+      {0.1, 200, 200},     {0.0, 4000, 4000},  {2.0, 4000, 4000},
   };
   for (const Case& c : cases) {
     link.replyTimeoutScale = c.scale;

@@ -51,7 +51,7 @@ void RestartedRadio(UpdatePeer& p, const std::vector<std::uint8_t>& image, bool 
                     ScriptLog& log, bool ackFirst = false) {
   std::size_t sent = 0;
   int blocks = 0;
-  while (auto packet = p.Next(1500)) {
+  while (auto packet = p.Next(4000)) {  // longer than the PC's shortest time-out
     const Payload& m = *packet;
     if (Is(m, 4, 0x04)) {
       if (ackFirst) p.Send({7, 0x25});
