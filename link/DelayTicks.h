@@ -7,6 +7,7 @@
 // A transfer that follows such a wait depends on it: when the wait was cut
 // short (false), the caller must not go on with the transfer.
 #include <cstdint>
+#include <functional>
 
 namespace bcu::platform {
 class Clock;
@@ -25,5 +26,10 @@ inline constexpr std::uint32_t kTickMs = 55;
 [[nodiscard]] bool DelayTicks(platform::Clock& clock, platform::MessagePump* pump, int ticks);
 // The same on the link's clock and pump (the system clock when it has none).
 [[nodiscard]] bool DelayTicks(CommLink& link, int ticks);
+// The same, ending early only when `endEarly` holds (asked after every pump;
+// the program being told to quit is not looked at): a wait that a transfer
+// which must not be cut depends on.
+[[nodiscard]] bool DelayTicksUnless(CommLink& link, int ticks,
+                                    const std::function<bool()>& endEarly);
 
 }  // namespace bcu::link

@@ -23,6 +23,7 @@ void DownloadBlocks::NewBlock() {
 }
 
 void DownloadBlocks::Start() {
+  stoppedAtBlock = false;
   pairSum = 0;
   pairSecond = false;
   havePendingByte_ = false;
@@ -76,6 +77,11 @@ CommPacket DownloadBlocks::WaitPairSum() {
 
 void DownloadBlocks::FlushBlock() {
   if (result != kCommSuccess || block.length < kBlockFull) return;
+  if (!pairSecond && stopBeforePair && stopBeforePair()) {
+    result = kCommTimedOut;
+    stoppedAtBlock = true;
+    return;
+  }
   CommSendPacket(link_, block);
   ++blocksSent;
   bool mismatch = false;

@@ -37,6 +37,11 @@ class DownloadBlocks {
 
   // Called with the 4 address bytes of a verify failure (flash only).
   std::function<void(const std::uint8_t* address)> onVerifyFailure;
+  // Asked before the first block of each pair goes out: true ends the file
+  // there, between two whole pairs (result 4, stoppedAtBlock set). Empty:
+  // the file is never ended so.
+  std::function<bool()> stopBeforePair;
+  bool stoppedAtBlock = false;
 
   // A new pair: pairSum 0, first block, an empty block.
   void Start();

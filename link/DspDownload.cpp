@@ -100,16 +100,18 @@ bool DspDownloader::CreatePageFiles(const std::string& directory) {
 int DspDownloader::Run(std::istream& loaderFile, std::istream& dspFile,
                        const std::string& directory) {
   CommSetTimeout(link_, kDownloadTimeoutMs);
-  // Nothing goes out once a stop is requested: not the loader, not the pages.
-  const auto stopped = [this] {
-    if (!CommStopRequested(link_)) return false;
+  // Nothing goes out once a stop is requested before the loader. Once the
+  // loader went, the pages follow unless the stop is at once: a DSP image is
+  // short, and one cut short leaves the radio without working DSP code.
+  const auto stopped = [this](bool atOnceOnly) {
+    if (!(atOnceOnly ? CommStopRequested(link_) : CommStopAfterStepRequested(link_))) return false;
     DspReportStatus(kCommTimedOut);
     return true;
   };
-  int result = stopped() ? kCommTimedOut : DspSendLoader(loaderFile);
+  int result = stopped(false) ? kCommTimedOut : DspSendLoader(loaderFile);
   if (result == kCommSuccess) {
     CommSleep(link_, 1000);  // a plain pause: no pumping
-    result = stopped() ? kCommTimedOut : DspSendPages(dspFile, directory);
+    result = stopped(true) ? kCommTimedOut : DspSendPages(dspFile, directory);
   }
   CommEndExchange(link_);
   return result;

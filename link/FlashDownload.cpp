@@ -5,6 +5,7 @@
 
 #include "link/DelayTicks.h"
 #include "link/SRecord.h"
+#include "platform/Pump.h"
 
 namespace bcu::link {
 namespace {
@@ -37,6 +38,11 @@ void FlashDownloader::Status(const std::string& text) {
   if (statusText_) statusText_(form_, text);
 }
 
+void FlashDownloader::EnterStage(FlashStage stage) {
+  stage_ = stage;
+  if (onStage) onStage(stage);
+}
+
 int FlashDownloader::Run(std::istream& loaderFile, std::istream& codeFile) {
   Status(kFlashTextPreparing);
   int result = kCommSuccess;
@@ -46,9 +52,17 @@ int FlashDownloader::Run(std::istream& loaderFile, std::istream& codeFile) {
   if (result == kCommSuccess) {
     const FlashEraseWait wait = FlashEraseWaitFor(platformCode_, isBoot_);
     if (*wait.text) Status(wait.text);
-    // The code may only follow a whole erase wait: a wait cut short because
-    // the program is ending ends the download here.
-    if (!DelayTicks(link_, wait.ticks)) {
+    // The code may only follow a whole erase wait: a wait cut short ends the
+    // download here. Before boot code only a stop at once cuts it (the
+    // erased boot code must be written again); before application code any
+    // stop does, and so does the program being told to quit.
+    const bool waited =
+        isBoot_ ? DelayTicksUnless(link_, wait.ticks, [this] { return CommStopRequested(link_); })
+                : DelayTicksUnless(link_, wait.ticks, [this] {
+                    return CommStopAfterStepRequested(link_) ||
+                           (link_.pump != nullptr && link_.pump->QuitRequested());
+                  });
+    if (!waited) {
       result = kCommTimedOut;
       FlashReportStatus(result);
     } else {
@@ -61,10 +75,18 @@ int FlashDownloader::Run(std::istream& loaderFile, std::istream& codeFile) {
 }
 
 int FlashDownloader::FlashSendFile(std::istream& file, bool isCode) {
-  // Nothing of a file goes out once a stop is requested, not even its start.
-  if (CommStopRequested(link_)) {
+  // Nothing of a file goes out once a stop is requested, not even its start
+  // (a stop after the step does not hold back boot code after its loader).
+  const bool mayStop = MayStopInside(isCode);
+  if (CommStopRequested(link_) || (mayStop && CommStopAfterStepRequested(link_))) {
     FlashReportStatus(kCommTimedOut);
     return kCommTimedOut;
+  }
+  EnterStage(isCode ? FlashStage::kCode : FlashStage::kLoader);
+  if (mayStop) {
+    blocks_.stopBeforePair = [this] { return CommStopAfterStepRequested(link_); };
+  } else {
+    blocks_.stopBeforePair = nullptr;
   }
   const std::int64_t size = StreamSize(file);
   blocks_.StartProgress(size / 4 + 64);
@@ -121,8 +143,13 @@ int FlashDownloader::FlashSendFile(std::istream& file, bool isCode) {
     blocks_.FinishBlocks();
     result = blocks_.result;
   }
+  // The loader's end starts the erase: a stop after the step that came
+  // during its last blocks keeps the flash as it is.
+  if (result == kCommSuccess && !isCode && CommStopAfterStepRequested(link_))
+    result = kCommTimedOut;
   if (result == kCommSuccess) {
     SendCommandKey(link_, kKeyEndDownload);
+    EnterStage(isCode ? FlashStage::kCodeEnded : FlashStage::kErase);
     if (isCode) CommChangeBaud(link_, 19200);
     result = CommGetResult(link_);
   }

@@ -9,7 +9,17 @@
 // callback; the progress bar is driven directly. Each download's state is its
 // own FlashDownloader, so downloads on different links can run in different
 // threads.
+//
+// Stopping (link/StopRequest.h): a stop after the step ends the loader
+// between two pairs of blocks, before its end command, so the flash is not
+// erased; it ends the application code between two pairs too (the radio is
+// then in bootload mode without application code, and a new run completes
+// it), and the erase wait before it. Boot code is never ended so: once the
+// loader of a boot download has ended, its erase wait and the boot code run
+// to their end, since a radio with part of its boot code may no longer
+// start. A stop at once ends whatever runs.
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <string>
 
@@ -33,6 +43,15 @@ struct FlashEraseWait {
 };
 FlashEraseWait FlashEraseWaitFor(std::uint8_t platformCode, bool isBoot);
 
+// How far a download got, for what a stopped run says of the radio.
+enum class FlashStage {
+  kNotStarted,
+  kLoader,     // the loader is going out; the flash is untouched
+  kErase,      // the loader's end command went: the radio erases its flash
+  kCode,       // the code is going out
+  kCodeEnded,  // the code's end command went
+};
+
 class FlashDownloader {
  public:
   FlashDownloader(CommLink& link, platform::StatusTextCallback statusText, void* form,
@@ -55,9 +74,16 @@ class FlashDownloader {
   void FlashReportVerifyFailure(const std::uint8_t address[4]);
 
   const DownloadBlocks& Blocks() const { return blocks_; }
+  FlashStage Stage() const { return stage_; }
+  bool IsBoot() const { return isBoot_; }
+  // Hears every change of stage (may be empty).
+  std::function<void(FlashStage)> onStage;
 
  private:
   void Status(const std::string& text);
+  void EnterStage(FlashStage stage);
+  // A stop after the step may end this file (the loader, application code).
+  bool MayStopInside(bool isCode) const { return !isCode || !isBoot_; }
 
   CommLink& link_;
   platform::StatusTextCallback statusText_;
@@ -66,6 +92,7 @@ class FlashDownloader {
   bool isBoot_;
   bool processor416_;
   DownloadBlocks blocks_;
+  FlashStage stage_ = FlashStage::kNotStarted;
 };
 
 // The download as one call (a FlashDownloader of its own).
