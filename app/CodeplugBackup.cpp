@@ -164,4 +164,24 @@ bool ListCodeplugBackups(const std::string& root, const std::string& serial,
   return true;
 }
 
+bool BackupCanBeKept(const std::string& root,
+                     const std::function<platform::FolderRoom(const std::string&)>& room,
+                     std::string& reason) {
+  if (root.empty()) {
+    reason = "no data folder (neither XDG_DATA_HOME nor HOME is set)";
+    return false;
+  }
+  const platform::FolderRoom r = room ? room(root) : platform::QueryFolderRoom(root);
+  if (!r.writable) {
+    reason = r.error;
+    return false;
+  }
+  if (r.freeBytes < kBackupRoomBytes) {
+    reason = root + " has " + std::to_string(r.freeBytes) + " bytes free; a backup needs " +
+             std::to_string(kBackupRoomBytes);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace bcu::app

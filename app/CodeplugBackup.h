@@ -10,9 +10,12 @@
 // are never overwritten; `bcu codeplug write` puts one back.
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "platform/FolderRoom.h"
 
 namespace bcu::app {
 
@@ -51,6 +54,18 @@ struct CodeplugBackupEntry {
 // when the folder cannot be read.
 bool ListCodeplugBackups(const std::string& root, const std::string& serial,
                          std::vector<CodeplugBackupEntry>& entries, std::string& error);
+
+// Room a run needs in the data folder before it writes to a radio: the
+// largest codeplug backup and the run's line in the update history.
+inline constexpr std::uintmax_t kBackupRoomBytes = 65536 + 4096;
+
+// Whether a backup can be kept under `root`, asked with `room` (the
+// platform's QueryFolderRoom, or a test's): the folder is writable and has
+// kBackupRoomBytes free. False with `reason` ("<folder>: Permission denied",
+// "<folder> has 1024 bytes free; ...") otherwise.
+bool BackupCanBeKept(const std::string& root,
+                     const std::function<platform::FolderRoom(const std::string&)>& room,
+                     std::string& reason);
 
 }  // namespace bcu::app
 

@@ -55,7 +55,8 @@ void StartFailureWatch::OnStatus(const std::string& text) {
   if (text.rfind("Communication error while", 0) == 0 ||
       text.rfind("No interface box answered", 0) == 0)
     Note(kExitPort);
-  else if (text.rfind("The work file ", 0) == 0)
+  else if (text.rfind("The work file ", 0) == 0 ||
+           text.rfind("The codeplug backup cannot be kept", 0) == 0)
     Note(kExitFileError);
   else if (text.rfind("Error: ", 0) == 0)
     Note(kExitRefused);
