@@ -39,6 +39,7 @@
 #include "app/FirmwareSetIdentity.h"
 #include "app/ResourceAttributes.h"
 #include "link/CommLink.h"
+#include "platform/FolderRoom.h"
 #include "platform/Host.h"
 #include "platform/PortDiscovery.h"
 #include "platform/PortTable.h"
@@ -149,7 +150,36 @@ struct CodeUpdaterOptions {
   // end without modal boxes): called with the box's text instead; true when
   // the radio is ready, false to end the run there.
   std::function<bool(CodeUpdater&, const std::string& text)> bootloadWait;
+  // Asks a folder for its room (platform::QueryFolderRoom when empty); tests
+  // make the data folder full.
+  std::function<platform::FolderRoom(const std::string&)> folderRoom;
 };
+
+// How a stop asks the run to end: after the step (the first Stop, Ctrl-C or
+// confirmed close: a step that must not be cut runs to its end, the loader
+// and the application code stop at their next block) or at once (the second:
+// whatever runs is cut).
+enum class StopLevel { AfterStep, AtOnce };
+
+// What a run is doing, as far as stopping it goes.
+enum class RunStep {
+  Other,  // checks, waits and reads that any stop may end
+  Loader,
+  EraseBeforeBoot,
+  BootCode,
+  EraseBeforeApplication,
+  ApplicationCode,
+  Dsp,
+  CodeplugUpload,
+  CodeplugDownload,
+  CodeplugReadBack,
+};
+// The step as a stop notice names it ("the boot code download").
+const char* RunStepName(RunStep step);
+// A stop after the step lets this step run to its end: the boot code (and
+// the erase wait before it), a DSP download, a codeplug upload, download or
+// read-back. Each is short, and cutting it leaves the radio inconsistent.
+bool RunStepIsUncut(RunStep step);
 
 // What waiting for a radio to come back in bootload mode ended with.
 enum class BootloadWaitResult { Ready, TimedOut, Stopped };
@@ -215,11 +245,16 @@ class CodeUpdater {
 
   // ---- Run state (RunLifecycle.cpp) ----
   // Stops the run (or the Retrieve) in progress: the stop request holds from
-  // now on, the link wait in progress ends, and a running update moves to
-  // Stopping. No effect while idle. Safe to call from any pump of the run's
-  // own thread; another thread requests through m_Stop alone (atomic), which
-  // the run's waits see at their next pass.
-  void RequestStop();
+  // now on and a running update moves to Stopping. After the step, the run
+  // ends at its next safe point (see StopLevel); at once (and always for a
+  // Retrieve) the link wait in progress ends too. No effect while idle. Safe
+  // to call from any pump of the run's own thread; another thread requests
+  // through m_Stop alone (atomic), which the run's waits see at their next
+  // pass.
+  void RequestStop(StopLevel level = StopLevel::AfterStep);
+  // What a stop after the step does now, for the front ends to say: "the
+  // run stops after the boot code download, which must not be cut", ...
+  std::string StopNotice() const;
   bool StopRequested() const { return m_Stop.Requested(); }
   // The run has unwound and its port is released: its work folder goes, and
   // the controls return to idle.
@@ -308,7 +343,8 @@ class CodeUpdater {
   RunState m_RunState = RunState::Idle;
   bool m_Retrieving = false;  // a Retrieve is reading the radio
   link::StopRequest m_Stop;   // the link refers to it
-  std::string m_RunWorkDir;   // the run's private work folder; empty: none
+  RunStep m_Step = RunStep::Other;
+  std::string m_RunWorkDir;  // the run's private work folder; empty: none
   bool m_PasswordAccepted = false;
   bool m_UseSecondBoot = false;
   bool m_AutoBootUpdate = false;

@@ -38,6 +38,31 @@ bool SendTwoByteCommand(link::CommLink& link, std::uint8_t group, std::uint8_t c
   return link::CommSendPacket(link, packet) >= 0;
 }
 
+// What a stop at once left when it cut a transfer.
+constexpr const char* kNoteUploadCut =
+    "Stopped at once during the codeplug upload: the radio runs its new code with its codeplug "
+    "unchanged and not converted; no backup was kept.";
+constexpr const char* kNoteDownloadCut =
+    "Stopped at once during the codeplug download: the radio may hold an incomplete codeplug. ";
+constexpr const char* kNoteReadBackCut =
+    "Stopped at once during the read-back: the codeplug was written but not verified. ";
+
+bool StoppedAtOnce(const CodeUpdater& u) {
+  return u.m_Stop.AtOnce();
+}
+
+// The run's step while a transfer lasts.
+class StepScope {
+ public:
+  StepScope(CodeUpdater& u, RunStep step) : u_(u) { u_.m_Step = step; }
+  ~StepScope() { u_.m_Step = RunStep::Other; }
+  StepScope(const StepScope&) = delete;
+  StepScope& operator=(const StepScope&) = delete;
+
+ private:
+  CodeUpdater& u_;
+};
+
 std::string BackupNote(const std::string& path) {
   return "The codeplug read from the radio is saved in " + path + ".";
 }
@@ -92,12 +117,17 @@ void DownloadAndVerify(CodeUpdater& u, transfer::VYXTransferParms& transfer, std
   // What was sent, before the transfer pads the buffer after it.
   const std::vector<std::uint8_t> sent(bytes, bytes + byteCount);
   report.downloadAttempted = true;
-  const std::int32_t downloadResult = transfer.Download();
+  std::int32_t downloadResult = 0;
+  {
+    StepScope step(u, RunStep::CodeplugDownload);
+    downloadResult = transfer.Download();
+  }
   u.StopProgressAnimation();
   report.sumDiffered = transfer.SumDiffered();
   if (downloadResult <= 0) {
     report.outcome = kCodeplugDownloadFailed;
-    report.note = BackupNote(report.backupPath);
+    report.note = (StoppedAtOnce(u) ? std::string(kNoteDownloadCut) : std::string()) +
+                  BackupNote(report.backupPath);
     return;
   }
   report.downloadedBytes = byteCount;
@@ -110,8 +140,11 @@ void DownloadAndVerify(CodeUpdater& u, transfer::VYXTransferParms& transfer, std
   u.StartProgressAnimation(TransferInterval(byteCount));
   u.m_Host.ShowStatusText("Verifying codeplug...");
   const std::uint64_t startUs = platform::RealMicros();
-  const transfer::ReadBackResult readBack =
-      transfer::ReadBackCodeplug(u.m_Link, &u.m_Host, password, sent);
+  transfer::ReadBackResult readBack;
+  {
+    StepScope step(u, RunStep::CodeplugReadBack);
+    readBack = transfer::ReadBackCodeplug(u.m_Link, &u.m_Host, password, sent);
+  }
   report.verifySeconds = static_cast<double>(platform::RealMicros() - startUs) / 1e6;
   u.StopProgressAnimation();
   switch (readBack.verdict) {
@@ -128,7 +161,8 @@ void DownloadAndVerify(CodeUpdater& u, transfer::VYXTransferParms& transfer, std
       break;
     case transfer::ReadBackVerdict::kNotRead:
       report.outcome = kCodeplugNotVerified;
-      report.note = BackupNote(report.backupPath);
+      report.note = (StoppedAtOnce(u) ? std::string(kNoteReadBackCut) : std::string()) +
+                    BackupNote(report.backupPath);
       break;
   }
 }
@@ -166,12 +200,17 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
   }
   u.StartProgressAnimation(300);
   u.m_Host.ShowStatusText("Uploading codeplug...");
-  const std::int32_t uploadResult = transfer.Upload();
+  std::int32_t uploadResult = 0;
+  {
+    StepScope step(u, RunStep::CodeplugUpload);
+    uploadResult = transfer.Upload();
+  }
   u.StopProgressAnimation();
   std::int32_t byteCount = transfer.GetLength();
   report.uploadedBytes = byteCount;
   if (uploadResult <= 0) {
     report.outcome = kCodeplugUploadFailed;
+    if (StoppedAtOnce(u)) report.note = kNoteUploadCut;
     return;
   }
 
@@ -188,6 +227,13 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
   }
   if (!report.backupPath.empty()) u.m_Host.ShowStatusText(BackupNote(report.backupPath));
   codeplug::ParmsImageSwapBytes(bytes, byteCount);
+  // Step boundary: a stop that let the upload finish ends the step here, the
+  // radio's codeplug unchanged and kept.
+  if (u.StopRequested()) {
+    report.outcome = kCodeplugStopped;
+    if (!report.backupPath.empty()) report.note = BackupNote(report.backupPath);
+    return;
+  }
 
   const codeplug::ImageCheck check = codeplug::CheckParmsImage(image);
   if (!check.valid) {

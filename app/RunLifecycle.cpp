@@ -1,5 +1,6 @@
 // The run state (idle, running, stopping), the stop request, the run's private
 // work folder, and what keeps a modal box inside a run from failing it.
+#include <cctype>
 #include <cstdio>
 
 #include "app/CodeUpdater.h"
@@ -9,18 +10,88 @@
 
 namespace bcu::app {
 
+// While a run finishes its step, the button stops it at once.
+constexpr const char* kStopNowCaption = "Stop Now";
 constexpr const char* kStoppingCaption = "Stopping...";
 
-void CodeUpdater::RequestStop() {
+const char* RunStepName(RunStep step) {
+  switch (step) {
+    case RunStep::Loader:
+      return "the loader download";
+    case RunStep::EraseBeforeBoot:
+      return "the flash erase before the boot code";
+    case RunStep::BootCode:
+      return "the boot code download";
+    case RunStep::EraseBeforeApplication:
+      return "the flash erase before the application code";
+    case RunStep::ApplicationCode:
+      return "the application code download";
+    case RunStep::Dsp:
+      return "the DSP download";
+    case RunStep::CodeplugUpload:
+      return "the codeplug upload";
+    case RunStep::CodeplugDownload:
+      return "the codeplug download";
+    case RunStep::CodeplugReadBack:
+      return "the codeplug read-back";
+    case RunStep::Other:
+      break;
+  }
+  return "the current step";
+}
+
+bool RunStepIsUncut(RunStep step) {
+  switch (step) {
+    case RunStep::EraseBeforeBoot:
+    case RunStep::BootCode:
+    case RunStep::Dsp:
+    case RunStep::CodeplugUpload:
+    case RunStep::CodeplugDownload:
+    case RunStep::CodeplugReadBack:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string CodeUpdater::StopNotice() const {
+  const std::string name = RunStepName(m_Step);
+  if (RunStepIsUncut(m_Step))
+    return "the run stops after " + name + ", which must not be cut short";
+  if (m_Step == RunStep::ApplicationCode)
+    return "stopping " + name +
+           " at its next block; the radio is then in bootload mode without application code, "
+           "and running the update again completes it";
+  if (m_Step == RunStep::EraseBeforeApplication)
+    return "stopping before the application code; the radio's flash is being erased, so it is "
+           "then in bootload mode without application code, and running the update again "
+           "completes it";
+  if (m_Step == RunStep::Loader)
+    return "stopping the loader download at its next block, before the flash is erased";
+  return "stopping after the current step; nothing further is written to the radio";
+}
+
+void CodeUpdater::RequestStop(StopLevel level) {
   if (!Busy()) return;
-  m_Stop.Request();
-  // The wait in progress ends at its next pass; none can start after it.
-  link::CommSetRunning(m_Link, false);
-  if (m_RunState != RunState::Running) return;
+  if (level == StopLevel::AtOnce || m_Retrieving) {
+    m_Stop.Request();
+    // The wait in progress ends at its next pass; none can start after it.
+    link::CommSetRunning(m_Link, false);
+  } else {
+    m_Stop.RequestAfterStep();
+  }
+  if (m_RunState == RunState::Idle) return;
+  const bool first = m_RunState == RunState::Running;
   m_RunState = RunState::Stopping;
   m_Running = false;
-  m_StartButtonCaption = kStoppingCaption;
-  m_StartButtonEnabled = false;
+  // After the step, a second press stops at once; after that, none is left.
+  m_StartButtonCaption = m_Stop.AtOnce() ? kStoppingCaption : kStopNowCaption;
+  m_StartButtonEnabled = !m_Stop.AtOnce();
+  if (first && !m_Stop.AtOnce()) {
+    std::string text = StopNotice();
+    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    m_Host.ShowStatusText(text + ".");
+  }
   m_View.RunningStateChanged();
 }
 
@@ -102,7 +173,9 @@ bool CodeUpdater::FormCloseQuery() {
                                 platform::MsgIcon::Question, platform::MsgButtons::YesNo);
   }
   if (answer != platform::MsgResult::Yes) return false;
-  RequestStop();
+  // The first close lets the step finish; one confirmed while the run is
+  // finishing it cuts it.
+  RequestStop(m_RunState == RunState::Stopping ? StopLevel::AtOnce : StopLevel::AfterStep);
   return true;
 }
 

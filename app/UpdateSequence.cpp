@@ -28,6 +28,14 @@ constexpr const char* kTextDone = "Done.";
 constexpr const char* kTextStoppedNothingWritten = "Stopped. Nothing was written to the radio.";
 constexpr const char* kTextStoppedAfterBoot =
     "Stopped. The boot code was updated; the application code was not written.";
+constexpr const char* kTextStoppedBeforeErase =
+    "Stopped before the flash was erased; the radio's code is unchanged.";
+constexpr const char* kTextStoppedWithoutApplication =
+    "Stopped. The radio is in bootload mode without application code; running the update again "
+    "completes it.";
+constexpr const char* kTextBootCodeCut =
+    "Stopped at once. The boot code download was cut short: the radio's boot code is incomplete "
+    "and it may no longer start. Keep it powered and run the boot update again.";
 constexpr const char* kTextNotBackInBootload =
     "The radio did not come back in bootload mode; the application code was not written.";
 
@@ -109,6 +117,22 @@ bool WorkFilesReady(CodeUpdater& u, bool dspImage) {
   return false;
 }
 
+// Before the first write of a run whose codeplug step will keep a backup:
+// the backup and the run's history line must fit in the data folder, or
+// nothing is written to the radio.
+bool BackupRoomReady(CodeUpdater& u) {
+  const std::string root =
+      u.m_Options.backupRoot.empty() ? DefaultBackupRoot() : u.m_Options.backupRoot;
+  std::string reason;
+  if (BackupCanBeKept(root, u.m_Options.folderRoom, reason)) return true;
+  const std::string text =
+      "The codeplug backup cannot be kept (" + reason + "); nothing was written to the radio.";
+  u.m_Host.ShowStatusText(text);
+  u.m_Host.Progress().SetPosition(0);
+  u.m_Host.ShowMessage(text, kCaption, platform::MsgIcon::Error, platform::MsgButtons::Ok);
+  return false;
+}
+
 }  // namespace
 
 bool CodeUpdater::IsBootUpdate() const {
@@ -117,14 +141,30 @@ bool CodeUpdater::IsBootUpdate() const {
 }
 
 void CodeUpdater::m_StartButtonClick() {
-  // A run that is stopping, or a Retrieve reading the radio, takes no press:
-  // nothing may start a second exchange from inside their waits.
-  if (m_RunState == RunState::Stopping || m_Retrieving) return;
+  // A Retrieve reading the radio takes no press: nothing may start a second
+  // exchange from inside its waits.
+  if (m_Retrieving) return;
+  if (m_RunState == RunState::Stopping) {
+    // "Stop Now": cuts the step the first Stop let run, after a question when
+    // cutting it could leave the radio inconsistent.
+    if (m_Stop.AtOnce()) return;
+    if (RunStepIsUncut(m_Step)) {
+      const std::string name = RunStepName(m_Step);
+      std::string question = "Stopping now cuts " + name +
+                             " short, which can leave the radio unusable until the update is "
+                             "run again.  Stop now anyway?";
+      if (m_Host.ShowMessage(question, "Confirm", platform::MsgIcon::Question,
+                             platform::MsgButtons::YesNo) != platform::MsgResult::Yes)
+        return;
+    }
+    RequestStop(StopLevel::AtOnce);
+    return;
+  }
   const bool bootUpdate = IsBootUpdate();
   if (m_RunState == RunState::Running) {
-    // Stop: the running update sees the stop request and unwinds by itself;
-    // the run stays "stopping" until it has.
-    RequestStop();
+    // Stop: the running update sees the stop request and unwinds by itself
+    // once its step allows; the run stays "stopping" until it has.
+    RequestStop(StopLevel::AfterStep);
     m_Host.Progress().SetPosition(0);
     return;
   }
@@ -241,13 +281,56 @@ void CodeUpdater::PreserveAndShowCodeplug() {
 
 namespace {
 
-// Runs the flash download over the two work files opened as text.
-int RunFlashDownload(CodeUpdater& u, bool isBoot) {
+RunStep StepOfStage(link::FlashStage stage, bool isBoot) {
+  switch (stage) {
+    case link::FlashStage::kLoader:
+      return RunStep::Loader;
+    case link::FlashStage::kErase:
+      return isBoot ? RunStep::EraseBeforeBoot : RunStep::EraseBeforeApplication;
+    case link::FlashStage::kCode:
+      return isBoot ? RunStep::BootCode : RunStep::ApplicationCode;
+    default:
+      return RunStep::Other;
+  }
+}
+
+// What a download that a stop ended leaves in the radio, in the status line.
+// `afterBoot`: the boot code was updated earlier in the run.
+void ShowStoppedDownload(CodeUpdater& u, const link::FlashDownloader& download, bool afterBoot) {
+  const char* text = nullptr;
+  switch (download.Stage()) {
+    case link::FlashStage::kNotStarted:
+    case link::FlashStage::kLoader:
+      text = afterBoot ? kTextStoppedAfterBoot : kTextStoppedBeforeErase;
+      break;
+    case link::FlashStage::kErase:
+    case link::FlashStage::kCode:
+      text = download.IsBoot() ? kTextBootCodeCut : kTextStoppedWithoutApplication;
+      break;
+    case link::FlashStage::kCodeEnded:
+      text = download.IsBoot() ? kTextStoppedAfterBoot : OutcomeText(kCodeplugStopped);
+      break;
+  }
+  u.m_Host.ShowStatusText(text);
+  u.m_Host.Progress().SetPosition(0);
+}
+
+// Runs the flash download over the two work files opened as text; the run's
+// step follows the download's stage, and a download a stop ended says what
+// it left in the radio.
+int RunFlashDownload(CodeUpdater& u, bool isBoot, bool afterBoot = false) {
   std::ifstream loader(u.WorkFilePath(u.m_LoaderFileName));
   std::ifstream code(u.WorkFilePath(u.m_CodeFileName));
-  return link::FlashDownload(u.m_Link, loader, code, &CodeUpdater::ShowStatusText, &u,
-                             u.m_PlatformCode, u.m_Host.Progress(), isBoot,
-                             u.m_Attributes.Processor416 != 0);
+  link::FlashDownloader download(u.m_Link, &CodeUpdater::ShowStatusText, &u, u.m_PlatformCode,
+                                 u.m_Host.Progress(), isBoot, u.m_Attributes.Processor416 != 0);
+  download.onStage = [&u, isBoot](link::FlashStage stage) {
+    u.m_Step = StepOfStage(stage, isBoot);
+  };
+  const int result = download.Run(loader, code);
+  u.m_Step = RunStep::Other;
+  if ((result == link::kCommTimedOut || result == link::kCommProblem) && u.StopRequested())
+    ShowStoppedDownload(u, download, afterBoot);
+  return result;
 }
 
 // After a good application download: the codeplug step, unless the user
@@ -274,11 +357,12 @@ void RunAutomaticApplication(CodeUpdater& u, bool idleOnSuccess, const char* sto
     return;
   }
   u.m_Host.ShowStatusText(kTextChecking);
-  if (!u.CheckTargetRadio() || StoppedBefore(u, stoppedText) || !WorkFilesReady(u, false)) {
+  if (!u.CheckTargetRadio() || StoppedBefore(u, stoppedText) || !BackupRoomReady(u) ||
+      !WorkFilesReady(u, false)) {
     u.DeleteWorkFiles();
     return;
   }
-  const int result = RunFlashDownload(u, false);
+  const int result = RunFlashDownload(u, false, !idleOnSuccess);
   if (idleOnSuccess && result == link::kCommSuccess) u.m_Host.ShowStatusText(kTextIdle);
   u.DeleteWorkFiles();
   if (result == link::kCommSuccess) AfterApplicationDownload(u);
@@ -308,24 +392,23 @@ void CodeUpdater::RunManualUpdate(bool bootUpdate) {
     if (!CheckTargetRadio()) break;
     if (StoppedBefore(*this, kTextStoppedNothingWritten)) break;
     const bool dsp = m_Attributes.UpgradeType == kUpgradeDsp;
-    if (!WorkFilesReady(*this, dsp)) break;
-    int result = 0;
-    {
-      std::ifstream loader(WorkFilePath(m_LoaderFileName));
-      if (dsp) {
-        // The page files go into the run's own folder as well.
-        std::ifstream code(WorkFilePath(m_CodeFileName), std::ios::binary);
-        result = link::DspDownload(m_Link, loader, code, m_PlatformCode, &ShowStatusText, this,
-                                   m_RunWorkDir + "/", m_Host.Progress());
-      } else {
-        std::ifstream code(WorkFilePath(m_CodeFileName));
-        result = link::FlashDownload(m_Link, loader, code, &ShowStatusText, this, m_PlatformCode,
-                                     m_Host.Progress(), bootUpdate, m_Attributes.Processor416 != 0);
-      }
-    }
     const bool applicationUpdate =
         !bootUpdate && (m_Attributes.UpgradeType == kUpgradeApplication ||
                         m_Attributes.UpgradeType == kUpgradeApplicationBoot);
+    if (applicationUpdate && !BackupRoomReady(*this)) break;
+    if (!WorkFilesReady(*this, dsp)) break;
+    int result = 0;
+    if (dsp) {
+      // The page files go into the run's own folder as well.
+      std::ifstream loader(WorkFilePath(m_LoaderFileName));
+      std::ifstream code(WorkFilePath(m_CodeFileName), std::ios::binary);
+      m_Step = RunStep::Dsp;
+      result = link::DspDownload(m_Link, loader, code, m_PlatformCode, &ShowStatusText, this,
+                                 m_RunWorkDir + "/", m_Host.Progress());
+      m_Step = RunStep::Other;
+    } else {
+      result = RunFlashDownload(*this, bootUpdate);
+    }
     if (applicationUpdate && result == link::kCommSuccess) {
       AfterApplicationDownload(*this);
     } else if (result == link::kCommWrongProcessor) {
@@ -357,18 +440,22 @@ void CodeUpdater::RunAutomaticUpdate() {
         break;
       }
       m_Host.ShowStatusText(kTextChecking);
+      // The run goes on to the application and its codeplug step.
       if (!CheckTargetRadio() || StoppedBefore(*this, kTextStoppedNothingWritten) ||
-          !WorkFilesReady(*this, false)) {
+          !BackupRoomReady(*this) || !WorkFilesReady(*this, false)) {
         DeleteWorkFiles();
         break;
       }
       const int bootResult = RunFlashDownload(*this, true);
-      m_Host.ShowStatusText(kTextIdle);
+      // A stopped download's text says what the radio holds; it stays.
+      if (!StopRequested()) m_Host.ShowStatusText(kTextIdle);
       DeleteWorkFiles();
       if (bootResult != link::kCommSuccess) {
-        m_Host.ShowStatusText(kTextIdle);
+        if (!StopRequested()) m_Host.ShowStatusText(kTextIdle);
         break;
       }
+      // A stop that let the boot code finish ends the run here.
+      if (StoppedBefore(*this, kTextStoppedAfterBoot)) break;
       // The user puts the radio back into bootload mode: the run waits for
       // that (the box's OK, or the front end's own wait) before it goes on.
       if (m_Options.bootloadWait) {

@@ -108,8 +108,11 @@ class DirectLink {
     return true;
   }
   link::CommLink& Link() { return link_; }
-  // Ends the exchange in progress; no other can start.
-  void Stop() {
+  // The first stop: the transfer in progress runs to its end, no other
+  // starts.
+  void Stop() { stop_.RequestAfterStep(); }
+  // The second: ends the exchange in progress; no other can start.
+  void StopNow() {
     stop_.Request();
     link::CommSetRunning(link_, false);
   }
@@ -241,6 +244,7 @@ int RunRead(Session& s) {
   std::string key;
   const bool haveKey = ReadSerialKey(s.direct.Link(), key);
   Detail(s.args.verbosity, haveKey ? "serial number " + key : "the serial number did not come");
+  if (s.direct.Stopped()) return kExitStopped;
   s.host.ShowStatusText("Uploading codeplug...");
   std::vector<std::uint8_t> bytes;
   if (Upload(s.direct.Link(), s.host, bytes) <= 0) {
@@ -328,6 +332,7 @@ int RunWrite(Session& s) {
   }
 
   // What the radio holds now is kept before it is overwritten.
+  if (s.direct.Stopped()) return kExitStopped;
   s.host.ShowStatusText("Uploading codeplug...");
   std::vector<std::uint8_t> previous;
   if (Upload(link, s.host, previous) <= 0) {
@@ -344,6 +349,11 @@ int RunWrite(Session& s) {
     return s.Failed(kExitFileError, "the radio's codeplug could not be kept: " + backupError +
                                         "; nothing was written");
   s.host.ShowStatusText("The codeplug read from the radio is saved in " + backup + ".");
+  if (s.direct.Stopped())
+    return s.Failed(kExitStopped,
+                    "stopped before the codeplug was written; the radio's codeplug "
+                    "is unchanged, and kept in " +
+                        backup);
 
   transfer::VYXTransferParms transfer;
   transfer.SetRadioKey(key);
@@ -442,16 +452,24 @@ int RunTransfer(TransferArgs& args, bool write) {
       return session.Failed(kExitFileError, "cannot write the trace: " + error);
     direct.Link().trace = &trace;
   }
-  // A stop signal ends the transfer at its next exchange. A codeplug write
-  // cut short leaves the radio's codeplug incomplete: the file is written
-  // again to mend it.
+  // The first stop signal lets the transfer in progress run to its end (a
+  // codeplug write cut short leaves the radio's codeplug incomplete) and
+  // starts none after it; the second ends it at once.
   const char* command = args.command;
   TerminalHost::InstallInterruptHandler();
   host.onInterrupt = [&] {
-    std::fprintf(stderr, "\n%s: %s: stopping; the transfer ends now.\n", command,
-                 FirstStopSignalName());
+    std::fprintf(stderr,
+                 "\n%s: %s: the transfer in progress runs to its end, then the command stops. "
+                 "Press Ctrl-C again to stop at once.\n",
+                 command, FirstStopSignalName());
     std::fflush(stderr);
     direct.Stop();
+  };
+  host.onForceQuit = [&] {
+    std::fprintf(stderr, "\n%s: stopping at once; the transfer is cut short.\n", command);
+    std::fflush(stderr);
+    direct.StopNow();
+    host.RequestQuit();
   };
   const auto stoppedExit = [&] {
     if (write)

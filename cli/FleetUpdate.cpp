@@ -241,9 +241,8 @@ class RadioHost final : public platform::Host,
       stopHandled_ = 1;
       stopped = true;
       if (updater->m_RunState == app::RunState::Running) {
-        fleet_.display.Note(radio_, "stopping after the current step (" +
-                                        (status.empty() ? std::string("starting") : status) +
-                                        "); nothing further is written to the radio.");
+        fleet_.display.Note(radio_, updater->StopNotice() + " (" +
+                                        (status.empty() ? std::string("starting") : status) + ").");
         updater->m_StartButtonClick();  // Stop
       } else {
         updater->RequestStop();
@@ -252,7 +251,7 @@ class RadioHost final : public platform::Host,
     if (level >= 2 && stopHandled_ < 2 && updater != nullptr) {
       stopHandled_ = 2;
       quit_ = true;
-      updater->RequestStop();
+      updater->RequestStop(app::StopLevel::AtOnce);
     }
   }
 
@@ -597,7 +596,7 @@ int RunFleetUpdate(const FleetOptions& options) {
         fleet.display.Note(std::string("bcu update: ") +
                            (options.stopSignals ? "stop" : FirstStopSignalName()) +
                            ": every radio stops after its current step; press Ctrl-C again to "
-                           "quit at once.");
+                           "stop at once.");
       fleet.stopLevel = std::min(signals, 2);
     }
   };

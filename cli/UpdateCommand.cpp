@@ -342,28 +342,32 @@ int RunUpdateCommand(const UpdateArgs& args) {
   updater.SelectPortItem(0);
   if (args.boot) updater.m_BootRadioButtonClick();
 
-  // The first stop signal is the Stop button: the run stops before its next
-  // step (a fixed wait in progress runs to its end, an exchange in progress
-  // ends). The second makes the program quit: fixed waits end too, and the
-  // run unwinds at once, closing the link and removing its work files.
+  // The first stop signal is the Stop button: the run stops at its next safe
+  // point (a step that must not be cut runs to its end, the loader and the
+  // application code stop at their next block, a fixed wait in progress runs
+  // to its end). The second stops at once: whatever runs is cut, fixed waits
+  // end too, and the run unwinds, closing the link and removing its work
+  // files; its last status line says what the radio may now hold.
   bool stopped = false;
   TerminalHost::InstallInterruptHandler();
   terminal.onInterrupt = [&] {
     stopped = true;
     if (updater.m_RunState != app::RunState::Running) return;
-    std::fprintf(stderr,
-                 "\nbcu update: %s: stopping after the current step (%s); nothing further is "
-                 "written to the radio. Press Ctrl-C again to quit at once.\n",
-                 FirstStopSignalName(), CurrentStep(terminal.StatusText()).c_str());
+    std::fprintf(stderr, "\nbcu update: %s: %s (%s). Press Ctrl-C again to stop at once.\n",
+                 FirstStopSignalName(), updater.StopNotice().c_str(),
+                 CurrentStep(terminal.StatusText()).c_str());
     std::fflush(stderr);
     updater.m_StartButtonClick();  // Stop
   };
   terminal.onForceQuit = [&] {
     stopped = true;
-    std::fprintf(stderr, "\nbcu update: quitting: the link is closed now.\n");
+    std::fprintf(stderr,
+                 "\nbcu update: stopping at once: %s is cut short; the link is closed "
+                 "now.\n",
+                 app::RunStepName(updater.m_Step));
     std::fflush(stderr);
     terminal.RequestQuit();
-    updater.RequestStop();
+    updater.RequestStop(app::StopLevel::AtOnce);
   };
   const std::time_t startTime = std::time(nullptr);
   const std::uint64_t startUs = platform::RealMicros();

@@ -194,17 +194,26 @@ TEST(CodeUpdaterStart, CloseQueryYesStopsTheUpdate) {
   EXPECT_TRUE(w.updater.FormCloseQuery());
   EXPECT_FALSE(w.updater.m_Running);
   EXPECT_TRUE(w.updater.StopRequested());
-  EXPECT_FALSE(link::CommIsRunning(w.updater.m_Link));
-  // The run is stopping until its runner has unwound: nothing is enabled.
+  // The first close lets the step in progress finish: the link goes on.
+  EXPECT_TRUE(link::CommIsRunning(w.updater.m_Link));
+  // The run is stopping until its runner has unwound: only "Stop Now" is
+  // enabled.
   EXPECT_EQ(w.updater.m_RunState, RunState::Stopping);
-  EXPECT_EQ(w.updater.m_StartButtonCaption, "Stopping...");
-  EXPECT_FALSE(w.updater.m_StartButtonEnabled);
+  EXPECT_EQ(w.updater.m_StartButtonCaption, "Stop Now");
+  EXPECT_TRUE(w.updater.m_StartButtonEnabled);
   EXPECT_FALSE(w.updater.m_ComportComboBoxEnabled);
   EXPECT_FALSE(w.updater.m_RetrieveVersionInfoButtonEnabled);
-  // Closing while stopping still asks.
+  // Closing while stopping still asks; No leaves it as it is.
   w.host.answers.push_back(platform::MsgResult::No);
   EXPECT_FALSE(w.updater.FormCloseQuery());
   EXPECT_EQ(w.host.messages.size(), 2u);
+  EXPECT_TRUE(link::CommIsRunning(w.updater.m_Link));
+  // Yes to the second close stops at once.
+  w.host.answers.push_back(platform::MsgResult::Yes);
+  EXPECT_TRUE(w.updater.FormCloseQuery());
+  EXPECT_FALSE(link::CommIsRunning(w.updater.m_Link));
+  EXPECT_EQ(w.updater.m_StartButtonCaption, "Stopping...");
+  EXPECT_FALSE(w.updater.m_StartButtonEnabled);
   w.updater.FinishRun();
   EXPECT_EQ(w.updater.m_RunState, RunState::Idle);
   EXPECT_EQ(w.updater.m_StartButtonCaption, "Start");

@@ -184,11 +184,17 @@ TEST_F(BcuTest, AfterTheBootUpdateTheProgramWaitsForEnter) {
   bcu.Write("\n");
   // The step under way is the one the stop message names.
   ASSERT_TRUE(bcu.WaitForOutput("Downloading Application code ...", kLong));
-  // Ctrl-C now: the application download ends at its next exchange.
+  // Ctrl-C now: the application download ends at its next block.
   bcu.Signal(SIGINT);
   EXPECT_EQ(bcu.Wait(kLong), 10);
-  EXPECT_NE(bcu.Error().find("Ctrl-C: stopping after the current step (Downloading Application "
+  EXPECT_NE(bcu.Error().find("Ctrl-C: stopping the application code download at its next block; "
+                             "the radio is then in bootload mode without application code, and "
+                             "running the update again completes it (Downloading Application "
                              "code ...)"),
+            std::string::npos)
+      << bcu.Error();
+  EXPECT_NE(bcu.Output().find("Stopped. The radio is in bootload mode without application code; "
+                              "running the update again completes it."),
             std::string::npos);
   EXPECT_TRUE(WorkLeft().empty());
 }
@@ -206,7 +212,7 @@ TEST_F(BcuTest, WithYesTheProgramAsksTheRadioUntilItIsBackInBootloadMode) {
   ASSERT_TRUE(WaitForApplicationBlocks(10));
   // Two stop signals: the second quits at once; the run still unwinds.
   bcu.Signal(SIGTERM);
-  ASSERT_TRUE(bcu.WaitForError("SIGTERM: stopping after the current step", kLong));
+  ASSERT_TRUE(bcu.WaitForError("SIGTERM: stopping the application code download", kLong));
   bcu.Signal(SIGTERM);
   EXPECT_EQ(bcu.Wait(kLong), 10);
   EXPECT_TRUE(WorkLeft().empty());
@@ -233,12 +239,34 @@ TEST_F(BcuTest, CtrlCDuringTheEraseWaitSaysSoAndStopsBeforeTheCode) {
   ChildProcess& bcu = Update(kScale, {"--yes"});
   ASSERT_TRUE(bcu.WaitForOutput("Erasing flash (80 seconds)...", kLong));
   bcu.Signal(SIGINT);
-  EXPECT_TRUE(bcu.WaitForError(
-      "Ctrl-C: stopping after the current step (Erasing flash (80 seconds)...)", kLong));
+  EXPECT_TRUE(
+      bcu.WaitForError("Ctrl-C: stopping before the application code; the radio's flash "
+                       "is being erased",
+                       kLong));
   EXPECT_EQ(bcu.Wait(kLong), 10);
   EXPECT_TRUE(WaitForFile(sim::ReceivedFile::Kind::kLoader));
   EXPECT_FALSE(Has(sim::ReceivedFile::Kind::kApplication));
-  EXPECT_NE(bcu.Output().find("Code download timed out or canceled by user."), std::string::npos);
+  EXPECT_NE(bcu.Output().find("Stopped. The radio is in bootload mode without application code"),
+            std::string::npos);
+  EXPECT_TRUE(WorkLeft().empty());
+}
+
+// A data folder that cannot take the codeplug backup is found out before
+// anything is written to the radio: exit code 14 and the reason.
+TEST_F(BcuTest, AnUnwritableDataFolderRefusesTheRunBeforeAnyWrite) {
+  StartRadio(Radio(), 0.02);
+  const std::string blocker = data_ + "/a-file";
+  std::FILE* f = std::fopen(blocker.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  ::setenv("XDG_DATA_HOME", (blocker + "/data").c_str(), 1);
+  ChildProcess& bcu = Update(0.02, {"--yes"});
+  EXPECT_EQ(bcu.Wait(kLong), 14);
+  const std::string all = bcu.Output() + bcu.Error();
+  EXPECT_NE(all.find("The codeplug backup cannot be kept ("), std::string::npos) << all;
+  EXPECT_NE(all.find("Not a directory"), std::string::npos) << all;
+  EXPECT_FALSE(Has(sim::ReceivedFile::Kind::kLoader));
+  EXPECT_EQ(WithRadio([](sim::VirtualRadio& r) { return r.Counters().blocksReceived; }), 0);
   EXPECT_TRUE(WorkLeft().empty());
 }
 

@@ -512,7 +512,7 @@ class WindowTest : public QObject {
           form.m_StartButton->click();  // reads "Stop"
           progressAfterStop = form.m_ProgressBar->value();
           // Until the run has unwound the window says it is stopping and
-          // offers nothing to press.
+          // offers nothing to press but "Stop Now".
           captionAfterStop = form.m_StartButton->text();
           enabledAfterStop = form.m_StartButton->isEnabled();
           retrieveAfterStop = form.m_RetrieveVersionInfoButton->isEnabled();
@@ -523,8 +523,8 @@ class WindowTest : public QObject {
     QVERIFY2(script.Finished(), Why(script, form).constData());
     QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join("; ")));
     QCOMPARE(progressAfterStop, 0);
-    QCOMPARE(captionAfterStop, QString("Stopping..."));
-    QVERIFY(!enabledAfterStop);
+    QCOMPARE(captionAfterStop, QString("Stop Now"));
+    QVERIFY(enabledAfterStop);
     QVERIFY(!retrieveAfterStop);
     QVERIFY(!listAfterStop);
     QVERIFY(form.m_StatusLabel->text() != "Done.");
@@ -560,10 +560,10 @@ class WindowTest : public QObject {
         [&] {
           runningAfterNo = form.Updater().m_Running && form.isVisible();
           form.close();  // answered Yes below
-          // The window stays, saying it is stopping, until the run has
+          // The window stays, offering to stop at once, until the run has
           // unwound; then it closes.
-          shownWhileStopping = form.isVisible() && form.m_StartButton->text() == "Stopping..." &&
-                               !form.m_StartButton->isEnabled();
+          shownWhileStopping = form.isVisible() && form.m_StartButton->text() == "Stop Now" &&
+                               form.m_StartButton->isEnabled();
         });
     script.Then(
         "answer Yes", [] { return ActiveBox() != nullptr; },
