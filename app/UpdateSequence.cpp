@@ -11,6 +11,7 @@
 #include "link/CommLink.h"
 #include "link/DspDownload.h"
 #include "link/FlashDownload.h"
+#include "platform/FileOpen.h"
 
 namespace bcu::app {
 
@@ -243,8 +244,8 @@ namespace {
 
 // Runs the flash download over the two work files opened as text.
 int RunFlashDownload(CodeUpdater& u, bool isBoot) {
-  std::ifstream loader(u.WorkFilePath(u.m_LoaderFileName));
-  std::ifstream code(u.WorkFilePath(u.m_CodeFileName));
+  std::ifstream loader(platform::PathOf(u.WorkFilePath(u.m_LoaderFileName)));
+  std::ifstream code(platform::PathOf(u.WorkFilePath(u.m_CodeFileName)));
   return link::FlashDownload(u.m_Link, loader, code, &CodeUpdater::ShowStatusText, &u,
                              u.m_PlatformCode, u.m_Host.Progress(), isBoot,
                              u.m_Attributes.Processor416 != 0);
@@ -311,14 +312,14 @@ void CodeUpdater::RunManualUpdate(bool bootUpdate) {
     if (!WorkFilesReady(*this, dsp)) break;
     int result = 0;
     {
-      std::ifstream loader(WorkFilePath(m_LoaderFileName));
+      std::ifstream loader(platform::PathOf(WorkFilePath(m_LoaderFileName)));
       if (dsp) {
         // The page files go into the run's own folder as well.
-        std::ifstream code(WorkFilePath(m_CodeFileName), std::ios::binary);
+        std::ifstream code(platform::PathOf(WorkFilePath(m_CodeFileName)), std::ios::binary);
         result = link::DspDownload(m_Link, loader, code, m_PlatformCode, &ShowStatusText, this,
                                    m_RunWorkDir + "/", m_Host.Progress());
       } else {
-        std::ifstream code(WorkFilePath(m_CodeFileName));
+        std::ifstream code(platform::PathOf(WorkFilePath(m_CodeFileName)));
         result = link::FlashDownload(m_Link, loader, code, &ShowStatusText, this, m_PlatformCode,
                                      m_Host.Progress(), bootUpdate, m_Attributes.Processor416 != 0);
       }

@@ -16,4 +16,9 @@ inline constexpr unsigned kPrivateFileMode = 0600;
 // narrowed (then it is left as it was found, unwritten).
 std::FILE* OpenPrivateFile(const std::string& path, std::string& error);
 
+// Creates `path` for reading and writing (emptied when it exists) with mode
+// 0600, and never through a symbolic link planted under its name (the open
+// fails instead). Null when it cannot be made.
+std::FILE* CreatePrivateScratchFile(const std::string& path);
+
 }  // namespace bcu::platform
