@@ -87,7 +87,7 @@ made_backups=()
 # The backup a run names ("Backup: C:\...", "saved in C:\..."), as a Unix path.
 backup_of() {
   local win
-  win=$(grep -o -E '(Backup: |saved in )[A-Z]:\\[^ ]*\.bin' "$1" | head -n 1 | sed -E 's/^(Backup: |saved in )//')
+  win=$(grep -o -E '(Backup: |saved in )[A-Z]:\\.*\.bin' "$1" | head -n 1 | sed -E 's/^(Backup: |saved in )//')
   [[ -n $win ]] || return 1
   local unix
   unix=$("$WINE" winepath -u "$win" 2>/dev/null | tr -d '\r')
