@@ -1,35 +1,13 @@
-#include "platform/FileErrors.h"
-
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FileErrors.h"
+
 namespace bcu::platform {
 
-std::string FileErrorText(int error) {
-  switch (error) {
-    case EISDIR:
-      return "is a folder";
-    case ENOTDIR:
-      return "a part of the path is not a folder";
-    case ENOENT:
-      return "no such file or folder";
-    case EACCES:
-    case EPERM:
-      return "permission denied";
-    case ENOSPC:
-    case EDQUOT:
-      return "the disk is full";
-    case EFBIG:
-      return "the file would be too large for this system";
-    case EROFS:
-      return "read-only file system";
-    case EEXIST:
-      return "already exists";
-    case ENAMETOOLONG:
-      return "the name is too long";
-    default:
-      return std::strerror(error);
-  }
+std::string SystemFileErrorText(int error) {
+  if (error == EDQUOT) return "the disk is full";
+  return std::strerror(error);
 }
 
 }  // namespace bcu::platform

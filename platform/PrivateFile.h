@@ -5,10 +5,9 @@
 #include <cstdio>
 #include <string>
 
-namespace bcu::platform {
+#include "platform/FileModes.h"
 
-// Mode of such files.
-inline constexpr unsigned kPrivateFileMode = 0600;
+namespace bcu::platform {
 
 // Creates `path`, or truncates it when it exists, with mode 0600 (an existing
 // file's mode is narrowed to it), and returns a stream to write it. Null with

@@ -1,8 +1,9 @@
 // DES through the CryptoAPI: a plain-text key blob of CALG_DES in ECB mode,
 // one block per call (CNG has DES too, but not every system that runs the
 // updater implements it).
-#include <wincrypt.h>
 #include <windows.h>
+// (before the headers that build on it)
+#include <wincrypt.h>
 
 #include <cstring>
 

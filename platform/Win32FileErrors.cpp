@@ -5,32 +5,9 @@
 
 namespace bcu::platform {
 
-std::string FileErrorText(int error) {
-  switch (error) {
-    case EISDIR:
-      return "is a folder";
-    case ENOTDIR:
-      return "a part of the path is not a folder";
-    case ENOENT:
-      return "no such file or folder";
-    case EACCES:
-    case EPERM:
-      return "permission denied";
-    case EBUSY:
-      return "in use by another program";
-    case ENOSPC:
-      return "the disk is full";
-    case EFBIG:
-      return "the file would be too large for this system";
-    case EROFS:
-      return "read-only file system";
-    case EEXIST:
-      return "already exists";
-    case ENAMETOOLONG:
-      return "the name is too long";
-    default:
-      return std::strerror(error);
-  }
+std::string SystemFileErrorText(int error) {
+  if (error == EBUSY) return "in use by another program";
+  return std::strerror(error);
 }
 
 }  // namespace bcu::platform

@@ -3,9 +3,10 @@
 // that an interface box is recognised; the list of serial devices the system
 // keeps (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM) adds ports that the setup
 // interface does not list (and is all there is where it has none).
+#include <windows.h>
+// (before the headers that build on it)
 #include <devguid.h>
 #include <setupapi.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,6 @@
-#include <shellapi.h>
 #include <windows.h>
+// (before the headers that build on it)
+#include <shellapi.h>
 
 #include "platform/ProgramFile.h"
 #include "platform/Win32Text.h"
