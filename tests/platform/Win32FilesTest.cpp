@@ -55,34 +55,50 @@ class Win32FilesTest : public ::testing::Test {
   std::string dir_;
 };
 
-// Empty when the object's ACL holds one entry, allowing the current user;
-// else what is wrong with it. (That the ACL is also protected from the
-// folder's entries is not looked at: wine keeps no such flag.)
+// Empty when the object's ACL allows the current user and nobody else but
+// the system itself (LocalSystem, which reads every file anyway; wine adds
+// its entry to every ACL it reports); else what is wrong with it. (That the
+// ACL is also protected from the folder's entries is not looked at: wine
+// keeps no such flag.)
 std::string OwnerOnlyProblem(const std::string& path) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (::GetNamedSecurityInfoW(W(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                               nullptr, &dacl, nullptr, &sd) != ERROR_SUCCESS)
     return "no security information";
-  std::string problem;
-  if (dacl == nullptr) problem = "no ACL: everyone has access";
-  if (problem.empty() && dacl->AceCount != 1)
-    problem = std::to_string(dacl->AceCount) + " entries in the ACL";
-  if (problem.empty()) {
-    void* ace = nullptr;
-    ::GetAce(dacl, 0, &ace);
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    HANDLE token = nullptr;
-    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    ::GetTokenInformation(token, TokenUser, user.data(), size, &size);
-    ::CloseHandle(token);
-    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
-        !::EqualSid(&allowed->SidStart, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid))
-      problem = "the entry is not the user's";
+  if (dacl == nullptr) {
+    ::LocalFree(sd);
+    return "no ACL: everyone has access";
   }
+  HANDLE token = nullptr;
+  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  ::GetTokenInformation(token, TokenUser, user.data(), size, &size);
+  ::CloseHandle(token);
+  PSID self = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  PSID system = nullptr;
+  ::ConvertStringSidToSidW(L"S-1-5-18", &system);
+  std::string problem;
+  bool userAllowed = false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ::GetAce(dacl, i, &ace);
+    auto* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    PSID sid = &entry->SidStart;
+    if (entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    if (::EqualSid(sid, self)) {
+      userAllowed = true;
+    } else if (!::EqualSid(sid, system)) {
+      wchar_t* text = nullptr;
+      ::ConvertSidToStringSidW(sid, &text);
+      problem = "access for " + TextOf(std::filesystem::path(text != nullptr ? text : L"?"));
+      if (text != nullptr) ::LocalFree(text);
+    }
+  }
+  if (problem.empty() && !userAllowed) problem = "no entry for the user";
+  ::LocalFree(system);
   ::LocalFree(sd);
   return problem;
 }

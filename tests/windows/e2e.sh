@@ -231,7 +231,7 @@ PY
     (cd "$tmp/work" && exec "$WINE" "$bcu_exe" update \
       --port COM11 --password gablers --yes --delay-scale 0.02 >"$tmp/out.txt" 2>"$tmp/err.txt") &
     pid=$!
-    for _ in $(seq 1 1200); do
+    for _ in $(seq 1 6000); do  # at most 5 minutes (a loaded machine)
       grep -qF "$wait_for" "$tmp/out.txt" 2>/dev/null && break
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.05
