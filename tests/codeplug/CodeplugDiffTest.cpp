@@ -11,6 +11,7 @@
 #include "codeplug/Blocks.h"
 #include "codeplug/CodeplugConversion.h"
 #include "codeplug/CodeplugDiff.h"
+#include "codeplug/CodeplugDiffReport.h"
 #include "codeplug/Moves.h"
 #include "codeplug/TableAccess.h"
 #include "codeplug/TableWordLayout.h"
@@ -433,6 +434,64 @@ TEST(CodeplugDiff, ConversionThatDoesNotFit) {
   EXPECT_EQ(c.conversion.status, ConversionCheckStatus::kFailed);
   EXPECT_FALSE(c.conversion.reason.empty());
   EXPECT_FALSE(c.Matches());
+}
+
+// The text and the JSON of a 5.9 to 5.10 comparison say the same things.
+TEST(CodeplugDiffReport, TextAndJsonOfAConversion) {
+  const BuiltImage a = Build(Shape(k59, 0, 1, 0, 0, 0, 1, 4));
+  auto b = Converted(a, 5);
+  CodeplugComparison c = CompareCodeplugImages(*a.image, a.byteCount, *b);
+  std::string text = CodeplugComparisonText(c, "before.bin", "after.bin");
+  for (const char* expected :
+       {"A: before.bin: format 5.9, ", "B: after.bin: format 5.10, ",
+        "radio block (A word 0, B word 0)", "directory at word 49 -> 69",
+        "  words 49-68 added: ", "  table 1: 16 -> 64 rows of 2 words",
+        "    rows 16-63 added: all 0", "table 15 added: 0 rows of 0 words",
+        "Conversion check: B is A converted from 5.9 to 5.10 as an update converts it, word for "
+        "word: every setting the conversion carries over was carried."})
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+
+  nlohmann::ordered_json j = CodeplugComparisonJson(c);
+  EXPECT_EQ(j["a"]["codeplugFormat"], "5.9");
+  EXPECT_EQ(j["b"]["tableWordLayout"], "wide");
+  EXPECT_EQ(j["same"], false);
+  EXPECT_EQ(j["matches"], true);
+  EXPECT_EQ(j["counts"]["blocksCompared"], c.diff.counts.blocksCompared);
+  const auto& radio = j["blocks"][0];
+  EXPECT_EQ(radio["block"], "radio");
+  EXPECT_EQ(radio["in"], "both");
+  EXPECT_EQ(radio["a"]["directoryOffset"], 49);
+  EXPECT_EQ(radio["b"]["directoryOffset"], 69);
+  EXPECT_EQ(radio["fixedWords"]["added"]["from"], 49);
+  EXPECT_EQ(radio["fixedWords"]["added"]["words"].size(), 20u);
+  EXPECT_EQ(j["conversionCheck"]["status"], "compared");
+  EXPECT_EQ(j["conversionCheck"]["carried"], true);
+  EXPECT_FALSE(j["conversionCheck"].contains("differences"));
+
+  // A word of B changed: the text names it under the check, the JSON too.
+  const std::uint16_t group = FindGroupBlock(*b, 1);
+  const std::uint32_t word = TableStart(*b, group, 1) + 3;
+  ASSERT_GT(GetDirectoryEntry(*b, group, 1).rows, 0);
+  const Word before = (*b)[word];
+  (*b)[word] = static_cast<Word>(before ^ 0x8000);
+  c = CompareCodeplugImages(*a.image, a.byteCount, *b);
+  text = CodeplugComparisonText(c, "before.bin", "after.bin");
+  const std::string checkLine = "Conversion check: B differs from A converted from 5.9 to 5.10";
+  const std::size_t at = text.find(checkLine);
+  ASSERT_NE(at, std::string::npos) << text;
+  char change[64];
+  std::snprintf(change, sizeof change, "row 0: field 3 0x%04X -> 0x%04X", before,
+                static_cast<Word>(before ^ 0x8000));
+  EXPECT_NE(text.find("group 1 (converted A word ", at), std::string::npos) << text;
+  EXPECT_NE(text.find(change, at), std::string::npos) << change << "\n" << text;
+  j = CodeplugComparisonJson(c);
+  EXPECT_EQ(j["matches"], false);
+  const auto& left = j["conversionCheck"]["differences"];
+  EXPECT_EQ(left["counts"]["wordsChanged"], 1);
+  EXPECT_EQ(left["blocks"][0]["block"], "group");
+  EXPECT_EQ(left["blocks"][0]["tables"][0]["table"], 1);
+  EXPECT_EQ(left["blocks"][0]["tables"][0]["rows"][0]["changed"][0]["field"], 3);
+  EXPECT_EQ(left["blocks"][0]["tables"][0]["rows"][0]["changed"][0]["b"], before ^ 0x8000);
 }
 
 }  // namespace
