@@ -13,41 +13,19 @@
 #include <vector>
 
 #include "app/CodeplugBackup.h"
-#include "cli/CommandLine.h"
 #include "cli/ExitCodes.h"
 #include "codeplug/CodeplugFile.h"
 #include "codeplug/TableAccess.h"
 #include "support/CodeplugImages.h"
 #include "support/UpdateRig.h"
+#include "tests/cli/InProcessBcu.h"
 
 namespace bcu::cli {
 namespace {
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
-
-Result Bcu(const std::vector<std::string>& args) {
-  auto app = MakeCommandLine();
-  std::vector<const char*> argv = {"bcu"};
-  for (const auto& a : args) argv.push_back(a.c_str());
-  Result r;
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  r.code = RunCommandLine(*app, static_cast<int>(argv.size()), argv.data());
-  std::fflush(stdout);
-  r.out = ::testing::internal::GetCapturedStdout();
-  r.err = ::testing::internal::GetCapturedStderr();
-  return r;
-}
-
-std::string Describe(const std::vector<std::string>& args, const Result& r) {
-  std::string text = "bcu";
-  for (const auto& a : args) text += " " + a;
-  return text + " -> " + std::to_string(r.code) + "\n--- stdout:\n" + r.out + "--- stderr:\n" +
-         r.err;
-}
+using Result = testsupport::BcuRun;
+constexpr auto& Bcu = testsupport::RunBcuInProcess;
+constexpr auto& Describe = testsupport::DescribeRun;
 
 class CodeplugDiffCommandTest : public ::testing::Test {
  protected:
