@@ -8,10 +8,11 @@
 // are paired by their place in the block's layout: the header (length and
 // table word), word 3 (the tag) and the fixed words by their block word index,
 // each table's rows by row index and each row's fields by field index, and the
-// words a block holds after its last table. The 128 words after the last block are compared by
-// their index. A part that is longer in one image has words the other lacks:
-// added (only in B) or dropped (only in A), as a conversion adds fixed words,
-// directory entries, rows and fields at their ends.
+// words a block holds after its last table. The 128 words after the last
+// block are compared by their index. A part that is longer in one image has
+// words the other lacks: added (only in B) or dropped (only in A), as a
+// conversion adds fixed words, directory entries, rows and fields at their
+// ends.
 //
 // Each image is read in its own table word layout (wide for 5.10, narrow for
 // every earlier format), so images of any two formats compare. An image must
