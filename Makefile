@@ -1,12 +1,13 @@
 # Orchestration only: the build itself is CMake (see CMakeLists.txt).
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WIN_BUILD  ?= build-windows
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo package package-check asan fuzz fuzz-run bench screenshots format clean
+.PHONY: all deps configure build test demo package package-check asan fuzz fuzz-run bench screenshots format clean windows windows-test windows-bench
 
 all: build
 
@@ -34,6 +35,25 @@ package: deps build
 package-check: package
 	bash scripts/package-check $(BUILD)
 
+# Windows: the core, bcu.exe and the tests cross-built with mingw-w64 into
+# $(WIN_BUILD). The native build's bcu-fwtool packs the firmware set; its
+# bcu-radiosim and bcu serve the end-to-end tests.
+windows: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target bcu-fwtool bcu-radiosim bcu
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DBCU_HOST_BUILD=$(abspath $(BUILD)) $(CMAKE_FLAGS)
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The Windows tests under wine (a private prefix in $(WIN_BUILD)/wine-prefix,
+# made on first use): the test programs, then bcu.exe against virtual radios
+# on COM ports.
+windows-test: windows
+	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The paced update under wine against the same update natively.
+windows-bench: windows
+	bash scripts/windows-bench $(WIN_BUILD) $(BUILD)
+
 asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBCU_SANITIZE=ON -DBCU_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
@@ -58,4 +78,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

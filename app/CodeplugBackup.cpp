@@ -1,16 +1,13 @@
 #include "app/CodeplugBackup.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 
 #include "platform/AtomicWrite.h"
-#include "platform/FileErrors.h"
+#include "platform/Folders.h"
+#include "platform/TimeText.h"
 
 namespace bcu::app {
 
@@ -19,7 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kBackupSubfolder = "brisant-code-updater/backups";
-constexpr unsigned kFolderMode = 0700;
 constexpr int kMaxSameNameBackups = 1000;
 
 std::string Absolute(const std::string& path) {
@@ -28,26 +24,10 @@ std::string Absolute(const std::string& path) {
   return ec ? path : absolute.lexically_normal().string();
 }
 
-// Makes `folder` and its missing parents, each new one with kFolderMode.
-bool MakeFolders(const std::string& folder, std::string& error) {
-  std::string partial;
-  std::size_t from = 0;
-  while (from <= folder.size()) {
-    const std::size_t slash = folder.find('/', from);
-    partial = folder.substr(0, slash == std::string::npos ? folder.size() : slash);
-    from = slash == std::string::npos ? folder.size() + 1 : slash + 1;
-    if (partial.empty()) continue;
-    if (::mkdir(partial.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-      error = partial + ": " + platform::FileErrorText(errno);
-      return false;
-    }
-  }
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    error = folder + ": not a folder";
-    return false;
-  }
-  return true;
+std::string NoBackupFolderText() {
+  std::string why;
+  platform::ProgramDataFolder(&why);
+  return "no folder for backups (" + why + ")";
 }
 
 }  // namespace
@@ -62,7 +42,8 @@ std::string BackupRootFrom(const char* xdgDataHome, const char* home) {
 }
 
 std::string DefaultBackupRoot() {
-  return BackupRootFrom(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+  const std::string data = platform::ProgramDataFolder();
+  return data.empty() ? std::string() : platform::JoinPath(data, "backups");
 }
 
 std::string BackupSerialName(const std::string& serial) {
@@ -74,8 +55,7 @@ std::string BackupSerialName(const std::string& serial) {
 }
 
 std::string CodeplugBackupFileName(std::time_t when, const std::string& format) {
-  std::tm local{};
-  localtime_r(&when, &local);
+  const std::tm local = platform::LocalCalendar(when);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
   return std::string(stamp) + "-" + (format.empty() ? std::string("unknown") : format) + ".bin";
@@ -85,22 +65,22 @@ std::string WriteCodeplugBackup(const std::string& root, const std::string& seri
                                 const std::string& format, std::span<const std::uint8_t> bytes,
                                 std::time_t when, std::string& error) {
   if (root.empty()) {
-    error = "no folder for backups (neither XDG_DATA_HOME nor HOME is set)";
+    error = NoBackupFolderText();
     return {};
   }
-  const std::string folder = Absolute(root) + "/" + BackupSerialName(serial);
-  if (!MakeFolders(folder, error)) return {};
+  const std::string folder = platform::JoinPath(Absolute(root), BackupSerialName(serial));
+  if (!platform::MakePrivateFolders(folder, error)) return {};
   const std::string name = CodeplugBackupFileName(when, format);
   const std::string stem = name.substr(0, name.size() - 4);
   platform::AtomicWriteOptions options;
   options.mode = platform::kPrivateFileMode;
   options.existing = platform::ExistingFile::kKeep;
   for (int attempt = 1; attempt <= kMaxSameNameBackups; ++attempt) {
-    const std::string path =
-        folder + "/" + (attempt == 1 ? name : stem + "-" + std::to_string(attempt) + ".bin");
+    const std::string path = platform::JoinPath(
+        folder, attempt == 1 ? name : stem + "-" + std::to_string(attempt) + ".bin");
     std::string why;
     if (platform::WriteFileAtomically(path, bytes, options, why)) return path;
-    if (::access(path.c_str(), F_OK) != 0) {  // failed for another reason than a taken name
+    if (!platform::PathExists(path)) {  // failed for another reason than a taken name
       error = why;
       return {};
     }
@@ -113,7 +93,7 @@ bool ListCodeplugBackups(const std::string& root, const std::string& serial,
                          std::vector<CodeplugBackupEntry>& entries, std::string& error) {
   entries.clear();
   if (root.empty()) {
-    error = "no folder for backups (neither XDG_DATA_HOME nor HOME is set)";
+    error = NoBackupFolderText();
     return false;
   }
   std::error_code ec;

@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/FileOpen.h"
+
 namespace bcu::app {
 namespace fs = std::filesystem;
 namespace {
@@ -20,7 +22,7 @@ std::string InDir(const std::string& dir, const std::string& name) {
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  return fs::exists(fs::symlink_status(platform::PathOf(path), ec));
 }
 
 std::string Reason(int err) {
@@ -46,7 +48,7 @@ enum class ChunkResult { Written, Exists, Failed };
 ChunkResult WriteChunk(std::span<const std::uint8_t> bytes, const std::string& path,
                        std::string& error) {
   if (FileExists(path)) return ChunkResult::Exists;
-  std::FILE* f = std::fopen(path.c_str(), "wbx");
+  std::FILE* f = platform::OpenFile(path.c_str(), "wbx");
   if (!f) {
     if (errno == EEXIST) return ChunkResult::Exists;
     error = "The file " + path + " could not be created: " + Reason(errno) + ".";
@@ -57,7 +59,7 @@ ChunkResult WriteChunk(std::span<const std::uint8_t> bytes, const std::string& p
   if (!ok) err = errno;
   ok = CloseChecked(f, err) && ok;
   if (!ok) {
-    std::remove(path.c_str());
+    platform::RemoveFile(path);
     error = "The file " + path + " could not be written completely: " + Reason(err) + ".";
     return ChunkResult::Failed;
   }
@@ -69,7 +71,7 @@ ChunkResult WriteChunk(std::span<const std::uint8_t> bytes, const std::string& p
 struct MadeFiles {
   std::vector<std::string> paths;
   void RemoveAll() {
-    for (const auto& p : paths) std::remove(p.c_str());
+    for (const auto& p : paths) platform::RemoveFile(p);
     paths.clear();
   }
 };
@@ -107,7 +109,7 @@ bool WriteChunks(const platform::ResourceSource& resources, const std::string& r
 
 void RemoveChunks(const std::string& fileBase, int count, const std::string& workDir) {
   for (int n = 1; n <= count; ++n)
-    std::remove(InDir(workDir, fileBase + "." + std::to_string(n)).c_str());
+    platform::RemoveFile(InDir(workDir, fileBase + "." + std::to_string(n)));
 }
 
 }  // namespace
@@ -129,7 +131,7 @@ std::string JoinChunkFiles(const std::string& baseName, int count, const std::st
     name = baseName + (k == 0 ? "" : std::to_string(k)) + "." + extension;
     path = InDir(workDir, name);
     if (FileExists(path)) continue;
-    out = std::fopen(path.c_str(), "wbx");  // replaces nothing
+    out = platform::OpenFile(path.c_str(), "wbx");  // replaces nothing
     if (out) break;
     if (errno == EEXIST) continue;  // taken in the meantime by another copy
     if (error) *error = "The file " + path + " could not be created: " + Reason(errno) + ".";
@@ -140,7 +142,7 @@ std::string JoinChunkFiles(const std::string& baseName, int count, const std::st
   std::uint8_t buffer[1024];
   for (int i = 1; ok && i <= count; ++i) {
     const std::string chunk = InDir(workDir, baseName + "." + std::to_string(i));
-    std::FILE* in = std::fopen(chunk.c_str(), "rb");
+    std::FILE* in = platform::OpenFile(chunk.c_str(), "rb");
     if (!in) continue;  // a missing chunk file is skipped
     for (;;) {
       std::size_t n = std::fread(buffer, 1, sizeof buffer, in);
@@ -161,7 +163,7 @@ std::string JoinChunkFiles(const std::string& baseName, int count, const std::st
   }
   ok = CloseChecked(out, err) && ok;
   if (!ok) {
-    std::remove(path.c_str());
+    platform::RemoveFile(path);
     if (error)
       *error = "The file " + path + " could not be written completely: " + Reason(err) + ".";
     return {};
@@ -212,7 +214,7 @@ bool ExtractEmbeddedFiles(const platform::ResourceSource& resources, platform::H
   // The joined loader goes with the call only when the code fails for a reason
   // other than the existence guard; after that guard it stays, as it is named
   // in loaderFileName.
-  auto dropLoader = [&] { std::remove(loaderPath.c_str()); };
+  auto dropLoader = [&] { platform::RemoveFile(loaderPath); };
 
   if (!WriteChunks(resources, "Code" + suffix, "Code", codeCount, workDir, made, exists, error)) {
     made.RemoveAll();
@@ -244,7 +246,7 @@ std::vector<EmbeddedImage> EmbeddedImages(const ResourceAttributes& a) {
 
 bool WriteEmbeddedImage(const platform::ResourceSource& resources, const EmbeddedImage& image,
                         const std::string& path, std::string& error) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
+  std::FILE* out = platform::OpenFile(path.c_str(), "wb");
   if (!out) {
     error = "The file " + path + " could not be created: " + Reason(errno) + ".";
     return false;
@@ -269,7 +271,7 @@ bool WriteEmbeddedImage(const platform::ResourceSource& resources, const Embedde
     ok = false;
     error = "The file " + path + " could not be written completely: " + Reason(err) + ".";
   }
-  if (!ok) std::remove(path.c_str());
+  if (!ok) platform::RemoveFile(path);
   return ok;
 }
 

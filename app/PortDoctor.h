@@ -14,6 +14,11 @@
 //   box           something answers the interface box probe
 //   radio         a radio answers its identity requests (04 67, 04 04)
 //
+// On Windows the port's own checks are device (a COM port of that name),
+// holder, line (the driver takes the link's settings at both speeds) and
+// modemlines (RTS and DTR can be driven: a problem only where the radio's
+// bus needs them); see app/PortDoctorChecks.h.
+//
 // Checks that need the port are skipped while it cannot be opened. The box
 // probe and the radio requests go over the radio link as the updater opens it
 // (19,200 baud; a mobile radio without a box over the serial port component

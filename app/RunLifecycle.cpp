@@ -7,6 +7,7 @@
 #include "app/EmbeddedFiles.h"
 #include "app/WorkFolder.h"
 #include "link/CommLink.h"
+#include "platform/FileOpen.h"
 
 namespace bcu::app {
 
@@ -126,8 +127,8 @@ std::string CodeUpdater::WorkFilePath(const std::string& name) const {
 void CodeUpdater::DeleteWorkFiles() {
   // A failure to delete is ignored; the names go either way, so that no later
   // deletion can meet a file of the same name that is not ours.
-  if (!m_LoaderFileName.empty()) std::remove(WorkFilePath(m_LoaderFileName).c_str());
-  if (!m_CodeFileName.empty()) std::remove(WorkFilePath(m_CodeFileName).c_str());
+  if (!m_LoaderFileName.empty()) platform::RemoveFile(WorkFilePath(m_LoaderFileName));
+  if (!m_CodeFileName.empty()) platform::RemoveFile(WorkFilePath(m_CodeFileName));
   m_LoaderFileName.clear();
   m_CodeFileName.clear();
 }

@@ -1,63 +1,25 @@
 #include "app/UpdateHistory.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <vector>
 
 #include "platform/AtomicWrite.h"
-#include "platform/FileErrors.h"
+#include "platform/BoundedRead.h"
+#include "platform/FileLock.h"
+#include "platform/Folders.h"
+#include "platform/TimeText.h"
 
 namespace bcu::app {
 
 namespace {
 
 constexpr const char* kHistorySubpath = "brisant-code-updater/history.jsonl";
-constexpr unsigned kFolderMode = 0700;
-
-bool MakeFolders(const std::string& folder, std::string& error) {
-  std::size_t from = 0;
-  while (from <= folder.size()) {
-    const std::size_t slash = folder.find('/', from);
-    const std::string partial =
-        folder.substr(0, slash == std::string::npos ? folder.size() : slash);
-    from = slash == std::string::npos ? folder.size() + 1 : slash + 1;
-    if (partial.empty()) continue;
-    if (::mkdir(partial.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-      error = partial + ": " + platform::FileErrorText(errno);
-      return false;
-    }
-  }
-  return true;
-}
-
-// The whole file; false with errno set when it cannot be read (ENOENT: there
-// is none).
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  content.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int e = errno;
-      ::close(fd);
-      errno = e;
-      return false;
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
+constexpr const char* kHistoryName = "history.jsonl";
+// Far more than years of updates; a file larger than this is not the
+// history.
+constexpr std::size_t kMaxHistoryBytes = 256u << 20;
 
 // A CSV field: quoted when it holds a comma, a quote or a line end.
 std::string CsvField(const std::string& text) {
@@ -70,40 +32,22 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+// The whole file; an empty one when there is none. False with `error`
+// ("<path>: <reason>") when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& content, std::string& error) {
+  content.clear();
+  if (!platform::PathExists(path)) return true;
+  std::vector<std::uint8_t> bytes;
+  if (!platform::ReadFileBounded(path, kMaxHistoryBytes, bytes, error)) return false;
+  content.assign(bytes.begin(), bytes.end());
+  return true;
 }
 
-// An exclusive lock on "<path>.lock", held while the object lives.
-class HistoryLock {
- public:
-  HistoryLock(const std::string& path, std::string& error) {
-    const std::string lockPath = path + ".lock";
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0) {
-      error = lockPath + ": " + platform::FileErrorText(errno);
-      return;
-    }
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno == EINTR) continue;
-      error = lockPath + ": " + platform::FileErrorText(errno);
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-  }
-  ~HistoryLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing lets the lock go
-  }
-  HistoryLock(const HistoryLock&) = delete;
-  HistoryLock& operator=(const HistoryLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
+std::string NoHistoryFolderText() {
+  std::string why;
+  platform::ProgramDataFolder(&why);
+  return "no folder for the history (" + why + ")";
+}
 
 nlohmann::json VersionsToJson(const RadioVersions& v) {
   return {{"fileFormatVersion", v.fileFormatVersion},
@@ -178,8 +122,7 @@ bool HistoryRecordFromJson(const nlohmann::json& j, HistoryRecord& r) {
 }
 
 std::string IsoUtcTime(std::time_t when) {
-  std::tm tm{};
-  ::gmtime_r(&when, &tm);
+  const std::tm tm = platform::UtcCalendar(when);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return text;
@@ -212,7 +155,7 @@ bool ParseIsoUtcTime(const std::string& text, std::time_t& when) {
   tm.tm_hour = hour;
   tm.tm_min = minute;
   tm.tm_sec = second;
-  when = ::timegm(&tm);
+  when = platform::TimeFromUtc(tm);
   return true;
 }
 
@@ -226,24 +169,22 @@ std::string HistoryPathFrom(const char* xdgDataHome, const char* home) {
 }
 
 std::string DefaultHistoryPath() {
-  return HistoryPathFrom(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+  const std::string data = platform::ProgramDataFolder();
+  return data.empty() ? std::string() : platform::JoinPath(data, kHistoryName);
 }
 
 bool AppendHistory(const std::string& path, const std::vector<HistoryRecord>& records,
                    std::string& error) {
   if (path.empty()) {
-    error = "no folder for the history (neither XDG_DATA_HOME nor HOME is set)";
+    error = NoHistoryFolderText();
     return false;
   }
   if (records.empty()) return true;
-  if (!MakeFolders(FolderOf(path), error)) return false;
-  HistoryLock lock(path, error);
+  if (!platform::MakePrivateFolders(platform::FolderOf(path), error)) return false;
+  platform::FileLock lock(path + ".lock", error);
   if (!lock.Held()) return false;
   std::string content;
-  if (!ReadWholeFile(path, content) && errno != ENOENT) {
-    error = path + ": " + platform::FileErrorText(errno);
-    return false;
-  }
+  if (!ReadWholeFile(path, content, error)) return false;
   // A last line left without its end (written by hand) is closed first.
   if (!content.empty() && content.back() != '\n') content += '\n';
   for (const auto& r : records) content += HistoryRecordToJson(r).dump() + "\n";
@@ -257,11 +198,7 @@ bool ReadHistory(const std::string& path, std::vector<HistoryRecord>& records, i
   records.clear();
   skipped = 0;
   std::string content;
-  if (!ReadWholeFile(path, content)) {
-    if (errno == ENOENT) return true;
-    error = path + ": " + platform::FileErrorText(errno);
-    return false;
-  }
+  if (!ReadWholeFile(path, content, error)) return false;
   std::istringstream in(content);
   std::string line;
   while (std::getline(in, line)) {

@@ -11,6 +11,7 @@
 #include "link/CommLink.h"
 #include "link/DspDownload.h"
 #include "link/FlashDownload.h"
+#include "platform/FileOpen.h"
 
 namespace bcu::app {
 
@@ -319,8 +320,8 @@ void ShowStoppedDownload(CodeUpdater& u, const link::FlashDownloader& download, 
 // step follows the download's stage, and a download a stop ended says what
 // it left in the radio.
 int RunFlashDownload(CodeUpdater& u, bool isBoot, bool afterBoot = false) {
-  std::ifstream loader(u.WorkFilePath(u.m_LoaderFileName));
-  std::ifstream code(u.WorkFilePath(u.m_CodeFileName));
+  std::ifstream loader(platform::PathOf(u.WorkFilePath(u.m_LoaderFileName)));
+  std::ifstream code(platform::PathOf(u.WorkFilePath(u.m_CodeFileName)));
   link::FlashDownloader download(u.m_Link, &CodeUpdater::ShowStatusText, &u, u.m_PlatformCode,
                                  u.m_Host.Progress(), isBoot, u.m_Attributes.Processor416 != 0);
   download.onStage = [&u, isBoot](link::FlashStage stage) {
@@ -400,8 +401,8 @@ void CodeUpdater::RunManualUpdate(bool bootUpdate) {
     int result = 0;
     if (dsp) {
       // The page files go into the run's own folder as well.
-      std::ifstream loader(WorkFilePath(m_LoaderFileName));
-      std::ifstream code(WorkFilePath(m_CodeFileName), std::ios::binary);
+      std::ifstream loader(platform::PathOf(WorkFilePath(m_LoaderFileName)));
+      std::ifstream code(platform::PathOf(WorkFilePath(m_CodeFileName)), std::ios::binary);
       m_Step = RunStep::Dsp;
       result = link::DspDownload(m_Link, loader, code, m_PlatformCode, &ShowStatusText, this,
                                  m_RunWorkDir + "/", m_Host.Progress());

@@ -1,16 +1,11 @@
 #include "app/WorkFolder.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <vector>
 
 #include "link/SRecord.h"
+#include "platform/FileOpen.h"
+#include "platform/Folders.h"
 
 namespace bcu::app {
 
@@ -18,54 +13,46 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kFolderPattern = "bcu-work-XXXXXX";
-
-std::string TryMake(const std::string& base, int& err) {
-  std::string pattern =
-      base.empty() ? std::string(kFolderPattern) : (fs::path(base) / kFolderPattern).string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (::mkdtemp(buffer.data()) == nullptr) {
-    err = errno;
-    return {};
-  }
-  return std::string(buffer.data());
-}
+constexpr const char* kFolderStem = "bcu-work-";
 
 }  // namespace
 
 std::string MakeRunWorkFolder(const std::string& base, std::string& error) {
-  int err = 0;
-  std::string folder = TryMake(base, err);
+  std::string why;
+  const std::string first = base.empty() ? platform::WorkFolderBase() : base;
+  std::string folder = platform::MakeUniqueFolder(first, kFolderStem, why);
   if (!folder.empty()) return folder;
   if (base.empty()) {
     // A program started from a folder it may not write into still runs.
     std::error_code ec;
     const fs::path temp = fs::temp_directory_path(ec);
-    int tempErr = 0;
-    if (!ec) folder = TryMake(temp.string(), tempErr);
+    std::string tempWhy;
+    if (!ec) folder = platform::MakeUniqueFolder(platform::TextOf(temp), kFolderStem, tempWhy);
     if (!folder.empty()) return folder;
   }
   error = "The work folder cannot be made in " +
-          (base.empty() ? std::string("the current folder") : base) + ": " + std::strerror(err) +
-          ".";
+          (!base.empty()   ? base
+           : first.empty() ? std::string("the current folder")
+                           : first) +
+          ": " + why + ".";
   return {};
 }
 
 void RemoveRunWorkFolder(const std::string& folder) {
   if (folder.empty()) return;
   std::error_code ec;
-  fs::remove_all(folder, ec);  // removes links themselves, never what they point to
+  fs::remove_all(platform::PathOf(folder),
+                 ec);  // removes links themselves, never what they point to
 }
 
 std::string CheckWorkFile(const std::string& path, const std::string& name, WorkFileKind kind) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  std::uint64_t size = 0;
+  if (!platform::RegularFileSize(path, size)) {
     return "The work file " + name + " is missing; nothing was downloaded.";
   }
-  if (st.st_size == 0) return "The work file " + name + " is empty; nothing was downloaded.";
+  if (size == 0) return "The work file " + name + " is empty; nothing was downloaded.";
   if (kind != WorkFileKind::SRecordCode) return {};
-  std::ifstream in(path);
+  std::ifstream in(platform::PathOf(path));
   if (!in) return "The work file " + name + " cannot be read; nothing was downloaded.";
   std::string line;
   while (link::SRecordReadLine(in, line)) {

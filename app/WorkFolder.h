@@ -3,18 +3,19 @@
 // before a download reads it.
 //
 // Every run writes its work files (chunk files, the joined loader and code,
-// the DSP page files) into a folder of its own, made with mkdtemp (mode 0700)
-// inside the chosen folder, and removes the folder with everything in it when
-// the run ends. Two copies of the updater started in one folder therefore
-// never meet at the chunk files, never take or delete each other's files, and
-// nobody else can plant a file or a link under a work file's name.
+// the DSP page files) into a private folder of its own (mode 0700, an
+// owner-only ACL on Windows) inside the chosen folder, and removes the folder with everything in it
+// when the run ends. Two copies of the updater started in one folder therefore never meet at the
+// chunk files, never take or delete each other's files, and nobody else can plant a file or a link
+// under a work file's name.
 #include <string>
 
 namespace bcu::app {
 
 // Makes a new private folder "bcu-work-XXXXXX" inside `base` (empty: the
-// current directory). When `base` is empty and the current directory takes
-// no folder, the system's temporary folder is used instead. Returns the
+// current directory on Linux, the temporary folder on Windows). When `base`
+// is empty and that folder takes no folder, the system's temporary folder is
+// used instead. Returns the
 // folder's path, or empty with `error` saying why.
 std::string MakeRunWorkFolder(const std::string& base, std::string& error);
 

@@ -222,24 +222,24 @@ class TurnaroundDriver final : public platform::SerialDriver {
     lineEmptyUs_ = 0;
     rtsLowUs_ = 0;
   }
-  ssize_t Write(int fd, const void* data, std::size_t n) override {
+  std::ptrdiff_t Write(platform::SerialHandle fd, const void* data, std::size_t n) override {
     // The far end may read the bytes before write() returns.
     if (frameStartUs_ == 0) frameStartUs_ = platform::RealMicros();
-    const ssize_t done = SerialDriver::Write(fd, data, n);
+    const std::ptrdiff_t done = SerialDriver::Write(fd, data, n);
     if (done > 0) lastWriteUs_ = platform::RealMicros();
     return done;
   }
-  platform::SerialTransmitter Transmitter(int fd) override {
+  platform::SerialTransmitter Transmitter(platform::SerialHandle fd) override {
     if (!transmitterBit_) return SerialDriver::Transmitter(fd);
     return lineEmptyUs_ != 0 ? platform::SerialTransmitter::Empty
                              : platform::SerialTransmitter::Sending;
   }
-  bool GetModemLines(int, int& bits) override {
-    bits = TIOCM_RTS;
+  bool GetModemLines(platform::SerialHandle, int& bits) override {
+    bits = platform::kSerialLineRts;
     return true;
   }
-  bool SetModemLines(int, int bits, bool on) override {
-    if ((bits & TIOCM_RTS) && !on) rtsLowUs_ = platform::RealMicros();
+  bool SetModemLines(platform::SerialHandle, int bits, bool on) override {
+    if ((bits & platform::kSerialLineRts) && !on) rtsLowUs_ = platform::RealMicros();
     return true;
   }
 

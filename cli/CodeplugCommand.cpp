@@ -318,8 +318,9 @@ void AddBackups(CLI::App& group) {
   cmd->footer(
       "Backups are kept in $XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default\n"
       "~/.local/share/brisant-code-updater/backups/), one file per codeplug read before the\n"
-      "radio's copy was rewritten. Exit codes as in `bcu --help`: 0 listed (also none), 14 the "
-      "folder cannot be read.\n");
+      "radio's copy was rewritten. `bcu codeplug diff BACKUP FILE` shows what differs between\n"
+      "a backup and another codeplug file. Exit codes as in `bcu --help`: 0 listed (also none),\n"
+      "14 the folder cannot be read.\n");
   struct Options {
     std::string serial;
     bool json = false;
@@ -328,7 +329,7 @@ void AddBackups(CLI::App& group) {
   cmd->add_option("--serial", o->serial, "Only the radio with this serial number")
       ->type_name("SERIAL");
   AddJsonFlag(*cmd, o->json, "Print the list");
-  cmd->callback([o] {
+  cmd->callback([o, cmd] {
     const std::string root = app::DefaultBackupRoot();
     std::vector<app::CodeplugBackupEntry> entries;
     std::string error;
@@ -352,6 +353,10 @@ void AddBackups(CLI::App& group) {
     for (const auto& e : entries)
       std::printf("%-18s %-19s %-7s %6ju  %s\n", e.serial.c_str(), e.time.c_str(), e.format.c_str(),
                   e.bytes, e.path.c_str());
+    if (VerbosityOf(*cmd) != Verbosity::kQuiet)
+      std::printf(
+          "\nWhat changed since a backup: bcu codeplug read --port DEV now.bin, then\n"
+          "bcu codeplug diff BACKUP now.bin (after an update it also checks the conversion).\n");
   });
 }
 

@@ -35,6 +35,7 @@ std::unique_ptr<CLI::App> MakeCommandLine() {
   RegisterDoctorCommand(*app);
   RegisterHistoryCommand(*app);
   RegisterCodeplugCommand(*app);
+  RegisterCodeplugDiffCommand(*app);
   RegisterCodeplugTransferCommands(*app);
   RegisterFirmwareCommand(*app);
   RegisterVersionCommand(*app);

@@ -11,6 +11,8 @@ namespace bcu::cli {
 void RegisterVersionCommand(CLI::App& app);
 // Returns the `codeplug` group so that further codeplug subcommands can join it.
 CLI::App* RegisterCodeplugCommand(CLI::App& app);
+// `codeplug diff`, into the `codeplug` group (registered before it).
+void RegisterCodeplugDiffCommand(CLI::App& app);
 void RegisterUpdateCommand(CLI::App& app);
 void RegisterCodeplugTransferCommands(CLI::App& app);
 void RegisterFirmwareCommand(CLI::App& app);

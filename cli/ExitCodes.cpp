@@ -38,6 +38,8 @@ constexpr ExitCodeRow kRows[] = {
     {kExitFileInvalid, "fileInvalid", "a file or firmware set fails its check"},
     {kExitFileError, "fileError", "a file could not be read or written"},
     {kExitSomeFailed, "someFailed", "several radios: at least one did not end \"Done.\""},
+    {kExitDiffer, "differ",
+     "compared: the codeplugs differ (B is neither A nor what converting A gives)"},
 };
 
 }  // namespace

@@ -27,6 +27,8 @@ enum ExitCode : int {
   kExitFileInvalid = 13,      // a file or firmware set fails its check
   kExitFileError = 14,        // a file could not be read or written
   kExitSomeFailed = 15,       // several radios: at least one did not end "Done."
+  kExitDiffer = 16,           // compared: the codeplugs differ (B is neither A nor what
+                              // converting A gives)
 };
 
 // The code's short name, as JSON error objects give it ("port", "fileInvalid").

@@ -1,13 +1,11 @@
 #include "cli/FleetDisplay.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/Console.h"
 
 namespace bcu::cli {
 
@@ -43,9 +41,8 @@ constexpr PhaseText kPhases[] = {
 };
 
 int TerminalWidth(std::FILE* out) {
-  winsize size{};
-  if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) return size.ws_col;
-  return 100;
+  const int columns = platform::TerminalColumns(out);
+  return columns >= 40 ? columns : 100;
 }
 
 std::string ByteText(std::uint64_t n) {

@@ -1,9 +1,5 @@
 #include "cli/FleetUpdate.h"
 
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -11,6 +7,7 @@
 #include <filesystem>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -24,6 +21,7 @@
 #include "link/CommLink.h"
 #include "platform/AtomicWrite.h"
 #include "platform/Clock.h"
+#include "platform/Console.h"
 #include "platform/PortDiscovery.h"
 #include "platform/Timer.h"
 #include "platform/TimerPump.h"
@@ -302,25 +300,17 @@ bool Fleet::AcquirePrompt(RadioHost& host) {
 bool Fleet::ReadAnswer(RadioHost& host, std::string& line, bool hide) {
   line.clear();
   if (options.in == nullptr) return false;
-  const int fd = ::fileno(options.in);
-  const bool terminal = ::isatty(fd) == 1;
-  termios saved{};
-  if (hide && terminal) {
-    ::tcgetattr(fd, &saved);
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(fd, TCSANOW, &quiet);
-  }
+  std::optional<platform::EchoOff> quiet;
+  if (hide) quiet.emplace(options.in);
   bool got = false;
   for (;;) {
     host.Pump();
     if (stopLevel.load() > 0) break;
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, 20);
-    if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
+    const platform::InputWait ready = platform::WaitForInput(options.in, 20);
+    if (ready == platform::InputWait::Failed) break;
+    if (ready != platform::InputWait::Ready) continue;
     char c = 0;
-    const ssize_t n = ::read(fd, &c, 1);
+    const int n = platform::ReadInputByte(options.in, c);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the input ended
     if (c == '\n') {
@@ -329,8 +319,8 @@ bool Fleet::ReadAnswer(RadioHost& host, std::string& line, bool hide) {
     }
     if (c != '\r') line += c;
   }
-  if (hide && terminal) {
-    ::tcsetattr(fd, TCSANOW, &saved);
+  if (quiet && quiet->Active()) {
+    quiet.reset();
     std::fputc('\n', options.err);
   }
   return got;
@@ -541,13 +531,13 @@ int RunFleetUpdate(const FleetOptions& options) {
     mode = *options.display;
   else if (options.json)
     mode = DisplayMode::Json;
-  else if (::isatty(::fileno(options.out)) == 1)
+  else if (platform::IsTerminal(options.out) && platform::EnableControlSequences(options.out))
     mode = DisplayMode::Terminal;
 
-  std::unique_ptr<platform::UdevPortMonitor> udev;
+  std::unique_ptr<platform::SystemPortMonitor> udev;
   platform::PortMonitor* monitor = options.monitor;
   if (options.watch && monitor == nullptr) {
-    udev = std::make_unique<platform::UdevPortMonitor>();
+    udev = std::make_unique<platform::SystemPortMonitor>();
     std::string error;
     if (!udev->Start(error)) {
       std::fprintf(options.err, "bcu update: --watch: %s\n", error.c_str());

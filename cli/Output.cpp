@@ -1,9 +1,9 @@
 #include "cli/Output.h"
 
-#include <sys/time.h>
-
 #include <cstdio>
 #include <ctime>
+
+#include "platform/TimeText.h"
 
 namespace bcu::cli {
 
@@ -42,13 +42,13 @@ CLI::Option* AddJsonFlag(CLI::App& cmd, bool& json, const std::string& what) {
 }
 
 std::string TimeStamp() {
-  timeval now{};
-  ::gettimeofday(&now, nullptr);
-  std::tm local{};
-  ::localtime_r(&now.tv_sec, &local);
+  std::time_t seconds = 0;
+  int milliseconds = 0;
+  platform::WallClockNow(seconds, milliseconds);
+  const std::tm local = platform::LocalCalendar(seconds);
   char text[32];
   std::snprintf(text, sizeof text, "[%02d:%02d:%02d.%03d] ", local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<int>(now.tv_usec / 1000));
+                local.tm_sec, milliseconds);
   return text;
 }
 

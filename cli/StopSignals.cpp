@@ -1,61 +1,20 @@
 #include "cli/StopSignals.h"
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <csignal>
-#include <initializer_list>
-
 #include "cli/ExitCodes.h"
+#include "platform/StopRequests.h"
 
 namespace bcu::cli {
 
-namespace {
-
-// A signal handler can only reach process-wide state.
-volatile std::sig_atomic_t g_count = 0;
-volatile std::sig_atomic_t g_first = 0;
-
-void OnStopSignal(int signo) {
-  if (g_first == 0) g_first = signo;
-  g_count = g_count + 1;
-  if (g_count >= 3) {
-    static const char kText[] = "\nbcu: stopped at once\n";
-    const ssize_t ignored = ::write(STDERR_FILENO, kText, sizeof kText - 1);
-    (void)ignored;
-    ::_exit(kExitStopped);
-  }
-}
-
-}  // namespace
-
 void InstallStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a blocked read returns
-  for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signo, &action, nullptr);
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  ::sigaction(SIGPIPE, &ignore, nullptr);
+  platform::InstallStopRequests(kExitStopped);
 }
 
 int StopSignalCount() {
-  return g_count;
+  return platform::StopRequestCount();
 }
 
 const char* FirstStopSignalName() {
-  switch (g_first) {
-    case SIGINT:
-      return "Ctrl-C";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    default:
-      return "";
-  }
+  return platform::FirstStopRequestName();
 }
 
 }  // namespace bcu::cli

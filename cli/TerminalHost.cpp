@@ -1,9 +1,5 @@
 #include "cli/TerminalHost.h"
 
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -11,6 +7,7 @@
 
 #include "cli/Output.h"
 #include "cli/StopSignals.h"
+#include "platform/Console.h"
 
 namespace bcu::cli {
 
@@ -29,7 +26,7 @@ const char* IconWord(platform::MsgIcon icon) {
 namespace {
 
 bool IsTerminal(std::FILE* file) {
-  return file != nullptr && ::isatty(::fileno(file)) == 1;
+  return platform::IsTerminal(file);
 }
 
 // One line from `in` without its line end; false at the end of input, and
@@ -186,19 +183,12 @@ bool TerminalHost::AskPassword(platform::PasswordPurpose purpose, std::string& t
                purpose == platform::PasswordPurpose::Start ? "Please enter your password: "
                                                            : "Codeplug password: ");
   std::fflush(options_.err);
-  const bool terminal = IsTerminal(options_.in);
-  termios saved{};
-  if (terminal) {
+  bool got = false;
+  {
     // No echo while the password is typed.
-    ::tcgetattr(::fileno(options_.in), &saved);
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(::fileno(options_.in), TCSANOW, &quiet);
-  }
-  const bool got = ReadLine(options_.in, text);
-  if (terminal) {
-    ::tcsetattr(::fileno(options_.in), TCSANOW, &saved);
-    std::fputc('\n', options_.err);
+    const platform::EchoOff quiet(options_.in);
+    got = ReadLine(options_.in, text);
+    if (quiet.Active()) std::fputc('\n', options_.err);
   }
   return got;
 }
@@ -213,14 +203,12 @@ void TerminalHost::Pump() {
 
 bool TerminalHost::WaitForEnter(const std::function<bool()>& stopped) {
   if (options_.in == nullptr) return false;
-  const int fd = ::fileno(options_.in);
   for (;;) {
     Pump();
     if (stopped && stopped()) return false;
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, 20);
-    if (ready < 0 && errno != EINTR) return false;
-    if (ready > 0) {
+    const platform::InputWait ready = platform::WaitForInput(options_.in, 20);
+    if (ready == platform::InputWait::Failed) return false;
+    if (ready == platform::InputWait::Ready) {
       std::string line;
       // A stop signal during the read counts as no answer; the loop asks again.
       if (ReadLine(options_.in, line)) return true;

@@ -1,7 +1,5 @@
 #include "cli/UpdaterSetup.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -10,6 +8,7 @@
 
 #include "app/ResourceAttributes.h"
 #include "platform/EmbeddedResources.h"
+#include "platform/ProgramFile.h"
 
 namespace bcu::cli {
 
@@ -123,10 +122,7 @@ CLI::Validator Unnamed(CLI::Validator check) {
 }
 
 std::string ProgramPath() {
-  std::vector<char> buffer(4096);
-  const auto n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return "bcu";
-  return std::string(buffer.data(), static_cast<std::size_t>(n));
+  return platform::ProgramFilePath("bcu");
 }
 
 }  // namespace bcu::cli

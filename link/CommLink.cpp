@@ -1,11 +1,11 @@
 #include "link/CommLink.h"
 
-#include <poll.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "link/CommReceive.h"
@@ -39,7 +39,7 @@ void PumpOnce(CommLink& link) {
 // Sleeps a couple of real milliseconds between pumps of a wait that has no
 // descriptor to block on.
 void Nap() {
-  ::poll(nullptr, 0, 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 std::uint64_t RealMsNow() {

@@ -1,14 +1,13 @@
 #include "link/DspDownload.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "link/SRecord.h"
+#include "platform/FileOpen.h"
+#include "platform/PrivateFile.h"
 
 namespace bcu::link {
 namespace {
@@ -83,10 +82,7 @@ bool DspDownloader::CreatePageFiles(const std::string& directory) {
     pageName_[page] = directory + "Page" + std::to_string(page);
     // A symbolic link planted under a page file's name is not followed (its
     // target would be truncated): the open fails instead.
-    const int fd =
-        ::open(pageName_[page].c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    pageFile_[page] = fd >= 0 ? ::fdopen(fd, "w+b") : nullptr;
-    if (fd >= 0 && !pageFile_[page]) ::close(fd);
+    pageFile_[page] = platform::CreatePrivateScratchFile(pageName_[page]);
     pageUsed_[page] = false;
     if (!pageFile_[page]) {
       ClosePageFiles();
@@ -305,7 +301,7 @@ int DspDownloader::DspSendPages(std::istream& dspFile, const std::string& direct
   int pageNumber = 1;
   for (int page = 0; page < kDspPages; ++page) {
     if (!pageUsed_[page]) continue;
-    std::FILE* f = std::fopen(pageName_[page].c_str(), "rb");
+    std::FILE* f = platform::OpenFile(pageName_[page], "rb");
     if (!f) {
       Status("DSP page file cannot be read (" + pageName_[page] + ": " + std::strerror(errno) +
              ").");
@@ -330,7 +326,7 @@ int DspDownloader::DspSendPages(std::istream& dspFile, const std::string& direct
     ++pageNumber;
   }
   SendCommandKey(link_, kKeyEndDownload);
-  for (const auto& name : pageName_) std::remove(name.c_str());
+  for (const auto& name : pageName_) platform::RemoveFile(name);
   Status(kDspTextFinished);
   return kCommSuccess;
 }

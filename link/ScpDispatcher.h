@@ -8,11 +8,10 @@
 // used count covers the bytes not yet written and the bytes written that are
 // still in the system's output queue, so "empty" means sent.
 //
-// TScpWin32Dispatcher is the operating-system dispatcher; this one drives a
-// termios device through a reader thread and an output thread. Each open port
-// has its own dispatcher, descriptor, wake-up descriptors and threads.
-#include <linux/serial.h>
-
+// TScpWin32Dispatcher is the operating-system dispatcher; it drives the
+// system's serial port (platform/SerialPort.h) through a reader thread and an
+// output thread. Each open port has its own dispatcher, port, wake-ups and
+// threads.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -25,6 +24,7 @@
 #include "link/ScpRingBuffer.h"
 #include "platform/SerialDriver.h"
 #include "platform/SerialLockFile.h"
+#include "platform/SerialPort.h"
 
 namespace bcu::link {
 
@@ -130,7 +130,7 @@ class TScpWin32Dispatcher final : public TScpBaseDispatcher {
   void PurgeSystemOutput() override;
   void ReaderLoop();
   void OutputLoop();
-  // Waits up to `ms` for the descriptor to take output or for a wake-up.
+  // Waits up to `ms` for the port to take output or for a wake-up.
   void WaitWritable(int ms);
   // RS-485 without driver support: waits until the last of `bytes` bytes,
   // handed over from `startedUs` on, has left the transmitter, then drops
@@ -138,16 +138,15 @@ class TScpWin32Dispatcher final : public TScpBaseDispatcher {
   void ReleaseBus(std::size_t bytes, std::uint64_t startedUs);
   // Waits (bounded) until the output thread has followed the RS-485 mode.
   void WaitModeFollowed();
-  void Wake(int eventFd);
   void SetRts(bool on);
   void DiscardQueuedOutput();
   void CloseDescriptors();
 
   platform::SerialDriver& driver_;
   platform::SerialLockFile lock_;
-  int fd_ = -1;
-  int readerWake_ = -1;
-  int outputWake_ = -1;
+  platform::SerialHandle fd_ = platform::kNoSerialHandle;
+  platform::SerialWakeup readerWake_;
+  platform::SerialWakeup outputWake_;
   std::thread reader_;
   std::thread output_;
   std::atomic<bool> stop_{false};
@@ -165,7 +164,7 @@ class TScpWin32Dispatcher final : public TScpBaseDispatcher {
   bool modemLines_ = false;
   bool kernelRs485_ = false;  // RS-485 switched on in the driver by this open
   bool restoreRs485_ = false;
-  serial_rs485 savedRs485_{};  // the driver's RS-485 settings before the open
+  platform::SerialRs485 savedRs485_{};  // the driver's RS-485 settings before the open
   bool restoreLowLatency_ = false;
 };
 

@@ -1,7 +1,9 @@
 #pragma once
-// Line settings of the serial port component and how they reach a termios
-// device: raw 8-bit transfer, no character processing, no flow control.
+// Line settings of the serial port component and how they reach the port:
+// raw 8-bit transfer, no character processing, no flow control.
 #include <cstdint>
+
+#include "platform/SerialHandle.h"
 
 namespace bcu::link {
 
@@ -23,10 +25,10 @@ int ScpBitsPerChar(const TScpLineSettings& s);
 // rounded up.
 std::uint32_t ScpCharsMs(const TScpLineSettings& s, std::uint32_t chars);
 
-// Sets the termios of the open descriptor: with `raw`, every character
-// processing and flow-control option is cleared first (as at open);
-// otherwise only speed, character size, parity and stop bits change.
-// Returns 0 or the errno of the call that failed.
-int ScpApplyLineSettings(int fd, const TScpLineSettings& s, bool raw);
+// Sets the line of the open port: with `raw`, every character processing and
+// flow-control option is cleared first (as at open); otherwise only speed,
+// character size, parity and stop bits change. Returns 0 or the system's
+// error number of the call that failed.
+int ScpApplyLineSettings(platform::SerialHandle port, const TScpLineSettings& s, bool raw);
 
 }  // namespace bcu::link

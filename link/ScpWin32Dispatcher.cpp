@@ -1,16 +1,16 @@
-// The operating-system dispatcher over a termios device.
+// The operating-system dispatcher over the system's serial port.
 //
 // Two threads per open port:
-// - the reader polls the descriptor and a wake-up eventfd, reads every
+// - the reader waits on the port and a wake-up, reads every
 //   available byte into the receive ring (as much as fits), refreshes the
 //   modem status shadow every 50 ms where the device has modem lines, and
 //   notices a device that went away (hang-up, EIO, or a readable descriptor
 //   that yields 0 bytes; the line is set up with VMIN 1, so that an empty
 //   live port answers EAGAIN, never 0);
 // - the output thread writes the unwritten part of the output ring with
-//   non-blocking write() calls, waiting for POLLOUT in steps of at most 20 ms,
-//   and frees ring space only as the system's output queue (TIOCOUTQ) shows
-//   the bytes gone.
+//   writes that never wait for room, waiting for the port to take output in
+//   steps of at most 20 ms, and frees ring space only as the system's output
+//   queue shows the bytes gone.
 //
 // RS-485 mode on a driver that does not switch RTS itself (typical on-board
 // UARTs refuse TIOCSRS485): the output thread raises RTS before the first
@@ -22,16 +22,8 @@
 // priority; where the system refuses (a normal user may not lower a nice
 // value) the refusal is recorded for the caller to report.
 //
-// Neither thread spins: each blocks on the descriptor, an eventfd, a
-// condition variable, or sleeps between looks at the transmitter.
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/ioctl.h>
-#include <sys/prctl.h>
-#include <termios.h>
-#include <unistd.h>
-
+// Neither thread spins: each blocks on the port, a wake-up, a condition
+// variable, or sleeps between looks at the transmitter.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -41,7 +33,7 @@
 #include "link/ScpDispatcher.h"
 #include "link/ScpException.h"
 #include "platform/Clock.h"
-#include "platform/PosixSerial.h"
+#include "platform/SerialPort.h"
 
 namespace bcu::link {
 
@@ -56,10 +48,9 @@ constexpr std::size_t kReadChunk = 4096;
 constexpr std::uint32_t kReleaseCoarseStepUs = 1000;
 // ... (that is, this long plus two characters before) ...
 constexpr std::uint32_t kReleaseFineLeadUs = 200;
-// ... and this far apart from then on (with the thread's timer slack cut to
+// ... and this far apart from then on (with the thread's sleeps made fine to
 // match, a sleep this short ends on time).
 constexpr std::uint32_t kReleaseFineStepUs = 10;
-constexpr unsigned long kReleaseTimerSlackNs = 1000;
 // RTS drops at the latest this long after the line time of what was sent.
 constexpr std::uint32_t kReleaseSlackMs = 100;
 // How long Close keeps discarding output for an output thread that is still
@@ -73,12 +64,6 @@ std::string SystemText(int err) {
   return std::system_category().message(err);
 }
 
-void DrainEventFd(int fd) {
-  std::uint64_t count = 0;
-  while (::read(fd, &count, sizeof count) > 0) {
-  }
-}
-
 }  // namespace
 
 TScpWin32Dispatcher::TScpWin32Dispatcher(std::size_t outSize, platform::SerialDriver& driver)
@@ -90,9 +75,11 @@ TScpWin32Dispatcher::~TScpWin32Dispatcher() {
 
 void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& line, bool rs485) {
   int err = 0;
+  std::string why;
   // The locks (flock and the UUCP lock file) come before any terminal call:
   // a port another program holds is not disturbed.
-  const int fd = platform::SerialOpenExclusive(path, err, &lock_, driver_.LockFolder());
+  const platform::SerialHandle fd =
+      platform::SerialOpenExclusive(path, err, &lock_, driver_.LockFolder(), &why);
   if (fd < 0) {
     switch (err) {
       case ENOENT:
@@ -106,10 +93,9 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
       case EACCES:
       case EPERM:
       case EBUSY:
-        throw EAlreadyOpen("Serial port " + path +
-                           " is in use or not accessible: " + SystemText(err));
+        throw EAlreadyOpen("Serial port " + path + " is in use or not accessible: " + why);
       default:
-        throw EScpIOError(err, "Cannot open serial port " + path + ": " + SystemText(err));
+        throw EScpIOError(err, "Cannot open serial port " + path + ": " + why);
     }
   }
   fd_ = fd;
@@ -129,8 +115,8 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
     int status = 0;
     modemLines_ = driver_.GetModemLines(fd_, status);
     if (modemLines_) {
-      driver_.SetModemLines(fd_, TIOCM_DTR | TIOCM_RTS, true);
-      cts_.store((status & TIOCM_CTS) != 0);
+      driver_.SetModemLines(fd_, platform::kSerialLineDtr | platform::kSerialLineRts, true);
+      cts_.store((status & platform::kSerialLineCts) != 0);
     }
 
     // Short replies are not held back for the adapter's latency timer.
@@ -139,10 +125,9 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
 
     SetRS485(rs485);  // drops RTS again in RS-485 mode
 
-    readerWake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (readerWake_ < 0) throw EScpIOError(errno, "Cannot create an event: " + SystemText(errno));
-    outputWake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (outputWake_ < 0) throw EScpIOError(errno, "Cannot create an event: " + SystemText(errno));
+    int e = 0;
+    if (!readerWake_.Open(e)) throw EScpIOError(e, "Cannot create an event: " + SystemText(e));
+    if (!outputWake_.Open(e)) throw EScpIOError(e, "Cannot create an event: " + SystemText(e));
 
     try {
       reader_ = std::thread([this] { ReaderLoop(); });
@@ -160,8 +145,8 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
 
 void TScpWin32Dispatcher::Close() {
   stop_.store(true);
-  if (readerWake_ >= 0) Wake(readerWake_);
-  if (outputWake_ >= 0) Wake(outputWake_);
+  readerWake_.Wake();
+  outputWake_.Wake();
   {
     std::lock_guard lock(rxMutex_);
     rxSpaceCv_.notify_all();
@@ -180,7 +165,7 @@ void TScpWin32Dispatcher::Close() {
     while (!outputEnded_ && platform::RealMicros() < end) {
       lock.unlock();
       if (owned_ && fd_ >= 0) DiscardQueuedOutput();
-      if (outputWake_ >= 0) Wake(outputWake_);
+      outputWake_.Wake();
       lock.lock();
       outWorkCv_.notify_all();
       outDoneCv_.wait_for(lock, std::chrono::milliseconds(kCloseStepMs),
@@ -207,19 +192,17 @@ void TScpWin32Dispatcher::CloseDescriptors() {
       // Output not sent by now is dropped (as the ring's is), so close()
       // does not wait for it.
       DiscardQueuedOutput();
-      ::ioctl(fd_, TIOCNXCL);
+      platform::SerialLeaveExclusive(fd_);
       owned_ = false;
     }
     // The lock file goes before the device is closed: a closed device's
     // name can be handed to another port at once.
     lock_.Release();
     driver_.Close(fd_);  // releases the advisory lock
-    fd_ = -1;
+    fd_ = platform::kNoSerialHandle;
   }
-  if (readerWake_ >= 0) ::close(readerWake_);
-  if (outputWake_ >= 0) ::close(outputWake_);
-  readerWake_ = -1;
-  outputWake_ = -1;
+  readerWake_.Close();
+  outputWake_.Close();
   modemLines_ = false;
   kernelRs485_ = false;
   rtsByOutput_.store(false);
@@ -269,7 +252,7 @@ void TScpWin32Dispatcher::WaitModeFollowed() {
 
 void TScpWin32Dispatcher::SetRts(bool on) {
   if (!modemLines_ || fd_ < 0) return;
-  driver_.SetModemLines(fd_, TIOCM_RTS, on);
+  driver_.SetModemLines(fd_, platform::kSerialLineRts, on);
 }
 
 bool TScpWin32Dispatcher::DrainSystemOutput(std::uint32_t limitMs) {
@@ -280,7 +263,7 @@ bool TScpWin32Dispatcher::DrainSystemOutput(std::uint32_t limitMs) {
 bool TScpWin32Dispatcher::Cts() {
   if (modemLines_ && fd_ >= 0 && !lost_.load()) {
     int status = 0;
-    if (driver_.GetModemLines(fd_, status)) cts_.store((status & TIOCM_CTS) != 0);
+    if (driver_.GetModemLines(fd_, status)) cts_.store((status & platform::kSerialLineCts) != 0);
   }
   return cts_.load();
 }
@@ -301,19 +284,12 @@ void TScpWin32Dispatcher::DiscardQueuedOutput() {
   if (driver_.OutputQueued(fd_) != 0) driver_.Discard(fd_, false, true);
 }
 
-void TScpWin32Dispatcher::Wake(int eventFd) {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const auto n = ::write(eventFd, &one, sizeof one);
-}
-
 void TScpWin32Dispatcher::ReaderLoop() {
   std::array<std::uint8_t, kReadChunk> chunk{};
   while (!stop_.load()) {
     if (lost_.load()) {
       // Nothing more will come; sleep until the port is closed.
-      pollfd wake{readerWake_, POLLIN, 0};
-      ::poll(&wake, 1, -1);
-      DrainEventFd(readerWake_);
+      readerWake_.WaitForever();
       continue;
     }
     {
@@ -325,20 +301,14 @@ void TScpWin32Dispatcher::ReaderLoop() {
         continue;
       }
     }
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {readerWake_, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, modemLines_ ? kModemPollMs : -1);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      MarkLost();
-      continue;
-    }
-    if (fds[1].revents != 0) DrainEventFd(readerWake_);
+    const platform::SerialWait ready = platform::SerialWaitReadable(
+        fd_, modemLines_ ? kModemPollMs : platform::kSerialWaitForever, &readerWake_);
     if (stop_.load()) break;
 
-    if ((fds[0].revents & POLLIN) != 0) {
+    if (ready == platform::SerialWait::Input) {
       std::unique_lock lock(rxMutex_);
       const std::size_t room = std::min(rxRing_.Free(), chunk.size());
-      const ssize_t n = ::read(fd_, chunk.data(), room);
+      const std::ptrdiff_t n = platform::SerialRead(fd_, chunk.data(), room);
       const int err = errno;
       if (n > 0) {
         rxRing_.PutSome(chunk.data(), static_cast<std::size_t>(n));
@@ -350,7 +320,7 @@ void TScpWin32Dispatcher::ReaderLoop() {
         MarkLost();
         continue;
       }
-    } else if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    } else if (ready == platform::SerialWait::Gone) {
       MarkLost();
       continue;
     }
@@ -359,7 +329,7 @@ void TScpWin32Dispatcher::ReaderLoop() {
       int status = 0;
       errno = 0;
       if (driver_.GetModemLines(fd_, status)) {
-        cts_.store((status & TIOCM_CTS) != 0);
+        cts_.store((status & platform::kSerialLineCts) != 0);
       } else if (errno == EIO) {
         MarkLost();
       }
@@ -368,8 +338,8 @@ void TScpWin32Dispatcher::ReaderLoop() {
 }
 
 void TScpWin32Dispatcher::WaitWritable(int ms) {
-  pollfd fds[2] = {{fd_, POLLOUT, 0}, {outputWake_, POLLIN, 0}};
-  if (::poll(fds, 2, ms) > 0 && fds[1].revents != 0) DrainEventFd(outputWake_);
+  bool gone = false;
+  platform::SerialWaitWritable(fd_, static_cast<std::uint32_t>(ms), gone, &outputWake_);
 }
 
 void TScpWin32Dispatcher::ReleaseBus(std::size_t bytes, std::uint64_t startedUs) {
@@ -409,8 +379,8 @@ void TScpWin32Dispatcher::OutputLoop() {
   const auto followMode = [&] {
     const bool want = rtsByOutput_.load();
     // Short sleeps while watching the transmitter end on time (the default
-    // slack of 50 us would add to every release of the bus).
-    ::prctl(PR_SET_TIMERSLACK, want ? kReleaseTimerSlackNs : 0ul, 0ul, 0ul, 0ul);
+    // timer slack of 50 us would add to every release of the bus).
+    platform::SerialFineSleeps(want);
     if (want && !raised) {
       const int err = driver_.RaiseThreadPriority(previousNice);
       raised = err == 0;
@@ -456,7 +426,7 @@ void TScpWin32Dispatcher::OutputLoop() {
       }
       inWrite_ = true;
       lock.unlock();
-      const ssize_t n = driver_.Write(fd_, data, len);
+      const std::ptrdiff_t n = driver_.Write(fd_, data, len);
       const int err = errno;
       lock.lock();
       inWrite_ = false;

@@ -15,12 +15,9 @@
 #include <string>
 #include <string_view>
 
-namespace bcu::platform {
+#include "platform/FileModes.h"
 
-// Only the owner may read or write: a radio's configuration.
-inline constexpr unsigned kPrivateFileMode = 0600;
-// Readable by everyone, writable by the owner.
-inline constexpr unsigned kPublicFileMode = 0644;
+namespace bcu::platform {
 
 // What to do when the target exists already.
 enum class ExistingFile {

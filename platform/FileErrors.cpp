@@ -1,7 +1,6 @@
 #include "platform/FileErrors.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace bcu::platform {
 
@@ -17,7 +16,6 @@ std::string FileErrorText(int error) {
     case EPERM:
       return "permission denied";
     case ENOSPC:
-    case EDQUOT:
       return "the disk is full";
     case EFBIG:
       return "the file would be too large for this system";
@@ -28,7 +26,7 @@ std::string FileErrorText(int error) {
     case ENAMETOOLONG:
       return "the name is too long";
     default:
-      return std::strerror(error);
+      return SystemFileErrorText(error);
   }
 }
 

@@ -8,5 +8,8 @@ namespace bcu::platform {
 
 // The reason for an errno value (for EISDIR: "is a folder").
 std::string FileErrorText(int error);
+// The reasons only one system has (EDQUOT on Linux, a file in use on
+// Windows), else the C library's text.
+std::string SystemFileErrorText(int error);
 
 }  // namespace bcu::platform

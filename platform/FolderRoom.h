@@ -14,7 +14,7 @@ struct FolderRoom {
   std::string error;             // why it is not writable: "<folder>: <reason>"
 };
 
-// Makes `folder` and its parents as needed (mode 0700), creates and removes
+// Makes `folder` and its parents as needed (private: mode 0700, an owner-only ACL on Windows), creates and removes
 // a probe file in it, and asks the file system for its free room.
 FolderRoom QueryFolderRoom(const std::string& folder);
 

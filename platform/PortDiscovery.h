@@ -5,7 +5,9 @@
 // On Linux the ports come from the tty devices (libudev, no udev daemon
 // needed): on-board ports with real hardware behind them (ttyS*), USB serial
 // adapters (ttyUSB*) and CDC-ACM devices (ttyACM*), in natural order. A box is
-// recognised by the `product` text of the adapter's USB device.
+// recognised by the `product` text of the adapter's USB device. On Windows
+// they are the COM ports (SetupAPI, then SERIALCOMM), a box recognised by its
+// friendly name.
 //
 // The window's logic fills its 64 port slots from this interface; tests hand
 // in a list of their own.
@@ -34,7 +36,7 @@ enum class PortAccess {
 
 struct PortTestResult {
   PortAccess access = PortAccess::Missing;
-  int systemError = 0;  // errno of the failed call, 0 when free
+  int systemError = 0;  // the system's error number of the failed call, 0 when free
   long lockHolder = 0;  // Busy by lock file: the process that holds it
 };
 

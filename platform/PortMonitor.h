@@ -1,7 +1,8 @@
 #pragma once
 // Serial ports coming and going while a program runs (a USB adapter plugged
-// in or pulled). The system's monitor listens to udev; tests hand in events
-// of their own (pseudo-terminals of virtual radios).
+// in or pulled). The system's monitor listens to udev on Linux and looks at
+// the port list once a second on Windows; tests hand in events of their own
+// (pseudo-terminals of virtual radios).
 #include <memory>
 #include <string>
 
@@ -10,7 +11,7 @@ namespace bcu::platform {
 struct PortEvent {
   enum class Kind { Added, Removed };
   Kind kind = Kind::Added;
-  std::string path;  // the device node, /dev/ttyUSB0
+  std::string path;  // the device node, /dev/ttyUSB0 (\\.\COM5 on Windows)
 };
 
 class PortMonitor {
@@ -20,16 +21,17 @@ class PortMonitor {
   virtual bool Next(PortEvent& event, int timeoutMs) = 0;
 };
 
-// USB serial adapters and CDC-ACM devices (ttyUSB*, ttyACM*) as udev
-// announces them once its rules have run (the device node exists and has its
-// owner and mode).
-class UdevPortMonitor final : public PortMonitor {
+// On Linux: USB serial adapters and CDC-ACM devices (ttyUSB*, ttyACM*) as
+// udev announces them once its rules have run (the device node exists and
+// has its owner and mode). On Windows: every COM port that appears in or
+// leaves the system's port list.
+class SystemPortMonitor final : public PortMonitor {
  public:
-  UdevPortMonitor();
-  ~UdevPortMonitor() override;
-  UdevPortMonitor(const UdevPortMonitor&) = delete;
-  UdevPortMonitor& operator=(const UdevPortMonitor&) = delete;
-  // Starts listening. False with `error` when udev cannot be reached.
+  SystemPortMonitor();
+  ~SystemPortMonitor() override;
+  SystemPortMonitor(const SystemPortMonitor&) = delete;
+  SystemPortMonitor& operator=(const SystemPortMonitor&) = delete;
+  // Starts listening. False with `error` when the system cannot tell.
   bool Start(std::string& error);
   bool Next(PortEvent& event, int timeoutMs) override;
 

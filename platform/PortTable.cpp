@@ -17,8 +17,4 @@ void PortTable::Clear() {
   for (auto& p : paths_) p.clear();
 }
 
-std::string DefaultDevicePath(int n) {
-  return "/dev/ttyS" + std::to_string(n - 1);
-}
-
 }  // namespace bcu::platform

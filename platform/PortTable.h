@@ -20,7 +20,8 @@ class PortTable {
   std::array<std::string, kPortSlots> paths_{};
 };
 
-// Without a table, port n is the n-th on-board serial port: /dev/ttyS<n-1>.
+// Without a table, port n is the n-th on-board serial port: /dev/ttyS<n-1>
+// on Linux, \\.\COM<n> on Windows.
 std::string DefaultDevicePath(int n);
 
 }  // namespace bcu::platform

@@ -1,9 +1,10 @@
 #pragma once
-// The kernel calls the serial layer makes on an open terminal device, behind
-// one interface.
+// The system calls the serial layer makes on an open serial port, behind one
+// interface.
 //
 // The base class is the system itself: every operation is the plain call
-// (TIOCOUTQ, tcdrain, TIOCSERGETLSR, TIOCMBIS, TIOCSRS485, ...). Both
+// (on Linux TIOCOUTQ, tcdrain, TIOCSERGETLSR, TIOCMBIS, TIOCSRS485, ...; on
+// Windows ClearCommError, FlushFileBuffers, EscapeCommFunction, ...). Both
 // transports (the serial device classes and the serial port component) make
 // these calls only through a SerialDriver, so that a test or a benchmark can
 // replace single answers and reach what a pseudo-terminal cannot show: a
@@ -12,15 +13,37 @@
 // lock-file folder of its own.
 //
 // The object keeps no state; one instance may serve any number of ports in
-// any number of threads.
-#include <linux/serial.h>
-#include <sys/types.h>
-
+// any number of threads. Calls that fail leave the reason in errno (EAGAIN:
+// the device takes nothing right now; EINTR: try again; EIO: the device is
+// gone), on every system.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "platform/SerialHandle.h"
+
 namespace bcu::platform {
+
+// Modem lines (GetModemLines, SetModemLines). The values are those of the
+// Linux TIOCM_* bits.
+inline constexpr int kSerialLineDtr = 0x002;
+inline constexpr int kSerialLineRts = 0x004;
+inline constexpr int kSerialLineCts = 0x020;
+inline constexpr int kSerialLineCd = 0x040;
+inline constexpr int kSerialLineRi = 0x080;
+inline constexpr int kSerialLineDsr = 0x100;
+
+// A driver's RS-485 settings, as the driver reports them (kept whole, so
+// that what was there before can be put back exactly).
+struct SerialRs485 {
+  std::uint32_t flags = 0;
+  std::uint32_t delayRtsBeforeSend = 0;
+  std::uint32_t delayRtsAfterSend = 0;
+  std::uint32_t reserved[5] = {};
+};
+inline constexpr std::uint32_t kRs485Enabled = 0x1;
+inline constexpr std::uint32_t kRs485RtsOnSend = 0x2;
+inline constexpr std::uint32_t kRs485RtsAfterSend = 0x4;
 
 // What the driver says about its transmitter (shift register included).
 enum class SerialTransmitter {
@@ -33,46 +56,49 @@ class SerialDriver {
  public:
   virtual ~SerialDriver() = default;
 
-  // Folder of the UUCP lock files ("/var/lock").
+  // Folder of the UUCP lock files ("/var/lock"; none on Windows).
   virtual std::string LockFolder() const;
 
-  // write(2) on the non-blocking descriptor.
-  virtual ssize_t Write(int fd, const void* data, std::size_t n);
-  // Bytes the driver still holds for sending (TIOCOUTQ), or -1.
-  virtual int OutputQueued(int fd);
+  // Hands bytes to the driver without waiting for room: the bytes taken, or
+  // -1 (errno EAGAIN when it takes none right now).
+  virtual std::ptrdiff_t Write(SerialHandle port, const void* data, std::size_t n);
+  // Bytes the driver still holds for sending (TIOCOUTQ; the output queue
+  // count), or -1.
+  virtual int OutputQueued(SerialHandle port);
   // The transmitter-empty bit (TIOCSERGETLSR); Unknown where the driver has
   // none.
-  virtual SerialTransmitter Transmitter(int fd);
-  // Blocks until the driver reports everything sent (tcdrain). Only to be
-  // called once OutputQueued is 0: what is left then is the adapter's FIFO
-  // and shift register, which a driver without flow control empties at the
-  // line rate. Discarding the output from another thread ends it.
-  virtual bool WaitSent(int fd);
-  // Discards the input queue, the output queue or both (tcflush).
-  virtual void Discard(int fd, bool input, bool output);
+  virtual SerialTransmitter Transmitter(SerialHandle port);
+  // Blocks until the driver reports everything sent (tcdrain,
+  // FlushFileBuffers). Only to be called once OutputQueued is 0: what is left
+  // then is the adapter's FIFO and shift register, which a driver without
+  // flow control empties at the line rate. Discarding the output from
+  // another thread ends it.
+  virtual bool WaitSent(SerialHandle port);
+  // Discards the input queue, the output queue or both (tcflush, PurgeComm).
+  virtual void Discard(SerialHandle port, bool input, bool output);
 
-  // Modem lines (TIOCM_* bits). False where the device has none.
-  virtual bool GetModemLines(int fd, int& bits);
-  virtual bool SetModemLines(int fd, int bits, bool on);
+  // Modem lines (kSerialLine* bits). False where the device has none.
+  virtual bool GetModemLines(SerialHandle port, int& bits);
+  virtual bool SetModemLines(SerialHandle port, int bits, bool on);
 
   // The driver's RS-485 settings (TIOCGRS485/TIOCSRS485). False where the
   // driver has no RS-485 support or refuses the settings.
-  virtual bool GetRs485(int fd, serial_rs485& conf);
-  virtual bool SetRs485(int fd, const serial_rs485& conf);
+  virtual bool GetRs485(SerialHandle port, SerialRs485& conf);
+  virtual bool SetRs485(SerialHandle port, const SerialRs485& conf);
 
   // Low-latency mode (ASYNC_LOW_LATENCY): false where the driver has no such
   // flag; else `previous` tells whether it was on.
-  virtual bool SetLowLatency(int fd, bool on, bool& previous);
+  virtual bool SetLowLatency(SerialHandle port, bool on, bool& previous);
 
   // Raises the calling thread's scheduling priority one step above its
-  // current nice value; returns 0 with the nice value it had in `previous`,
-  // or the errno when the system refused (a normal user may not lower a nice
-  // value). RestoreThreadPriority(previous) undoes a granted raise.
+  // current one; returns 0 with the priority it had in `previous`, or the
+  // system's error number when it refused (a normal user may not lower a
+  // nice value). RestoreThreadPriority(previous) undoes a granted raise.
   virtual int RaiseThreadPriority(int& previous);
   virtual void RestoreThreadPriority(int previous);
 
-  // close(2).
-  virtual int Close(int fd);
+  // Closes the port (close(2), CloseHandle).
+  virtual int Close(SerialHandle port);
 };
 
 // The system's own calls.
@@ -81,17 +107,17 @@ SerialDriver& SystemSerialDriver();
 // Switches the driver's RS-485 direction control on (RTS raised while
 // sending, low after) and tells whether the driver accepted it; `saved`
 // receives the settings to restore. False leaves the driver as it was.
-bool SerialEnableKernelRs485(SerialDriver& driver, int fd, serial_rs485& saved);
+bool SerialEnableKernelRs485(SerialDriver& driver, SerialHandle port, SerialRs485& saved);
 // Asks the driver whether it would switch RS-485 itself: switches it on and
 // back to what it was. The modem lines may move for a moment.
-bool SerialKernelRs485Available(SerialDriver& driver, int fd);
+bool SerialKernelRs485Available(SerialDriver& driver, SerialHandle port);
 
 // Waits, for at most `maxRealMs`, until every byte written has left: the
 // driver's output queue in short steps, then the transmitter (the
 // transmitter-empty bit in sub-millisecond steps where the driver has one,
 // else WaitSent). False when the bytes did not leave in that time (a hung
 // adapter) or the device failed; the bytes are then still queued.
-bool SerialDrainBounded(SerialDriver& driver, int fd, std::uint32_t maxRealMs);
+bool SerialDrainBounded(SerialDriver& driver, SerialHandle port, std::uint32_t maxRealMs);
 
 // Sleeps the calling thread for `us` microseconds.
 void SerialSleepMicros(std::uint32_t us);

@@ -1,8 +1,8 @@
 #include "sim/CodeplugScrambler.h"
 
-#include <nettle/des.h>
-
 #include <cstring>
+
+#include "platform/DesBlock.h"
 
 namespace bcu::sim {
 namespace {
@@ -10,23 +10,23 @@ constexpr std::uint8_t kKey[8] = {'Q', '$', 'Q', '$', 'Q', '$', 'Q', '$'};
 }
 
 struct CodeplugScrambler::Des {
-  des_ctx ctx{};
+  platform::DesBlock block;
 };
 
 CodeplugScrambler::CodeplugScrambler() : des_(std::make_unique<Des>()) {
-  des_set_key(&des_->ctx, kKey);
+  des_->block.SetKey(kKey);
 }
 CodeplugScrambler::~CodeplugScrambler() = default;
 
 void CodeplugScrambler::Reset(const std::array<std::uint8_t, 8>& serial) {
-  // des_set_key reports weak keys only; parity bits are ignored either way.
-  des_set_key(&des_->ctx, kKey);
+  // Parity bits are ignored.
+  des_->block.SetKey(kKey);
   register_ = serial;
 }
 
 std::uint8_t CodeplugScrambler::Next() {
   std::uint8_t out[8];
-  des_encrypt(&des_->ctx, 8, out, register_.data());
+  des_->block.Encrypt(register_.data(), out);
   const std::uint8_t k = out[0];
   std::memmove(register_.data(), register_.data() + 1, 7);
   register_[7] = k;
@@ -52,10 +52,10 @@ void CodeplugScrambler::UnscrambleBlock(std::uint8_t* s) {
 
 std::array<std::uint8_t, 8> DesEncryptBlock(const std::array<std::uint8_t, 8>& key,
                                             const std::array<std::uint8_t, 8>& plain) {
-  des_ctx ctx{};
-  des_set_key(&ctx, key.data());
+  platform::DesBlock des;
+  des.SetKey(key.data());
   std::array<std::uint8_t, 8> out{};
-  des_encrypt(&ctx, 8, out.data(), plain.data());
+  des.Encrypt(plain.data(), out.data());
   return out;
 }
 

@@ -3,9 +3,9 @@
 // feedback mode. The DES key is the fixed text "Q$Q$Q$Q$"; the 8-byte register
 // starts as the radio key (the radio's serial number), so only the radio whose
 // serial number it is can unmask the blocks.
-#include <nettle/des.h>
-
 #include <cstdint>
+
+#include "platform/DesBlock.h"
 
 namespace bcu::transfer {
 
@@ -28,7 +28,7 @@ class CodeplugScrambler {
   void EncryptBlock(const std::uint8_t in[8], std::uint8_t out[8]) const;
 
  private:
-  des_ctx ctx_;
+  platform::DesBlock des_;
   std::uint8_t register_[8] = {};
 };
 

@@ -1,7 +1,7 @@
 #include "transfer/VYXCommDeviceSerial.h"
 
 #include "platform/PortTable.h"
-#include "platform/PosixSerial.h"
+#include "platform/SerialPort.h"
 
 namespace bcu::transfer {
 

@@ -1,10 +1,7 @@
 #include "transfer/VYXWinExtSerialPort.h"
 
-#include <errno.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/Clock.h"
 
@@ -23,64 +20,13 @@ platform::SerialDriver& VYXWinExtSerialPort::Driver() const {
 }
 
 void VYXWinExtSerialPort::ReadConfig() {
-  platform::SerialGetAttr(fd_, termios_);
   dcb_ = SerialDcb{};
-  switch (termios_.c_cflag & CSIZE) {
-    case CS5:
-      dcb_.ByteSize = 5;
-      break;
-    case CS6:
-      dcb_.ByteSize = 6;
-      break;
-    case CS7:
-      dcb_.ByteSize = 7;
-      break;
-    default:
-      dcb_.ByteSize = 8;
-  }
-  dcb_.StopBits = (termios_.c_cflag & CSTOPB) ? kTwoStopBits : kOneStopBit;
-  dcb_.fParity = (termios_.c_cflag & PARENB) != 0;
-  if (dcb_.fParity) dcb_.Parity = (termios_.c_cflag & PARODD) ? 1 : 2;
-  dcb_.fOutxCtsFlow = (termios_.c_cflag & CRTSCTS) != 0;
-  dcb_.fRtsControl = dcb_.fOutxCtsFlow ? kRtsControlHandshake : kRtsControlEnable;
-  dcb_.fOutX = (termios_.c_iflag & IXON) != 0;
-  dcb_.fInX = (termios_.c_iflag & IXOFF) != 0;
+  platform::SerialReadLine(fd_, dcb_);
 }
 
 void VYXWinExtSerialPort::WriteConfig() {
   if (fd_ < 0) return;
-  termios& t = termios_;
-  platform::SerialMakeRaw(t);
-  t.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-  switch (dcb_.ByteSize) {
-    case 5:
-      t.c_cflag |= CS5;
-      break;
-    case 6:
-      t.c_cflag |= CS6;
-      break;
-    case 7:
-      t.c_cflag |= CS7;
-      break;
-    default:
-      t.c_cflag |= CS8;
-  }
-  // One and a half stop bits exist only with five data bits, where the
-  // terminal's two-stop-bit flag means exactly that.
-  if (dcb_.StopBits == kOne5StopBits || dcb_.StopBits == kTwoStopBits) t.c_cflag |= CSTOPB;
-  if (dcb_.fParity && dcb_.Parity >= 1 && dcb_.Parity <= 4) {
-    t.c_cflag |= PARENB;
-    if (dcb_.Parity == 1 || dcb_.Parity == 3) t.c_cflag |= PARODD;
-    if (dcb_.Parity == 3 || dcb_.Parity == 4) t.c_cflag |= CMSPAR;
-  }
-  if (dcb_.fOutxCtsFlow || dcb_.fRtsControl == kRtsControlHandshake) t.c_cflag |= CRTSCTS;
-  t.c_iflag &= ~(IXON | IXOFF | IXANY);
-  if (dcb_.fOutX) t.c_iflag |= IXON;
-  if (dcb_.fInX) t.c_iflag |= IXOFF;
-  const bool standard = platform::SerialRateIsStandard(dcb_.BaudRate);
-  if (standard) platform::SerialPutRate(t, dcb_.BaudRate);
-  platform::SerialSetAttr(fd_, t);
-  if (!standard) platform::SerialSetCustomRate(fd_, dcb_.BaudRate);
+  platform::SerialWriteLine(fd_, dcb_, platform::SerialLineScope::Whole);
   // RTS raised only while sending: the driver's RS-485 direction control
   // where it has one.
   const bool toggle = dcb_.fRtsControl == kRtsControlToggle;
@@ -102,13 +48,15 @@ bool VYXWinExtSerialPort::RtsAroundWrites() const {
 void VYXWinExtSerialPort::DriveModemLines() {
   if (fd_ < 0) return;
   const int dtr = dcb_.fDtrControl == kDtrControlEnable ? 1 : 0;
-  if (dtr != dtrDriven_ && Driver().SetModemLines(fd_, TIOCM_DTR, dtr == 1)) dtrDriven_ = dtr;
+  if (dtr != dtrDriven_ && Driver().SetModemLines(fd_, platform::kSerialLineDtr, dtr == 1))
+    dtrDriven_ = dtr;
   if (rs485Set_) return;  // the driver switches RTS
   // Handshake: raised so that the far end may send; the kernel drops it
   // when its input fills. Toggle: low while idle.
   const int rts =
       (dcb_.fRtsControl == kRtsControlEnable || dcb_.fRtsControl == kRtsControlHandshake) ? 1 : 0;
-  if (rts != rtsDriven_ && Driver().SetModemLines(fd_, TIOCM_RTS, rts == 1)) rtsDriven_ = rts;
+  if (rts != rtsDriven_ && Driver().SetModemLines(fd_, platform::kSerialLineRts, rts == 1))
+    rtsDriven_ = rts;
 }
 
 bool VYXWinExtSerialPort::KernelRs485Available() {
@@ -249,13 +197,13 @@ int VYXWinExtSerialPort::Close() {
     driver.SetRs485(fd_, savedRs485_);
     rs485Set_ = false;
   }
-  ::ioctl(fd_, TIOCNXCL);
+  platform::SerialLeaveExclusive(fd_);
   // The lock file goes first: once the device is closed its name can be
   // handed to another port at once (a pseudo-terminal's number is), and a
   // lock file still naming this process would keep that port's user out.
   lock_.Release();
   driver.Close(fd_);
-  fd_ = -1;
+  fd_ = platform::kNoSerialHandle;
   isOpen = false;
   heldValid_ = false;
   drainFailed_ = false;
@@ -323,7 +271,8 @@ std::int32_t VYXWinExtSerialPort::ReadWaiting(std::uint8_t* buffer, std::int32_t
     heldValid_ = false;
   }
   while (got < n) {
-    ssize_t r = ::read(fd_, buffer + got, static_cast<std::size_t>(n - got));
+    const std::ptrdiff_t r =
+        platform::SerialRead(fd_, buffer + got, static_cast<std::size_t>(n - got));
     if (r > 0) {
       got += static_cast<std::int32_t>(r);
       continue;
@@ -373,9 +322,9 @@ std::int32_t VYXWinExtSerialPort::ReadNow(std::uint8_t* buffer, std::int32_t n) 
     heldValid_ = false;
     if (got == n) return got;
   }
-  ssize_t r;
+  std::ptrdiff_t r;
   do {
-    r = ::read(fd_, buffer + got, static_cast<std::size_t>(n - got));
+    r = platform::SerialRead(fd_, buffer + got, static_cast<std::size_t>(n - got));
   } while (r < 0 && errno == EINTR);
   if (r > 0) return got + static_cast<std::int32_t>(r);
   if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return got;
@@ -398,9 +347,10 @@ std::int32_t VYXWinExtSerialPort::Write(const std::uint8_t* buffer, std::int32_t
     std::int32_t done = 0;
     bool failed = buffer == nullptr && n > 0;
     const bool toggle = !failed && n > 0 && RtsAroundWrites();
-    if (toggle) Driver().SetModemLines(fd_, TIOCM_RTS, true);
+    if (toggle) Driver().SetModemLines(fd_, platform::kSerialLineRts, true);
     while (!failed && done < n) {
-      ssize_t w = Driver().Write(fd_, buffer + done, static_cast<std::size_t>(n - done));
+      const std::ptrdiff_t w =
+          Driver().Write(fd_, buffer + done, static_cast<std::size_t>(n - done));
       if (w > 0) {
         done += static_cast<std::int32_t>(w);
         continue;
@@ -419,7 +369,7 @@ std::int32_t VYXWinExtSerialPort::Write(const std::uint8_t* buffer, std::int32_t
     // end in twice the line time plus the slack is a hung adapter.
     if (!failed && done > 0) failed = !Drain(done);
     if (toggle) {
-      Driver().SetModemLines(fd_, TIOCM_RTS, false);
+      Driver().SetModemLines(fd_, platform::kSerialLineRts, false);
       rtsDriven_ = 0;
     }
     if (failed) {
@@ -439,12 +389,12 @@ bool VYXWinExtSerialPort::WriteChar(char c) {
 
 void VYXWinExtSerialPort::SetDtr(bool on) {
   if (fd_ < 0) return;
-  if (Driver().SetModemLines(fd_, TIOCM_DTR, on)) dtrDriven_ = on ? 1 : 0;
+  if (Driver().SetModemLines(fd_, platform::kSerialLineDtr, on)) dtrDriven_ = on ? 1 : 0;
 }
 
 void VYXWinExtSerialPort::SetRts(bool on) {
   if (fd_ < 0) return;
-  if (Driver().SetModemLines(fd_, TIOCM_RTS, on)) rtsDriven_ = on ? 1 : 0;
+  if (Driver().SetModemLines(fd_, platform::kSerialLineRts, on)) rtsDriven_ = on ? 1 : 0;
 }
 
 std::uint32_t VYXWinExtSerialPort::GetModemStatus() {
@@ -452,10 +402,10 @@ std::uint32_t VYXWinExtSerialPort::GetModemStatus() {
   int bits = 0;
   if (!Driver().GetModemLines(fd_, bits)) return 0;
   std::uint32_t status = 0;
-  if (bits & TIOCM_CTS) status |= kModemCts;
-  if (bits & TIOCM_DSR) status |= kModemDsr;
-  if (bits & TIOCM_CAR) status |= kModemRlsd;
-  if (bits & TIOCM_RNG) status |= kModemRing;
+  if (bits & platform::kSerialLineCts) status |= kModemCts;
+  if (bits & platform::kSerialLineDsr) status |= kModemDsr;
+  if (bits & platform::kSerialLineCd) status |= kModemRlsd;
+  if (bits & platform::kSerialLineRi) status |= kModemRing;
   return status;
 }
 
@@ -474,7 +424,7 @@ bool VYXWinExtSerialPort::WaitForInput(std::uint32_t realMs) {
   if (platform::SerialInputCount(fd_) > 0) return true;
   // Readable with an empty queue: a read tells whether the device is gone.
   std::uint8_t b = 0;
-  ssize_t r = ::read(fd_, &b, 1);
+  const std::ptrdiff_t r = platform::SerialRead(fd_, &b, 1);
   if (r == 1) {
     held_ = b;
     heldValid_ = true;

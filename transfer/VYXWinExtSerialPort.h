@@ -1,5 +1,6 @@
 #pragma once
-// The serial port over a terminal device, with synchronous I/O.
+// The serial port over the system's serial port (platform/SerialPort.h),
+// with synchronous I/O.
 //
 // The port keeps a copy of the device's line configuration in the shape the
 // setters speak (SerialDcb): Open reads the device's settings into it, every
@@ -12,49 +13,32 @@
 // it has one, else around each write). The kernel raises both at open; they
 // are driven to these states before anything is sent.
 //
-// Every kernel call on the descriptor goes through a platform::SerialDriver
-// (the system's by default).
-#include <linux/serial.h>
-#include <termios.h>
-
+// Every call a test may need to answer differently goes through a
+// platform::SerialDriver (the system's by default).
 #include <cstdint>
 #include <string>
 
-#include "platform/PosixSerial.h"
 #include "platform/SerialDriver.h"
 #include "platform/SerialLockFile.h"
+#include "platform/SerialPort.h"
 #include "transfer/VYXWinExtSerialBase.h"
 
 namespace bcu::transfer {
 
-inline constexpr std::uint8_t kOneStopBit = 0;
-inline constexpr std::uint8_t kOne5StopBits = 1;
-inline constexpr std::uint8_t kTwoStopBits = 2;
+inline constexpr std::uint8_t kOneStopBit = platform::kOneStopBit;
+inline constexpr std::uint8_t kOne5StopBits = platform::kOne5StopBits;
+inline constexpr std::uint8_t kTwoStopBits = platform::kTwoStopBits;
 
-inline constexpr std::uint8_t kRtsControlDisable = 0;
-inline constexpr std::uint8_t kRtsControlEnable = 1;
-inline constexpr std::uint8_t kRtsControlHandshake = 2;
-inline constexpr std::uint8_t kRtsControlToggle = 3;
+inline constexpr std::uint8_t kRtsControlDisable = platform::kRtsControlDisable;
+inline constexpr std::uint8_t kRtsControlEnable = platform::kRtsControlEnable;
+inline constexpr std::uint8_t kRtsControlHandshake = platform::kRtsControlHandshake;
+inline constexpr std::uint8_t kRtsControlToggle = platform::kRtsControlToggle;
 
-inline constexpr std::uint8_t kDtrControlDisable = 0;
-inline constexpr std::uint8_t kDtrControlEnable = 1;
+inline constexpr std::uint8_t kDtrControlDisable = platform::kDtrControlDisable;
+inline constexpr std::uint8_t kDtrControlEnable = platform::kDtrControlEnable;
 
 // The line configuration of an open port.
-struct SerialDcb {
-  std::uint32_t BaudRate = 19200;
-  std::uint8_t ByteSize = 8;
-  std::uint8_t Parity = 0;  // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  std::uint8_t StopBits = kOneStopBit;
-  bool fBinary = true;
-  bool fParity = false;
-  bool fOutxCtsFlow = false;
-  std::uint8_t fRtsControl = kRtsControlDisable;
-  std::uint8_t fDtrControl = kDtrControlEnable;
-  bool fOutX = false;
-  bool fInX = false;
-  bool fAbortOnError = false;
-  bool fNull = false;
-};
+using SerialDcb = platform::SerialLineConfig;
 
 // Read and write time-outs in milliseconds, as SetTimeouts writes them.
 struct SerialTimeouts {
@@ -108,8 +92,8 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   // The configuration as last written (valid while open).
   const SerialDcb& Dcb() const { return dcb_; }
   const SerialTimeouts& Timeouts() const { return timeouts_; }
-  // The open descriptor, -1 when closed.
-  int Descriptor() const { return fd_; }
+  // The open port, platform::kNoSerialHandle when closed.
+  platform::SerialHandle Descriptor() const { return fd_; }
   // The driver switches RS-485 direction itself (flow control 3 accepted).
   bool KernelRs485() const { return rs485Set_; }
   // Whether the driver would switch RS-485 itself (asked on the open port).
@@ -143,16 +127,15 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
 
   platform::SerialDriver& Driver() const;
 
-  int fd_ = -1;
+  platform::SerialHandle fd_ = platform::kNoSerialHandle;
   platform::SerialDriver* driver_ = nullptr;
   platform::SerialLockFile lock_;
-  serial_rs485 savedRs485_{};
+  platform::SerialRs485 savedRs485_{};
   int rtsDriven_ = -1;  // RTS as last driven: -1 unknown, 0 off, 1 on
   int dtrDriven_ = -1;
   bool drainFailed_ = false;  // the last drain gave up with bytes still queued
   SerialDcb dcb_;
   SerialTimeouts timeouts_;
-  termios termios_{};
   bool lowLatencyChanged_ = false;
   bool lowLatencyBefore_ = false;
   bool rs485Set_ = false;

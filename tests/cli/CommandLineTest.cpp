@@ -15,10 +15,10 @@
 #include <nlohmann/json.hpp>
 
 #include "app/CodeplugBackup.h"
-#include "cli/CommandLine.h"
 #include "sim/PtyRadio.h"
 #include "sim/RadioConfig.h"
 #include "support/UpdateRig.h"
+#include "tests/cli/InProcessBcu.h"
 #include "tools/DemoFirmware.h"
 
 namespace bcu::cli {
@@ -26,24 +26,11 @@ namespace {
 
 using testsupport::TestCodeData;
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
+using Result = testsupport::BcuRun;
 
 // Runs one `bcu` command line in this process.
-Result Bcu(std::vector<std::string> args) {
-  auto app = MakeCommandLine();
-  std::vector<const char*> argv = {"bcu"};
-  for (const auto& a : args) argv.push_back(a.c_str());
-  Result r;
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  r.code = RunCommandLine(*app, static_cast<int>(argv.size()), argv.data());
-  std::fflush(stdout);
-  r.out = ::testing::internal::GetCapturedStdout();
-  r.err = ::testing::internal::GetCapturedStderr();
-  return r;
+Result Bcu(const std::vector<std::string>& args) {
+  return testsupport::RunBcuInProcess(args);
 }
 
 std::string ReadText(const std::string& path) {

@@ -13,32 +13,20 @@
 #include <string>
 #include <vector>
 
-#include "cli/CommandLine.h"
 #include "cli/ExitCodes.h"
 #include "sim/PtyRadio.h"
 #include "sim/RadioConfig.h"
 #include "support/UpdateRig.h"
+#include "tests/cli/InProcessBcu.h"
 
 namespace bcu::cli {
 namespace {
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
+using Result = testsupport::BcuRun;
 
+// Runs one `bcu` command line in this process.
 Result Bcu(const std::vector<std::string>& args) {
-  auto app = MakeCommandLine();
-  std::vector<const char*> argv = {"bcu"};
-  for (const auto& a : args) argv.push_back(a.c_str());
-  Result r;
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  r.code = RunCommandLine(*app, static_cast<int>(argv.size()), argv.data());
-  std::fflush(stdout);
-  r.out = ::testing::internal::GetCapturedStdout();
-  r.err = ::testing::internal::GetCapturedStderr();
-  return r;
+  return testsupport::RunBcuInProcess(args);
 }
 
 std::string Describe(const std::vector<std::string>& args, const Result& r) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Folders.h"
 #include "platform/Host.h"
 
 namespace bcu::testing {
@@ -16,8 +17,9 @@ namespace bcu::testing {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "bcu-fw-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+    std::string error;
+    path_ = platform::MakeUniqueFolder(std::filesystem::temp_directory_path().string(), "bcu-fw-",
+                                       error);
   }
   ~ScratchDir() {
     std::error_code ec;

@@ -38,7 +38,7 @@ class ScpLineControl : public ::testing::Test {
   std::vector<bool> RtsHistory() const {
     std::vector<bool> out;
     for (const auto& c : driver.LineChanges())
-      if (c.line == TIOCM_RTS) out.push_back(c.on);
+      if (c.line == platform::kSerialLineRts) out.push_back(c.on);
     return out;
   }
   // Waits (bounded) until the output ring is empty.

@@ -1,8 +1,5 @@
 #include "support/FakeSerialDriver.h"
 
-#include <sys/ioctl.h>
-#include <sys/types.h>
-
 #include <algorithm>
 #include <chrono>
 
@@ -46,7 +43,7 @@ int FakeSerialDriver::DrainsEndedByDiscard() const {
 
 bool FakeSerialDriver::Rs485Enabled() const {
   std::lock_guard lock(mutex_);
-  return (rs485_.flags & SER_RS485_ENABLED) != 0;
+  return (rs485_.flags & platform::kRs485Enabled) != 0;
 }
 
 int FakeSerialDriver::PriorityRaises() const {
@@ -58,7 +55,7 @@ std::string FakeSerialDriver::LockFolder() const {
   return lockFolder.empty() ? SerialDriver::LockFolder() : lockFolder;
 }
 
-int FakeSerialDriver::OutputQueued(int fd) {
+int FakeSerialDriver::OutputQueued(platform::SerialHandle fd) {
   {
     std::lock_guard lock(mutex_);
     if (stuckOutput > 0) return stuckOutput;
@@ -76,8 +73,8 @@ void FakeSerialDriver::PeerTook(std::size_t n) {
   taken_ += n;
 }
 
-ssize_t FakeSerialDriver::Write(int fd, const void* data, std::size_t n) {
-  const ssize_t done = SerialDriver::Write(fd, data, n);
+std::ptrdiff_t FakeSerialDriver::Write(platform::SerialHandle fd, const void* data, std::size_t n) {
+  const std::ptrdiff_t done = SerialDriver::Write(fd, data, n);
   if (done > 0) {
     std::lock_guard lock(mutex_);
     written_ += static_cast<std::uint64_t>(done);
@@ -85,14 +82,14 @@ ssize_t FakeSerialDriver::Write(int fd, const void* data, std::size_t n) {
   return done;
 }
 
-platform::SerialTransmitter FakeSerialDriver::Transmitter(int fd) {
+platform::SerialTransmitter FakeSerialDriver::Transmitter(platform::SerialHandle fd) {
   if (!transmitterBit) return SerialDriver::Transmitter(fd);
   std::lock_guard lock(mutex_);
   if (stuckOutput > 0 || taken_ < written_) return platform::SerialTransmitter::Sending;
   return platform::SerialTransmitter::Empty;
 }
 
-bool FakeSerialDriver::WaitSent(int fd) {
+bool FakeSerialDriver::WaitSent(platform::SerialHandle fd) {
   std::unique_lock lock(mutex_);
   Log("wait-sent");
   if (!drainBlocks) {
@@ -106,7 +103,7 @@ bool FakeSerialDriver::WaitSent(int fd) {
   return discarded;
 }
 
-void FakeSerialDriver::Discard(int fd, bool input, bool output) {
+void FakeSerialDriver::Discard(platform::SerialHandle fd, bool input, bool output) {
   {
     std::lock_guard lock(mutex_);
     if (output) {
@@ -120,40 +117,40 @@ void FakeSerialDriver::Discard(int fd, bool input, bool output) {
   SerialDriver::Discard(fd, input, output);
 }
 
-bool FakeSerialDriver::GetModemLines(int fd, int& bits) {
+bool FakeSerialDriver::GetModemLines(platform::SerialHandle fd, int& bits) {
   if (!modemLines) return SerialDriver::GetModemLines(fd, bits);
   std::lock_guard lock(mutex_);
-  bits = (rts_ ? TIOCM_RTS : 0) | (dtr_ ? TIOCM_DTR : 0);
+  bits = (rts_ ? platform::kSerialLineRts : 0) | (dtr_ ? platform::kSerialLineDtr : 0);
   return true;
 }
 
-bool FakeSerialDriver::SetModemLines(int fd, int bits, bool on) {
+bool FakeSerialDriver::SetModemLines(platform::SerialHandle fd, int bits, bool on) {
   if (!modemLines) return SerialDriver::SetModemLines(fd, bits, on);
   std::lock_guard lock(mutex_);
   const std::uint64_t now = platform::RealMicros();
-  if (bits & TIOCM_RTS) {
+  if (bits & platform::kSerialLineRts) {
     rts_ = on;
-    changes_.push_back({TIOCM_RTS, on, now});
+    changes_.push_back({platform::kSerialLineRts, on, now});
   }
-  if (bits & TIOCM_DTR) {
+  if (bits & platform::kSerialLineDtr) {
     dtr_ = on;
-    changes_.push_back({TIOCM_DTR, on, now});
+    changes_.push_back({platform::kSerialLineDtr, on, now});
   }
   return true;
 }
 
-bool FakeSerialDriver::GetRs485(int fd, serial_rs485& conf) {
+bool FakeSerialDriver::GetRs485(platform::SerialHandle fd, platform::SerialRs485& conf) {
   if (!kernelRs485) return SerialDriver::GetRs485(fd, conf);
   std::lock_guard lock(mutex_);
   conf = rs485_;
   return true;
 }
 
-bool FakeSerialDriver::SetRs485(int fd, const serial_rs485& conf) {
+bool FakeSerialDriver::SetRs485(platform::SerialHandle fd, const platform::SerialRs485& conf) {
   if (!kernelRs485) return SerialDriver::SetRs485(fd, conf);
   std::lock_guard lock(mutex_);
   rs485_ = conf;
-  Log((conf.flags & SER_RS485_ENABLED) ? "rs485-on" : "rs485-off");
+  Log((conf.flags & platform::kRs485Enabled) ? "rs485-on" : "rs485-off");
   return true;
 }
 
@@ -169,7 +166,7 @@ int FakeSerialDriver::RaiseThreadPriority(int& previous) {
 
 void FakeSerialDriver::RestoreThreadPriority(int) {}
 
-int FakeSerialDriver::Close(int fd) {
+int FakeSerialDriver::Close(platform::SerialHandle fd) {
   {
     std::lock_guard lock(mutex_);
     Log("close");

@@ -20,7 +20,7 @@ namespace bcu::test {
 
 class FakeSerialDriver : public platform::SerialDriver {
  public:
-  // One change of a modem line: which (TIOCM_RTS or TIOCM_DTR), to what, when
+  // One change of a modem line: which (platform::kSerialLineRts or kSerialLineDtr), to what, when
   // (platform::RealMicros).
   struct LineChange {
     int line;
@@ -61,18 +61,18 @@ class FakeSerialDriver : public platform::SerialDriver {
 
   // ---- The driver ----
   std::string LockFolder() const override;
-  ssize_t Write(int fd, const void* data, std::size_t n) override;
-  int OutputQueued(int fd) override;
-  platform::SerialTransmitter Transmitter(int fd) override;
-  bool WaitSent(int fd) override;
-  void Discard(int fd, bool input, bool output) override;
-  bool GetModemLines(int fd, int& bits) override;
-  bool SetModemLines(int fd, int bits, bool on) override;
-  bool GetRs485(int fd, serial_rs485& conf) override;
-  bool SetRs485(int fd, const serial_rs485& conf) override;
+  std::ptrdiff_t Write(platform::SerialHandle fd, const void* data, std::size_t n) override;
+  int OutputQueued(platform::SerialHandle fd) override;
+  platform::SerialTransmitter Transmitter(platform::SerialHandle fd) override;
+  bool WaitSent(platform::SerialHandle fd) override;
+  void Discard(platform::SerialHandle fd, bool input, bool output) override;
+  bool GetModemLines(platform::SerialHandle fd, int& bits) override;
+  bool SetModemLines(platform::SerialHandle fd, int bits, bool on) override;
+  bool GetRs485(platform::SerialHandle fd, platform::SerialRs485& conf) override;
+  bool SetRs485(platform::SerialHandle fd, const platform::SerialRs485& conf) override;
   int RaiseThreadPriority(int& previous) override;
   void RestoreThreadPriority(int previous) override;
-  int Close(int fd) override;
+  int Close(platform::SerialHandle fd) override;
 
  private:
   void Log(const std::string& call);
@@ -82,7 +82,7 @@ class FakeSerialDriver : public platform::SerialDriver {
   std::uint64_t discards_ = 0;
   bool rts_ = true;
   bool dtr_ = true;
-  serial_rs485 rs485_{};
+  platform::SerialRs485 rs485_{};
   std::vector<LineChange> changes_;
   Calls calls_;
   int drainsEndedByDiscard_ = 0;

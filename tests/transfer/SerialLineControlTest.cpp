@@ -52,11 +52,11 @@ TEST(SerialModemLines, FollowTheFlowControlCode) {
   port.SetFlowControl(kFlowCtsRtsToggle);
   EXPECT_FALSE(port.KernelRs485());
   EXPECT_FALSE(driver.Rts());
-  const std::size_t before = History(driver, TIOCM_RTS).size();
+  const std::size_t before = History(driver, platform::kSerialLineRts).size();
   ASSERT_EQ(dev.Write(frame.data(), 7), 7);
   EXPECT_EQ(pty.Read(7), frame);
   EXPECT_FALSE(driver.Rts());
-  const auto rts = History(driver, TIOCM_RTS);
+  const auto rts = History(driver, platform::kSerialLineRts);
   EXPECT_EQ(std::vector<bool>(rts.begin() + static_cast<std::ptrdiff_t>(before), rts.end()),
             (std::vector<bool>{true, false}));
   EXPECT_TRUE(driver.Dtr());
@@ -74,10 +74,10 @@ TEST(SerialModemLines, ToggleUsesTheDriversRs485WhereItHasOne) {
   dev.SetHandshake(true);
   EXPECT_TRUE(dev.Port().KernelRs485());
   EXPECT_TRUE(driver.Rs485Enabled());
-  const std::size_t before = History(driver, TIOCM_RTS).size();
+  const std::size_t before = History(driver, platform::kSerialLineRts).size();
   const Bytes frame = {1, 2, 3};
   ASSERT_EQ(dev.Write(frame.data(), 3), 3);
-  EXPECT_EQ(History(driver, TIOCM_RTS).size(), before);  // the driver does it
+  EXPECT_EQ(History(driver, platform::kSerialLineRts).size(), before);  // the driver does it
   dev.SetHandshake(false);
   EXPECT_FALSE(driver.Rs485Enabled());
   EXPECT_FALSE(driver.Rts());

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/PortTable.h"
-#include "platform/PosixSerial.h"
+#include "platform/SerialPort.h"
 #include "transfer/VYXCommDeviceSerial.h"
 #include "transfer/VYXWinExtSerialPort.h"
 
@@ -146,7 +146,7 @@ TEST(SerialPortOpen, OpensThroughThePortTableWithTheLinkSettings) {
   EXPECT_EQ(port.Timeouts().ReadIntervalTimeout, 2000u);
   EXPECT_EQ(port.Timeouts().WriteTotalTimeoutMultiplier, 2000u);
   termios tio{};
-  ASSERT_EQ(::tcgetattr(port.Descriptor(), &tio), 0);
+  ASSERT_EQ(::tcgetattr(static_cast<int>(port.Descriptor()), &tio), 0);
   EXPECT_EQ(::cfgetospeed(&tio), B115200);
   EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);  // raw
@@ -195,7 +195,7 @@ TEST(SerialPortSettings, SettingsWhileOpenChangeTheLine) {
   EXPECT_TRUE(port.Open());  // idempotent
   EXPECT_EQ(port.Dcb().BaudRate, 1200u);
   termios tio{};
-  ::tcgetattr(port.Descriptor(), &tio);
+  ::tcgetattr(static_cast<int>(port.Descriptor()), &tio);
   EXPECT_EQ(::cfgetospeed(&tio), B1200);
   // 1.5 stop bits refused with eight data bits: code and line unchanged.
   port.SetStopBits(1);
@@ -203,7 +203,7 @@ TEST(SerialPortSettings, SettingsWhileOpenChangeTheLine) {
   EXPECT_EQ(port.Dcb().StopBits, kOneStopBit);
   port.SetStopBits(2);
   EXPECT_EQ(port.Dcb().StopBits, kTwoStopBits);
-  ::tcgetattr(port.Descriptor(), &tio);
+  ::tcgetattr(static_cast<int>(port.Descriptor()), &tio);
   EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
   // Parity: odd, then a code above 4 that is written as it stands.
   // (A pseudo-terminal keeps no parity bits, so only the configuration is checked.)
@@ -227,7 +227,7 @@ TEST(SerialPortSettings, SettingsWhileOpenChangeTheLine) {
   EXPECT_TRUE(port.Dcb().fOutX);
   port.SetFlowControl(kFlowHardware);
   EXPECT_EQ(port.Dcb().fRtsControl, kRtsControlHandshake);
-  ::tcgetattr(port.Descriptor(), &tio);
+  ::tcgetattr(static_cast<int>(port.Descriptor()), &tio);
   EXPECT_NE(tio.c_cflag & CRTSCTS, 0u);
   // Closed again: settings stay, next open applies them.
   EXPECT_EQ(port.Close(), 1);

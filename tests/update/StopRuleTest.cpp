@@ -331,7 +331,7 @@ TEST(BackupRoom, AFullOrUnwritableDataFolderRefusesBeforeAnyWrite) {
        },
        "has 4096 bytes free; a backup needs 69632"},
       {"unwritable", [&](CodeUpdaterOptions& o) { o.backupRoot = blocker + "/backups"; },
-       "Not a directory"},
+       "a part of the path is not a folder"},
   };
   for (const Setting& s : settings) {
     SCOPED_TRACE(s.name);

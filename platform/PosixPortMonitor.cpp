@@ -8,19 +8,19 @@
 
 namespace bcu::platform {
 
-struct UdevPortMonitor::Impl {
+struct SystemPortMonitor::Impl {
   udev* context = nullptr;
   udev_monitor* monitor = nullptr;
 };
 
-UdevPortMonitor::UdevPortMonitor() : impl_(std::make_unique<Impl>()) {}
+SystemPortMonitor::SystemPortMonitor() : impl_(std::make_unique<Impl>()) {}
 
-UdevPortMonitor::~UdevPortMonitor() {
+SystemPortMonitor::~SystemPortMonitor() {
   if (impl_->monitor != nullptr) udev_monitor_unref(impl_->monitor);
   if (impl_->context != nullptr) udev_unref(impl_->context);
 }
 
-bool UdevPortMonitor::Start(std::string& error) {
+bool SystemPortMonitor::Start(std::string& error) {
   impl_->context = udev_new();
   if (impl_->context == nullptr) {
     error = "udev is not available";
@@ -36,7 +36,7 @@ bool UdevPortMonitor::Start(std::string& error) {
   return true;
 }
 
-bool UdevPortMonitor::Next(PortEvent& event, int timeoutMs) {
+bool SystemPortMonitor::Next(PortEvent& event, int timeoutMs) {
   if (impl_->monitor == nullptr) return false;
   pollfd p{udev_monitor_get_fd(impl_->monitor), POLLIN, 0};
   if (::poll(&p, 1, timeoutMs) <= 0) return false;

@@ -1,30 +1,26 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "platform/FileErrors.h"
 #include "platform/FolderRoom.h"
+#include "platform/Folders.h"
 
 namespace bcu::platform {
 
 FolderRoom QueryFolderRoom(const std::string& folder) {
   FolderRoom room;
-  // Each missing folder on the way is made owner-only.
-  for (std::size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
-    const std::string part = folder.substr(0, at);
-    if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-      room.error = folder + ": " + std::strerror(errno);
-      return room;
-    }
-    if (at == std::string::npos) break;
+  std::string error;
+  if (!MakePrivateFolders(folder, error)) {
+    room.error = error;
+    return room;
   }
-  const std::string probe = folder + "/.room-check-" + std::to_string(::getpid());
+  const std::string probe = JoinPath(folder, ".room-check-" + std::to_string(::getpid()));
   const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
-    room.error = folder + ": " + std::strerror(errno);
+    room.error = folder + ": " + FileErrorText(errno);
     return room;
   }
   ::close(fd);

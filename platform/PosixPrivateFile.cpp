@@ -30,4 +30,12 @@ std::FILE* OpenPrivateFile(const std::string& path, std::string& error) {
   return file;
 }
 
+std::FILE* CreatePrivateScratchFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                        static_cast<mode_t>(kPrivateFileMode));
+  std::FILE* file = fd >= 0 ? ::fdopen(fd, "w+b") : nullptr;
+  if (fd >= 0 && file == nullptr) ::close(fd);
+  return file;
+}
+
 }  // namespace bcu::platform

@@ -1,0 +1,15 @@
+#include <cstdio>
+
+#include "platform/FileOpen.h"
+
+namespace bcu::platform {
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+bool RemoveFile(const std::string& path) {
+  return std::remove(path.c_str()) == 0;
+}
+
+}  // namespace bcu::platform
