@@ -1,16 +1,22 @@
-// Converting the largest codeplug the builder makes that still fits in 5.10:
-// 5.8 -> 5.10 and back, time per conversion and heap allocations inside it.
-#include <benchmark/benchmark.h>
-
+// Converting the largest codeplug the builder makes that still fits in 5.10,
+// as the update does it (the chain of converters, the 5.10 pass, the last
+// validity check): 5.8 -> 5.10 and back.
+//
+// Printed per conversion: CPU microseconds (goal < 100 us), the CPU of the
+// validity check alone (goal: less than the conversion), and the heap
+// allocations made inside a conversion (goal 0), with the load average.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <new>
 
 #include "codeplug/CodeplugBuilder.h"
-#include "codeplug/ParmsFormat510Fixup.h"
+#include "codeplug/CodeplugConversion.h"
+#include "codeplug/FormatVersion.h"
 #include "codeplug/ParmsFormatChain.h"
+#include "codeplug/Validity.h"
 
 namespace {
 
@@ -39,83 +45,117 @@ namespace {
 
 using namespace bcu::codeplug;
 
+constexpr double kGoalMicros = 100;
+
 struct Images {
   std::unique_ptr<CodeplugImage> source = std::make_unique<CodeplugImage>();
-  std::unique_ptr<CodeplugImage> work = std::make_unique<CodeplugImage>();
-  std::unique_ptr<CodeplugImage> scratch = std::make_unique<CodeplugImage>();
+  std::unique_ptr<CodeplugImage> converted = std::make_unique<CodeplugImage>();
   std::size_t bytes = 0;
+  std::size_t convertedBytes = 0;
 };
 
 // 16 systems, 54 groups and as many rows per table as still convert to 5.10.
-const Images& LargestImage() {
-  static Images images = [] {
-    Images im;
-    for (int rows = 60; rows > 0; --rows) {
-      CodeplugShape shape;
-      shape.version = {5, 8};
-      shape.systemsType0 = 4;
-      shape.systemsType1 = shape.systemsType3 = shape.systemsType4 = shape.systemsType5 = 3;
-      shape.groups = 54;
-      shape.maxRows = static_cast<std::uint8_t>(rows);
-      shape.seed = 1;
-      if (!BuildCodeplug(shape, *im.source, im.bytes)) continue;
-      *im.work = *im.source;
-      std::int32_t growth = 0;
-      if (!ParmsFormatUpgrade(growth, *im.work, 3, 5, *im.scratch)) continue;
-      std::printf("image: %zu bytes in 5.8, %zu bytes in 5.10 (up to %d rows per table)\n",
-                  im.bytes, im.bytes + 2 * growth, rows);
-      break;
-    }
-    return im;
-  }();
-  return images;
+bool LargestImage(Images& im) {
+  auto scratch = std::make_unique<CodeplugImage>();
+  for (int rows = 60; rows > 0; --rows) {
+    CodeplugShape shape;
+    shape.version = {5, 8};
+    shape.systemsType0 = 4;
+    shape.systemsType1 = shape.systemsType3 = shape.systemsType4 = shape.systemsType5 = 3;
+    shape.groups = 54;
+    shape.maxRows = static_cast<std::uint8_t>(rows);
+    shape.seed = 1;
+    if (!BuildCodeplug(shape, *im.source, im.bytes)) continue;
+    *im.converted = *im.source;
+    const ConversionResult r =
+        ConvertCodeplugImage(*im.converted, im.bytes, kFormatIndex58, kFormatIndex510, *scratch);
+    if (!r.converted) continue;
+    im.convertedBytes = r.byteCount;
+    std::printf("image: %zu bytes in 5.8, %zu bytes in 5.10 (up to %d rows per table)\n", im.bytes,
+                r.byteCount, rows);
+    return true;
+  }
+  return false;
 }
 
-void BM_Upgrade58To510(benchmark::State& state) {
-  const Images& im = LargestImage();
+double CpuSeconds() {
+  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+const char* Load() {
+  static char text[64];
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) != 3) return "load ?";
+  std::snprintf(text, sizeof text, "load %.2f %.2f %.2f", load[0], load[1], load[2]);
+  return text;
+}
+
+struct Figure {
+  double micros = 0;
+  double allocations = 0;
+  bool ok = true;
+};
+
+// CPU per conversion of `from` (copied in before each, the copy not
+// counted) to the other format.
+Figure Convert(const CodeplugImage& from, std::size_t bytes, std::uint8_t fromIndex,
+               std::uint8_t toIndex, int rounds) {
   auto work = std::make_unique<CodeplugImage>();
   auto scratch = std::make_unique<CodeplugImage>();
+  Figure f;
   long allocs = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    *work = *im.source;
-    state.ResumeTiming();
+  const double t0 = CpuSeconds();
+  for (int i = 0; i < rounds; ++i) {
+    *work = from;
     const long before = allocations.load();
-    std::int32_t growth = 0;
-    if (!ParmsFormatUpgrade(growth, *work, 3, 5, *scratch)) state.SkipWithError("failed");
-    ParmsFormat510Fixup(*work);
+    const ConversionResult r = ConvertCodeplugImage(*work, bytes, fromIndex, toIndex, *scratch);
     allocs += allocations.load() - before;
-    benchmark::DoNotOptimize(growth);
+    if (!r.converted) f.ok = false;
   }
-  state.counters["allocs/conv"] =
-      benchmark::Counter(static_cast<double>(allocs), benchmark::Counter::kAvgIterations);
-  state.counters["bytes"] = static_cast<double>(im.bytes);
+  const double t1 = CpuSeconds();
+  for (int i = 0; i < rounds; ++i) {
+    *work = from;
+    asm volatile("" : : "r"(work.get()) : "memory");
+  }
+  const double t2 = CpuSeconds();
+  f.micros = ((t1 - t0) - (t2 - t1)) / rounds * 1e6;
+  f.allocations = static_cast<double>(allocs) / rounds;
+  return f;
 }
 
-void BM_Downgrade510To58(benchmark::State& state) {
-  const Images& im = LargestImage();
-  auto up = std::make_unique<CodeplugImage>(*im.source);
-  auto work = std::make_unique<CodeplugImage>();
-  auto scratch = std::make_unique<CodeplugImage>();
-  std::int32_t growth = 0;
-  ParmsFormatUpgrade(growth, *up, 3, 5, *scratch);
-  long allocs = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    *work = *up;
-    state.ResumeTiming();
-    const long before = allocations.load();
-    if (!ParmsFormatDowngrade(growth, *work, 3, 5, *scratch)) state.SkipWithError("failed");
-    allocs += allocations.load() - before;
-    benchmark::DoNotOptimize(growth);
+double Check(const CodeplugImage& image, int rounds) {
+  int valid = 0;
+  const double t0 = CpuSeconds();
+  for (int i = 0; i < rounds; ++i) {
+    valid += CheckParmsImage(image).valid ? 1 : 0;
+    asm volatile("" : : "r"(&image) : "memory");
   }
-  state.counters["allocs/conv"] =
-      benchmark::Counter(static_cast<double>(allocs), benchmark::Counter::kAvgIterations);
+  const double t1 = CpuSeconds();
+  if (valid != rounds) std::printf("the converted image fails the check\n");
+  return (t1 - t0) / rounds * 1e6;
 }
-
-BENCHMARK(BM_Upgrade58To510)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Downgrade510To58)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 3000;
+  Images im;
+  if (!LargestImage(im)) {
+    std::printf("no image converts\n");
+    return 1;
+  }
+  const Figure up = Convert(*im.source, im.bytes, kFormatIndex58, kFormatIndex510, rounds);
+  const Figure down =
+      Convert(*im.converted, im.convertedBytes, kFormatIndex510, kFormatIndex58, rounds);
+  const double check = Check(*im.converted, rounds * 10);
+  std::printf("convert 5.8 -> 5.10: %.1f us CPU, %.1f heap allocations (goal < %.0f us, 0)  (%s)\n",
+              up.micros, up.allocations, kGoalMicros, Load());
+  std::printf("convert 5.10 -> 5.8: %.1f us CPU, %.1f heap allocations  (%s)\n", down.micros,
+              down.allocations, Load());
+  std::printf("validity check of the 5.10 image: %.1f us CPU (goal: below the conversion)  (%s)\n",
+              check, Load());
+  const bool met =
+      up.ok && down.ok && up.micros < kGoalMicros && up.allocations == 0 && check < up.micros;
+  std::printf("goals: %s\n", met ? "met" : "missed");
+  return up.ok && down.ok ? 0 : 1;
+}
