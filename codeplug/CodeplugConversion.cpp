@@ -1,7 +1,5 @@
 #include "codeplug/CodeplugConversion.h"
 
-#include <memory>
-
 #include "codeplug/FormatVersion.h"
 #include "codeplug/ParmsFormat510Fixup.h"
 #include "codeplug/ParmsFormatChain.h"
@@ -13,34 +11,31 @@ ConversionResult ConvertCodeplugImage(CodeplugImage& image, std::size_t byteCoun
                                       std::uint8_t fromIndex, std::uint8_t toIndex,
                                       CodeplugImage& scratch) {
   ConversionResult result;
-  // The 5.10 pass works in place after the chain has committed: keep the
-  // image as it came to put it back if the result is refused.
-  const auto original = std::make_unique<CodeplugImage>(image);
+  // Everything happens on the scratch copy; the image changes only when the
+  // result is taken.
   const auto refuse = [&](std::string why) {
-    image = *original;
     result = ConversionResult{};
     result.failure = std::move(why);
     return result;
   };
 
   std::int32_t growth = 0;
-  const bool chained = fromIndex < toIndex
-                           ? ParmsFormatUpgrade(growth, image, fromIndex, toIndex, scratch)
-                           : ParmsFormatDowngrade(growth, image, toIndex, fromIndex, scratch);
-  if (!chained) return refuse("the converted image does not fit (too large or a damaged table)");
+  if (!ParmsFormatConvert(growth, image, fromIndex, toIndex, scratch))
+    return refuse("the converted image does not fit (too large or a damaged table)");
   std::int32_t fixup = 0;
-  if (toIndex == kFormatIndex510) fixup = ParmsFormat510Fixup(image);
+  if (toIndex == kFormatIndex510) fixup = ParmsFormat510Fixup(scratch);
 
-  const ImageCheck check = CheckParmsImage(image);
+  const ImageCheck check = CheckParmsImage(scratch);
   if (!check.valid) return refuse("the converted image fails the validity check: " + check.reason);
 
   std::int64_t count = static_cast<std::int64_t>(byteCount) + 2 * std::int64_t{growth + fixup};
-  const std::int64_t imageBytes = 2 * std::int64_t{ImageLength(image)};
+  const std::int64_t imageBytes = 2 * std::int64_t{ImageLength(scratch)};
   // Bytes that came along after the image may be pushed out of the buffer;
   // the image itself always fits once it passed the check.
   if (count > kImageBytes && imageBytes <= kImageBytes) count = kImageBytes;
   if (count < 0 || count > kImageBytes) return refuse("the converted image does not fit");
 
+  image = scratch;
   result.converted = true;
   result.growth = growth + fixup;
   result.fixupGrowth = fixup;

@@ -36,12 +36,36 @@ bool Prepared(const CodeplugImage& image, CodeplugImage& scratch, bool wide) {
   return true;
 }
 
-bool Commit(std::int32_t& growth, std::int32_t grown, CodeplugImage& image,
-            const CodeplugImage& scratch, bool wide) {
-  if (!ParmsImageChainFits(scratch, wide)) return false;
-  image = scratch;
+// The converted image's chain must be whole in its target layout.
+bool Finished(std::int32_t& growth, std::int32_t grown, const CodeplugImage& result, bool wide) {
+  if (!ParmsImageChainFits(result, wide)) return false;
   growth = grown;
   return true;
+}
+
+bool Upgrade(std::int32_t& growth, const CodeplugImage& image, std::uint8_t fromIndex,
+             std::uint8_t toIndex, CodeplugImage& scratch) {
+  growth = 0;
+  if (!Prepared(image, scratch, fromIndex >= 5)) return false;
+  std::int32_t grown = 0;
+  if (fromIndex < 5) SetTableWordLayout(scratch, true);
+  for (unsigned i = fromIndex + 1u; i <= toIndex; ++i)
+    if (!RunConverter(static_cast<std::uint8_t>(i), scratch, false, false, grown)) return false;
+  if (fromIndex == toIndex && !RunConverter(toIndex, scratch, false, true, grown)) return false;
+  if (toIndex < 5) SetTableWordLayout(scratch, false);
+  return Finished(growth, grown, scratch, toIndex >= 5);
+}
+
+bool Downgrade(std::int32_t& growth, const CodeplugImage& image, std::uint8_t toIndex,
+               std::uint8_t fromIndex, CodeplugImage& scratch) {
+  growth = 0;
+  if (!Prepared(image, scratch, fromIndex >= 5)) return false;
+  std::int32_t grown = 0;
+  if (fromIndex < 5) SetTableWordLayout(scratch, true);
+  for (int i = fromIndex; i > toIndex && i > 0; --i)
+    if (!RunConverter(static_cast<std::uint8_t>(i), scratch, true, false, grown)) return false;
+  if (toIndex < 5) SetTableWordLayout(scratch, false);
+  return Finished(growth, grown, scratch, toIndex >= 5);
 }
 
 }  // namespace
@@ -66,29 +90,28 @@ bool SystemNumbersAreComplete(const CodeplugImage& image) {
   return found == count;
 }
 
+bool ParmsFormatConvert(std::int32_t& growth, const CodeplugImage& image, std::uint8_t fromIndex,
+                        std::uint8_t toIndex, CodeplugImage& result) {
+  return fromIndex <= toIndex ? Upgrade(growth, image, fromIndex, toIndex, result)
+                              : Downgrade(growth, image, toIndex, fromIndex, result);
+}
+
 bool ParmsFormatUpgrade(std::int32_t& growth, CodeplugImage& image, std::uint8_t fromIndex,
                         std::uint8_t toIndex, CodeplugImage& scratch) {
-  growth = 0;
-  if (!Prepared(image, scratch, fromIndex >= 5)) return false;
   std::int32_t grown = 0;
-  if (fromIndex < 5) SetTableWordLayout(scratch, true);
-  for (unsigned i = fromIndex + 1u; i <= toIndex; ++i)
-    if (!RunConverter(static_cast<std::uint8_t>(i), scratch, false, false, grown)) return false;
-  if (fromIndex == toIndex && !RunConverter(toIndex, scratch, false, true, grown)) return false;
-  if (toIndex < 5) SetTableWordLayout(scratch, false);
-  return Commit(growth, grown, image, scratch, toIndex >= 5);
+  if (!Upgrade(grown, image, fromIndex, toIndex, scratch)) return (growth = 0, false);
+  image = scratch;
+  growth = grown;
+  return true;
 }
 
 bool ParmsFormatDowngrade(std::int32_t& growth, CodeplugImage& image, std::uint8_t toIndex,
                           std::uint8_t fromIndex, CodeplugImage& scratch) {
-  growth = 0;
-  if (!Prepared(image, scratch, fromIndex >= 5)) return false;
   std::int32_t grown = 0;
-  if (fromIndex < 5) SetTableWordLayout(scratch, true);
-  for (int i = fromIndex; i > toIndex && i > 0; --i)
-    if (!RunConverter(static_cast<std::uint8_t>(i), scratch, true, false, grown)) return false;
-  if (toIndex < 5) SetTableWordLayout(scratch, false);
-  return Commit(growth, grown, image, scratch, toIndex >= 5);
+  if (!Downgrade(grown, image, toIndex, fromIndex, scratch)) return (growth = 0, false);
+  image = scratch;
+  growth = grown;
+  return true;
 }
 
 bool ParmsFormatUpgrade(std::int32_t& growth, CodeplugImage& image, std::uint8_t fromIndex,

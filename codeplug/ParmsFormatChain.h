@@ -31,6 +31,12 @@ bool ParmsFormatUpgrade(std::int32_t& growth, CodeplugImage& image, std::uint8_t
 bool ParmsFormatDowngrade(std::int32_t& growth, CodeplugImage& image, std::uint8_t toIndex,
                           std::uint8_t fromIndex, CodeplugImage& scratch);
 
+// The conversion from `fromIndex` to `toIndex` (the upgrade when from is not
+// above to, else the downgrade) into `result`, leaving `image` as it is; the
+// words of `result` are unspecified when it fails.
+bool ParmsFormatConvert(std::int32_t& growth, const CodeplugImage& image, std::uint8_t fromIndex,
+                        std::uint8_t toIndex, CodeplugImage& result);
+
 // True when the system blocks are numbered 1 to the system block count, each
 // number once; the converters visit systems by number.
 bool SystemNumbersAreComplete(const CodeplugImage& image);

@@ -1,11 +1,56 @@
 #include "codeplug/VYXParmsFormatConvertBase.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "codeplug/Blocks.h"
 #include "codeplug/FormatVersion.h"
 #include "codeplug/Moves.h"
 #include "codeplug/TableAccess.h"
 
 namespace bcu::codeplug {
+
+namespace {
+
+// Past the image, hooks write at most the fixed fields of a last block that
+// is shorter than its kind (up to block word 263, beyond the 128 trailing
+// words); every other write lies inside the image.
+constexpr std::uint32_t kWriteMargin = 1024;
+
+}  // namespace
+
+void VYXParmsFormatConvertBase::CoverImage() {
+  live_ = std::max(live_, std::min(kImageWords, ImageLength(*image) + kWriteMargin));
+}
+
+void VYXParmsFormatConvertBase::Shift(std::uint32_t dst, std::uint32_t src) {
+  if (dst == src || dst >= kImageWords || src >= kImageWords) return;
+  Word* words = image->data();
+  if (dst > src) {
+    // Up: what lies at src and above moves; above live_ only zeros, which
+    // land on zeros. Words pushed past the buffer are lost, as in MoveTail.
+    if (live_ <= src) return;
+    const std::uint32_t top = std::min(kImageWords, live_ + (dst - src));
+    std::memmove(words + dst, words + src, (top - dst) * sizeof(Word));
+    live_ = top;
+    return;
+  }
+  const std::uint32_t gap = src - dst;
+  if (live_ > kImageWords - gap) {
+    // The buffer's last words are not all zero: MoveTail leaves the last
+    // `gap` of them as they were, which only MoveTail itself reproduces.
+    MoveTail(*image, dst, src);
+    return;
+  }
+  if (live_ > src) {
+    std::memmove(words + dst, words + src, (live_ - src) * sizeof(Word));
+    std::fill(words + live_ - gap, words + live_, Word{0});
+    live_ -= gap;
+  } else if (live_ > dst) {
+    std::fill(words + dst, words + live_, Word{0});
+    live_ = dst;
+  }
+}
 
 void VYXParmsFormatConvertBase::Convert(CodeplugImage* target, bool down) {
   image = target;
@@ -28,6 +73,9 @@ void VYXParmsFormatConvertBase::RunSteps() {
   failed = false;
   growth = 0;
   const std::uint16_t before = ImageLength(img);
+  live_ = kImageWords;
+  while (live_ > 0 && img[live_ - 1] == 0) --live_;
+  CoverImage();
   // Going up only convert mode relays a block before its hook; going down
   // every run relays it back after the hook.
   const bool relayUp = convertLayout && Up();
@@ -134,6 +182,7 @@ bool VYXParmsFormatConvertBase::CanResize(std::uint16_t block, std::int64_t delt
 void VYXParmsFormatConvertBase::Resize(std::uint16_t block, std::int64_t delta) {
   SetBlockLength(*image, block, static_cast<std::uint16_t>(GetBlockLength(*image, block) + delta));
   (*image)[kWordImageLength] = static_cast<Word>(ImageLength(*image) + delta);
+  CoverImage();
 }
 
 void VYXParmsFormatConvertBase::RelayBlock(std::uint16_t block, const LayoutStep& entry) {
@@ -161,10 +210,10 @@ void VYXParmsFormatConvertBase::RelayBlock(std::uint16_t block, const LayoutStep
   }
   SetTableWord(img, block, offset, newCount);
   if (Up()) {
-    MoveTail(img, a, a - entry.fixedAdded);
+    Shift(a, a - entry.fixedAdded);
     ZeroWords(img, a - entry.fixedAdded, entry.fixedAdded);
     const std::uint32_t p = a + entry.tableCount - entry.tablesAdded;
-    MoveTail(img, p + entry.tablesAdded, p);
+    Shift(p + entry.tablesAdded, p);
     ZeroWords(img, p, entry.tablesAdded);
     if (block == 0) {
       Resize(block, added);
@@ -175,8 +224,8 @@ void VYXParmsFormatConvertBase::RelayBlock(std::uint16_t block, const LayoutStep
     }
   } else {
     const std::uint32_t entriesEnd = a + entry.fixedAdded + entry.tableCount;
-    MoveTail(img, entriesEnd - entry.tablesAdded, entriesEnd);
-    MoveTail(img, a, a + entry.fixedAdded);
+    Shift(entriesEnd - entry.tablesAdded, entriesEnd);
+    Shift(a, a + entry.fixedAdded);
     Resize(block, -added);
   }
 }
@@ -242,7 +291,7 @@ bool VYXParmsFormatConvertBase::InsertWords(std::uint16_t block, std::uint32_t p
     Fail();
     return false;
   }
-  MoveTail(*image, pos + n, pos);
+  Shift(pos + n, pos);
   ZeroWords(*image, pos, n);
   Resize(block, n);
   return true;
@@ -256,7 +305,7 @@ bool VYXParmsFormatConvertBase::RemoveWords(std::uint16_t block, std::uint32_t p
     Fail();
     return false;
   }
-  MoveTail(*image, pos, pos + n);
+  Shift(pos, pos + n);
   Resize(block, -static_cast<std::int64_t>(n));
   return true;
 }
@@ -277,7 +326,13 @@ bool VYXParmsFormatConvertBase::ReplaceSystemTable(std::uint16_t n, std::uint32_
     Fail();
     return false;
   }
-  ReplaceTable(*image, n, k, source, rows, rowSize);
+  // As ReplaceTable does it, with the bounded move.
+  const std::uint32_t oldWords = static_cast<std::uint32_t>(oldRows) * oldSize;
+  const std::uint32_t newWords = source ? static_cast<std::uint32_t>(rows) * rowSize : 0;
+  Shift(start + newWords, start + oldWords);
+  for (std::uint32_t i = 0; i < newWords; ++i) PutWord(*image, start + i, source[i]);
+  SetDirectoryEntry(*image, block, k, rows, rowSize);
+  Resize(block, diff);
   return true;
 }
 
@@ -325,15 +380,31 @@ void VYXParmsFormatConvertBase::SetRowSize(std::uint16_t block, int moveRows, st
     Fail();
     return;
   }
-  for (std::uint32_t i = 1; i <= rows; ++i) {
-    if (Up()) {
-      const std::uint32_t p = start + sizeLow * i + (i - 1) * uw;
-      MoveTail(*image, p + uw, p);
-      ZeroWords(*image, p, uw);
-    } else {
-      const std::uint32_t p = start + sizeLow * i;
+  // The same words as inserting (removing) w words at the end of each row in
+  // turn: what follows the table moves once by rows x w, then each row moves
+  // to its place inside the table.
+  Word* words = image->data();
+  const std::uint32_t low = static_cast<std::uint32_t>(sizeLow);
+  const std::uint32_t high = low + uw;
+  const std::uint32_t moved = rows * uw;
+  if (Up()) {
+    const std::uint32_t end = start + rows * low;
+    Shift(end + moved, end);
+    for (std::uint32_t i = rows; i-- > 0;) {
+      std::memmove(words + start + i * high, words + start + i * low, low * sizeof(Word));
+      std::fill_n(words + start + i * high + low, uw, Word{0});
+    }
+  } else if (live_ > kImageWords - moved) {
+    // The buffer's end is not all zero: row by row, as MoveTail leaves it.
+    for (std::uint32_t i = 1; i <= rows; ++i) {
+      const std::uint32_t p = start + low * i;
       MoveTail(*image, p, p + uw);
     }
+  } else {
+    for (std::uint32_t i = 1; i < rows; ++i)
+      std::memmove(words + start + i * low, words + start + i * high, low * sizeof(Word));
+    const std::uint32_t end = start + rows * high;
+    Shift(end - moved, end);
   }
   Resize(block, total);
 }

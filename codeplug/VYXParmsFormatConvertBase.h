@@ -131,6 +131,17 @@ class VYXParmsFormatConvertBase {
   bool CanResize(std::uint16_t block, std::int64_t delta) const;
   void Resize(std::uint16_t block, std::int64_t delta);
 
+  // MoveTail (Moves.h) with the same result, word for word, that moves only
+  // the words that can differ from 0: those below live_.
+  void Shift(std::uint32_t dst, std::uint32_t src);
+  // Raises live_ over every word a hook may write: the image and a margin
+  // past it (fields of a short last block).
+  void CoverImage();
+
+  // Every word from live_ to the end of the buffer is 0. Inserts and removals
+  // then move only the words below it, and every row of a table that changes
+  // its row size moves once, with one move of what follows the table.
+  std::uint32_t live_ = kImageWords;
   // Which block RunSteps is relaying, for the after-relayout hook.
   BlockClass relaidClass_ = BlockClass::kRadio;
   std::uint16_t relaidNumber_ = 0;
