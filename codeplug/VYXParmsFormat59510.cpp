@@ -173,7 +173,7 @@ void VYXParmsFormat59510::OnGroupBlock0(std::uint16_t n) {
   if (!Active()) return;
   if (convertLayout) SetGroupRowSize(1, n, 0, -1, -1, 17, 18);
   if (backward || failed) return;
-  const std::uint16_t block = FindGroupBlock(*image, n);
+  const std::uint16_t block = GroupBlockAt(n);
   std::uint32_t start = 0;
   std::uint8_t rows = 0, size = 0;
   if (block == 0 || !Table(block, 0, start, rows, size)) return;
@@ -188,7 +188,7 @@ void VYXParmsFormat59510::OnGroupBlock1(std::uint16_t n) {
   if (!Active()) return;
   if (convertLayout) SetGroupRowSize(1, n, 1, -1, -1, 15, 15);
   if (backward || failed) return;
-  const std::uint16_t block = FindGroupBlock(*image, n);
+  const std::uint16_t block = GroupBlockAt(n);
   std::uint32_t start = 0;
   std::uint8_t rows = 0, size = 0;
   if (block == 0 || !Table(block, 1, start, rows, size)) return;

@@ -73,6 +73,7 @@ void VYXParmsFormatConvertBase::RunSteps() {
   failed = false;
   growth = 0;
   const std::uint16_t before = ImageLength(img);
+  groupNumber_ = 0;
   live_ = kImageWords;
   while (live_ > 0 && img[live_ - 1] == 0) --live_;
   CoverImage();
@@ -158,17 +159,21 @@ void VYXParmsFormatConvertBase::RunSteps() {
   const std::uint16_t groups = GroupBlockCount(img);
   const LayoutStep groupEntry = LayoutStepFor(BlockClass::kGroup, formatIndex);
   for (std::uint16_t n = 1; n <= groups && !failed; ++n) {
-    if (FindGroupBlock(img, n) == 0) continue;
+    groupNumber_ = 0;
+    groupBlock_ = FindGroupBlock(img, n);
+    if (groupBlock_ == 0) continue;
+    groupNumber_ = n;
     relaidClass_ = BlockClass::kGroup;
     relaidNumber_ = n;
-    if (relayUp) RelayBlock(FindGroupBlock(img, n), groupEntry);
+    if (relayUp) RelayBlock(GroupBlockAt(n), groupEntry);
     if (!failed) OnGroupBlock0(n);
     if (!failed) OnGroupBlock1(n);
     if (!failed) OnGroupBlock2(n);
     if (!failed) OnGroupBlock3(n);
     if (!failed) OnGroupBlock4(n);
-    if (!failed && relayDown) RelayBlock(FindGroupBlock(img, n), groupEntry);
+    if (!failed && relayDown) RelayBlock(GroupBlockAt(n), groupEntry);
   }
+  groupNumber_ = 0;
 
   growth = static_cast<std::int32_t>(ImageLength(img)) - before;
 }
@@ -420,7 +425,7 @@ void VYXParmsFormatConvertBase::SetGroupRowSize(int moveRows, std::uint16_t n, s
                                                 int rowsLow, int rowsHigh, int sizeLow,
                                                 int sizeHigh) {
   if (failed) return;
-  SetRowSize(FindGroupBlock(*image, n), moveRows, k, rowsLow, rowsHigh, sizeLow, sizeHigh);
+  SetRowSize(GroupBlockAt(n), moveRows, k, rowsLow, rowsHigh, sizeLow, sizeHigh);
 }
 
 void VYXParmsFormatConvertBase::EmptySystemTable(std::uint16_t n, std::uint32_t k) {
@@ -434,6 +439,11 @@ void VYXParmsFormatConvertBase::EmptySystemTable(std::uint16_t n, std::uint32_t 
   }
   if (!RemoveWords(block, start, static_cast<std::uint32_t>(rows) * size)) return;
   SetDirectoryEntry(*image, block, k, 0, -1);
+}
+
+std::uint16_t VYXParmsFormatConvertBase::GroupBlockAt(std::uint16_t n) const {
+  if (n != 0 && n == groupNumber_ && groupBlock_ < BlocksEnd(*image)) return groupBlock_;
+  return FindGroupBlock(*image, n);
 }
 
 std::uint16_t VYXParmsFormatConvertBase::SystemBlockOf(std::uint16_t n) {

@@ -101,6 +101,10 @@ class VYXParmsFormatConvertBase {
   // Replaces table k of system block n (see ReplaceTable), checked.
   bool ReplaceSystemTable(std::uint16_t n, std::uint32_t k, const Word* source, std::uint8_t rows,
                           std::uint8_t rowSize);
+  // FindGroupBlock (n), from the step of group block n without a walk: while
+  // that step runs, only words inside the group block change, so the blocks
+  // before it and its own position stay as they were.
+  std::uint16_t GroupBlockAt(std::uint16_t n) const;
   // Position of system block n; 0 (and the run failed) when there is none.
   std::uint16_t SystemBlockOf(std::uint16_t n);
   // Directory entry k of system block n, which must have that many tables.
@@ -142,6 +146,9 @@ class VYXParmsFormatConvertBase {
   // then move only the words below it, and every row of a table that changes
   // its row size moves once, with one move of what follows the table.
   std::uint32_t live_ = kImageWords;
+  // The group block whose step runs (number 0: none) and its position.
+  std::uint16_t groupNumber_ = 0;
+  std::uint16_t groupBlock_ = 0;
   // Which block RunSteps is relaying, for the after-relayout hook.
   BlockClass relaidClass_ = BlockClass::kRadio;
   std::uint16_t relaidNumber_ = 0;
