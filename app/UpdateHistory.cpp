@@ -1,13 +1,17 @@
 #include "app/UpdateHistory.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <string_view>
 #include <vector>
 
-#include "platform/AtomicWrite.h"
-#include "platform/BoundedRead.h"
+#include "app/HistoryLine.h"
+#include "platform/AppendFile.h"
+#include "platform/FileErrors.h"
 #include "platform/FileLock.h"
+#include "platform/FileOpen.h"
 #include "platform/Folders.h"
 #include "platform/TimeText.h"
 
@@ -17,9 +21,7 @@ namespace {
 
 constexpr const char* kHistorySubpath = "brisant-code-updater/history.jsonl";
 constexpr const char* kHistoryName = "history.jsonl";
-// Far more than years of updates; a file larger than this is not the
-// history.
-constexpr std::size_t kMaxHistoryBytes = 256u << 20;
+constexpr std::size_t kReadChunk = 64u << 10;
 
 // A CSV field: quoted when it holds a comma, a quote or a line end.
 std::string CsvField(const std::string& text) {
@@ -32,15 +34,12 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
-// The whole file; an empty one when there is none. False with `error`
-// ("<path>: <reason>") when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& content, std::string& error) {
-  content.clear();
-  if (!platform::PathExists(path)) return true;
-  std::vector<std::uint8_t> bytes;
-  if (!platform::ReadFileBounded(path, kMaxHistoryBytes, bytes, error)) return false;
-  content.assign(bytes.begin(), bytes.end());
-  return true;
+// One line of the file into a record: the quick reader for the lines it is
+// sure of, the full JSON parser for the rest.
+bool RecordOfLine(std::string_view line, HistoryRecord& r) {
+  if (ReadHistoryLineFast(line, r)) return true;
+  const nlohmann::json j = nlohmann::json::parse(line.begin(), line.end(), nullptr, false);
+  return !j.is_discarded() && HistoryRecordFromJson(j, r);
 }
 
 std::string NoHistoryFolderText() {
@@ -181,73 +180,125 @@ bool AppendHistory(const std::string& path, const std::vector<HistoryRecord>& re
   }
   if (records.empty()) return true;
   if (!platform::MakePrivateFolders(platform::FolderOf(path), error)) return false;
+  std::string lines;
+  for (const auto& r : records) lines += HistoryRecordToJson(r).dump() + "\n";
   platform::FileLock lock(path + ".lock", error);
   if (!lock.Held()) return false;
-  std::string content;
-  if (!ReadWholeFile(path, content, error)) return false;
-  // A last line left without its end (written by hand) is closed first.
-  if (!content.empty() && content.back() != '\n') content += '\n';
-  for (const auto& r : records) content += HistoryRecordToJson(r).dump() + "\n";
-  platform::AtomicWriteOptions options;
-  options.mode = platform::kPrivateFileMode;
-  return platform::WriteFileAtomically(path, std::string_view(content), options, error);
+  return platform::AppendLines(path, lines, error);
+}
+
+bool ForEachHistoryRecord(const std::string& path, const std::function<void(HistoryRecord&)>& each,
+                          int& skipped, std::string& error) {
+  skipped = 0;
+  errno = 0;
+  std::FILE* raw = platform::OpenFile(path, "rb");
+  if (raw == nullptr) {
+    if (errno == ENOENT && !platform::PathExists(path)) return true;
+    error = path + ": " + platform::FileErrorText(errno);
+    return false;
+  }
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(raw, &std::fclose);
+  std::vector<char> chunk(kReadChunk);
+  std::string pending;    // the start of a line that runs past the chunk
+  bool overlong = false;  // the current line is past the bound: dropped
+  HistoryRecord record;
+  const auto line = [&](std::string_view text) {
+    if (overlong) {
+      ++skipped;
+      overlong = false;
+      return;
+    }
+    if (text.empty()) return;
+    if (RecordOfLine(text, record))
+      each(record);
+    else
+      ++skipped;
+  };
+  for (;;) {
+    const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
+    std::string_view rest(chunk.data(), got);
+    while (!rest.empty()) {
+      const std::size_t end = rest.find('\n');
+      const std::string_view piece = rest.substr(0, end);
+      if (end == std::string_view::npos) {
+        if (!overlong) pending.append(piece);
+        rest = {};
+      } else {
+        if (pending.empty()) {
+          line(piece);
+        } else {
+          if (!overlong) pending.append(piece);
+          line(pending);
+          pending.clear();
+        }
+        rest.remove_prefix(end + 1);
+      }
+      if (pending.size() > kMaxHistoryLineBytes) {
+        overlong = true;
+        pending.clear();
+        pending.shrink_to_fit();
+      }
+    }
+    if (got < chunk.size()) break;
+  }
+  if (std::ferror(file.get())) {
+    error = path + ": " + platform::FileErrorText(errno ? errno : EIO);
+    return false;
+  }
+  // A last line without its line end (cut short by a crash, or written by
+  // hand) is read like any other: a whole record still counts.
+  if (!pending.empty() || overlong) line(pending);
+  return true;
 }
 
 bool ReadHistory(const std::string& path, std::vector<HistoryRecord>& records, int& skipped,
                  std::string& error) {
   records.clear();
-  skipped = 0;
-  std::string content;
-  if (!ReadWholeFile(path, content, error)) return false;
-  std::istringstream in(content);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty()) continue;
-    HistoryRecord r;
-    const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-    if (j.is_discarded() || !HistoryRecordFromJson(j, r)) {
-      ++skipped;
-      continue;
-    }
-    records.push_back(std::move(r));
+  return ForEachHistoryRecord(
+      path, [&](HistoryRecord& r) { records.push_back(std::move(r)); }, skipped, error);
+}
+
+std::string HistoryCsvHeader() {
+  return "startTime,port,serialNumber,exitCode,outcome,durationSeconds,firmwareSet,release,"
+         "codeplugFormatBefore,codeplugFormatAfter,controllerVersionBefore,controllerVersionAfter,"
+         "dspSoftwareVersionBefore,dspSoftwareVersionAfter,bootVersionBefore,bootVersionAfter,"
+         "backupFile\n";
+}
+
+std::string HistoryCsvLine(const HistoryRecord& r) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", r.durationSeconds);
+  const std::string fields[] = {r.startTime,
+                                r.port,
+                                r.serialNumber,
+                                std::to_string(r.outcomeCode),
+                                r.outcomeText,
+                                seconds,
+                                r.firmwareSetName,
+                                r.firmwareSetRelease,
+                                r.codeplugFormatBefore,
+                                r.codeplugFormatAfter,
+                                r.versionsBefore.controllerVersion,
+                                r.versionsAfter.controllerVersion,
+                                r.versionsBefore.dspVersion,
+                                r.versionsAfter.dspVersion,
+                                r.versionsBefore.bootVersion,
+                                r.versionsAfter.bootVersion,
+                                r.backupPath};
+  std::string csv;
+  bool first = true;
+  for (const auto& f : fields) {
+    if (!first) csv += ',';
+    csv += CsvField(f);
+    first = false;
   }
-  return true;
+  csv += '\n';
+  return csv;
 }
 
 std::string HistoryCsv(const std::vector<app::HistoryRecord>& records) {
-  std::string csv =
-      "startTime,port,serialNumber,exitCode,outcome,durationSeconds,firmwareSet,release,"
-      "codeplugFormatBefore,codeplugFormatAfter,controllerVersionBefore,controllerVersionAfter,"
-      "dspSoftwareVersionBefore,dspSoftwareVersionAfter,bootVersionBefore,bootVersionAfter,"
-      "backupFile\n";
-  for (const auto& r : records) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", r.durationSeconds);
-    const std::string fields[] = {r.startTime,
-                                  r.port,
-                                  r.serialNumber,
-                                  std::to_string(r.outcomeCode),
-                                  r.outcomeText,
-                                  seconds,
-                                  r.firmwareSetName,
-                                  r.firmwareSetRelease,
-                                  r.codeplugFormatBefore,
-                                  r.codeplugFormatAfter,
-                                  r.versionsBefore.controllerVersion,
-                                  r.versionsAfter.controllerVersion,
-                                  r.versionsBefore.dspVersion,
-                                  r.versionsAfter.dspVersion,
-                                  r.versionsBefore.bootVersion,
-                                  r.versionsAfter.bootVersion,
-                                  r.backupPath};
-    bool first = true;
-    for (const auto& f : fields) {
-      if (!first) csv += ',';
-      csv += CsvField(f);
-      first = false;
-    }
-    csv += '\n';
-  }
+  std::string csv = HistoryCsvHeader();
+  for (const auto& r : records) csv += HistoryCsvLine(r);
   return csv;
 }
 

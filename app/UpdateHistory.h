@@ -9,12 +9,19 @@
 //
 // Several updaters (threads of one program, or programs side by side) may
 // append at once. An append takes an exclusive lock on "history.jsonl.lock"
-// beside the file, copies the file with the new lines added into a temporary
-// file in the same folder, syncs it and renames it over the old one: a reader
-// sees the old file or the whole new one, never a half line, and no line is
-// lost to a concurrent append.
+// beside the file and adds its lines at the end in one write, then syncs the
+// file: its cost does not grow with the file, and no line is lost to a
+// concurrent append or mixed with another. A crash can leave at most a last
+// line cut short; readers skip it (and count it), and the next append starts
+// on a fresh line.
+//
+// Reading goes line by line: memory stays bounded by the longest line (a
+// line longer than kMaxHistoryLineBytes is skipped and counted), whatever
+// the length of the file.
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,6 +78,16 @@ std::string DefaultHistoryPath();
 bool AppendHistory(const std::string& path, const std::vector<HistoryRecord>& records,
                    std::string& error);
 
+// Longer lines are no record this program wrote.
+inline constexpr std::size_t kMaxHistoryLineBytes = 1u << 20;
+
+// Reads the file line by line, oldest first, and hands each record to
+// `each` as it is read. A file that does not exist holds none; lines that
+// cannot be read are counted in `skipped`. False with `error` when the file
+// cannot be read.
+bool ForEachHistoryRecord(const std::string& path, const std::function<void(HistoryRecord&)>& each,
+                          int& skipped, std::string& error);
+
 // Reads every line of the file, oldest first. A file that does not exist
 // holds none; lines that cannot be read are counted in `skipped`. False with
 // `error` when the file cannot be read.
@@ -79,5 +96,9 @@ bool ReadHistory(const std::string& path, std::vector<HistoryRecord>& records, i
 
 // The records as CSV, one line per record after a header line.
 std::string HistoryCsv(const std::vector<HistoryRecord>& records);
+// The same a line at a time: the header line, and one record's line (each
+// with its line end).
+std::string HistoryCsvHeader();
+std::string HistoryCsvLine(const HistoryRecord& record);
 
 }  // namespace bcu::app

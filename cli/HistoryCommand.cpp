@@ -40,34 +40,20 @@ int RunHistory(const HistoryArgs& args) {
     Fail(kExitUsage,
          "--since: not a date: " + args.since + " (give 2026-12-08 or 2026-12-08T14:00:00Z)");
   const std::string path = app::DefaultHistoryPath();
-  std::vector<app::HistoryRecord> records;
-  int skipped = 0;
-  std::string error;
-  if (!app::ReadHistory(path, records, skipped, error)) Fail(kExitFileError, error);
   const std::string serial = SerialKey(args.serial);
-  std::vector<app::HistoryRecord> shown;
-  for (auto& r : records) {
-    if (!serial.empty() && SerialKey(r.serialNumber) != serial) continue;
-    if (!args.since.empty()) {
-      std::time_t start = 0;
-      if (!app::ParseIsoUtcTime(r.startTime, start) || start < since) continue;
-    }
-    shown.push_back(std::move(r));
-  }
-  if (skipped > 0)
-    std::fprintf(stderr, "bcu history: %d line%s of %s could not be read\n", skipped,
-                 skipped == 1 ? "" : "s", path.c_str());
-  if (args.csv) {
-    std::fputs(app::HistoryCsv(shown).c_str(), stdout);
-  } else if (args.json) {
-    for (const auto& r : shown) std::printf("%s\n", app::HistoryRecordToJson(r).dump().c_str());
-  } else if (shown.empty()) {
-    std::printf("No update recorded%s in %s\n",
-                serial.empty() && args.since.empty() ? "" : " that matches", path.c_str());
-  } else {
-    std::printf("%-20s %-16s %-16s %-9s %-9s %4s %7s  %s\n", "Started (UTC)", "Serial", "Port",
-                "Codeplug", "Firmware", "Code", "Time", "Result");
-    for (const auto& r : shown) {
+  // Each record is filtered and shown as it is read: the listing holds one
+  // record at a time, however long the history.
+  int shown = 0;
+  const auto show = [&](const app::HistoryRecord& r) {
+    if (args.csv) {
+      if (shown == 0) std::fputs(app::HistoryCsvHeader().c_str(), stdout);
+      std::fputs(app::HistoryCsvLine(r).c_str(), stdout);
+    } else if (args.json) {
+      std::printf("%s\n", app::HistoryRecordToJson(r).dump().c_str());
+    } else {
+      if (shown == 0)
+        std::printf("%-20s %-16s %-16s %-9s %-9s %4s %7s  %s\n", "Started (UTC)", "Serial", "Port",
+                    "Codeplug", "Firmware", "Code", "Time", "Result");
       const std::string formats = r.codeplugFormatBefore.empty()
                                       ? std::string("-")
                                       : r.codeplugFormatBefore + ">" + r.codeplugFormatAfter;
@@ -78,7 +64,29 @@ int RunHistory(const HistoryArgs& args) {
                   r.durationSeconds, r.outcomeText.c_str());
       if (!r.backupPath.empty()) std::printf("%-20s backup: %s\n", "", r.backupPath.c_str());
     }
-  }
+    ++shown;
+  };
+  int skipped = 0;
+  std::string error;
+  const bool read = app::ForEachHistoryRecord(
+      path,
+      [&](app::HistoryRecord& r) {
+        if (!serial.empty() && SerialKey(r.serialNumber) != serial) return;
+        if (!args.since.empty()) {
+          std::time_t start = 0;
+          if (!app::ParseIsoUtcTime(r.startTime, start) || start < since) return;
+        }
+        show(r);
+      },
+      skipped, error);
+  if (!read) Fail(kExitFileError, error);
+  if (skipped > 0)
+    std::fprintf(stderr, "bcu history: %d line%s of %s could not be read\n", skipped,
+                 skipped == 1 ? "" : "s", path.c_str());
+  if (shown == 0 && args.csv) std::fputs(app::HistoryCsvHeader().c_str(), stdout);
+  if (shown == 0 && !args.csv && !args.json)
+    std::printf("No update recorded%s in %s\n",
+                serial.empty() && args.since.empty() ? "" : " that matches", path.c_str());
   return kExitOk;
 }
 

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +108,68 @@ TEST_F(UpdateHistoryTest, ALineLeftWithoutItsEndAndLinesThatAreNoRecords) {
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].serialNumber, "AB");
   EXPECT_EQ(records[1].serialNumber, "SERIAL1-0");
+}
+
+TEST_F(UpdateHistoryTest, ALineCutShortByACrashAndTheAppendsAfterIt) {
+  const std::string path = dir_ + "/history.jsonl";
+  std::string error;
+  ASSERT_TRUE(AppendHistory(path, {Record(1, 0), Record(1, 1)}, error)) << error;
+  // The second line loses its end, as a crash in the middle of a write
+  // leaves it; the file was made wider by hand.
+  const auto size = std::filesystem::file_size(path);
+  std::filesystem::resize_file(path, size - 20);
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ASSERT_TRUE(AppendHistory(path, {Record(2, 0)}, error)) << error;
+  ASSERT_TRUE(AppendHistory(path, {Record(2, 1)}, error)) << error;
+
+  std::vector<HistoryRecord> records;
+  int skipped = 0;
+  ASSERT_TRUE(ReadHistory(path, records, skipped, error)) << error;
+  EXPECT_EQ(skipped, 1);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].serialNumber, "SERIAL1-0");
+  EXPECT_EQ(records[1].serialNumber, "SERIAL2-0");
+  EXPECT_EQ(records[2].serialNumber, "SERIAL2-1");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // Appending adds at the end and copies nothing: the lines before are
+  // untouched, byte for byte.
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
+  EXPECT_EQ(text.back(), '\n');
+}
+
+TEST_F(UpdateHistoryTest, ReadingStreamsLinesOfAnyLength) {
+  const std::string path = dir_ + "/history.jsonl";
+  std::string error;
+  ASSERT_TRUE(AppendHistory(path, {Record(1, 0)}, error)) << error;
+  {
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    // A line past the bound, then lines that cross the reader's chunks.
+    out << std::string(kMaxHistoryLineBytes + 100, 'x') << "\n";
+    for (int n = 0; n < 300; ++n) out << HistoryRecordToJson(Record(3, n)).dump() << "\n";
+    out << "\n\n{\"serialNumber\":\"LAST\"}";  // empty lines, no last line end
+  }
+  std::vector<std::string> serials;
+  int skipped = 0;
+  ASSERT_TRUE(ForEachHistoryRecord(
+      path, [&](HistoryRecord& r) { serials.push_back(r.serialNumber); }, skipped, error))
+      << error;
+  EXPECT_EQ(skipped, 1);
+  ASSERT_EQ(serials.size(), 302u);
+  EXPECT_EQ(serials[0], "SERIAL1-0");
+  EXPECT_EQ(serials[1], "SERIAL3-0");
+  EXPECT_EQ(serials[300], "SERIAL3-299");
+  EXPECT_EQ(serials[301], "LAST");
+
+  // No file: no records; a folder in its place: an error that says so.
+  EXPECT_TRUE(ForEachHistoryRecord(
+      dir_ + "/none.jsonl", [&](HistoryRecord&) { ADD_FAILURE(); }, skipped, error));
+  EXPECT_FALSE(ForEachHistoryRecord(
+      dir_, [&](HistoryRecord&) {}, skipped, error));
+  EXPECT_NE(error.find(dir_), std::string::npos) << error;
 }
 
 TEST_F(UpdateHistoryTest, WhereTheFileIsAndHowTimesAreRead) {
