@@ -20,10 +20,14 @@ namespace bcu::link {
 
 namespace {
 
-// Longest real time a wait blocks on the port before it pumps again ...
+// Longest real time a wait blocks on the port before it pumps again: the
+// component transport (whose line counts as idle after one such block) ...
 constexpr std::uint32_t kPollBlockMs = 5;
-// ... beyond the line time of what this side still has on its way out, when
-// no answer can be complete yet (the serial device transport), up to this.
+// ... and the serial device, where a block is one wake-up of the thread: on a
+// silent line each costs more than the pump it serves ...
+constexpr std::uint32_t kDeviceBlockMs = 10;
+// ... plus the line time of what this side still has on its way out (no
+// answer can be complete before that), up to this.
 constexpr std::uint32_t kPollBlockLongestMs = 20;
 // Bytes taken in one pass of a wait before the host is pumped again.
 constexpr int kBytesPerPass = 4096;
@@ -116,7 +120,7 @@ class Source {
       // paced line costs one wake-up per answer, not one per short block.
       const std::uint64_t busyMs = link_.serialDevice->Port().LineBusyUs() / 1000;
       const auto ms = static_cast<std::uint32_t>(
-          std::min<std::uint64_t>(kPollBlockMs + busyMs, kPollBlockLongestMs));
+          std::min<std::uint64_t>(kDeviceBlockMs + busyMs, kPollBlockLongestMs));
       return link_.serialDevice->WaitForInput(ms);
     } catch (const EScpException&) {
       return false;
