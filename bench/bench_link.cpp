@@ -153,8 +153,10 @@ void SilentWait(double seconds) {
   const double cpu0 = CpuSeconds(), real0 = RealSeconds();
   link::CommPacket got = link::CommReceiveFrame(host.lnk);
   const double cpu = CpuSeconds() - cpu0, real = RealSeconds() - real0;
-  std::printf("silent wait: %.2f s real, %.3f s CPU = %.2f%% of one core (result %d, %d bytes)\n",
-              real, cpu, 100.0 * cpu / real, link::CommGetResult(host.lnk), got.length);
+  std::printf(
+      "silent wait: %.2f s real, %.3f s CPU = %.2f%% of one core (goal < 0.3%%; result %d, %d "
+      "bytes)\n",
+      real, cpu, 100.0 * cpu / real, link::CommGetResult(host.lnk), got.length);
 }
 
 double LinkRoundTrips(double seconds) {

@@ -20,8 +20,15 @@ namespace bcu::link {
 
 namespace {
 
-// Longest real time a wait blocks on the port before it pumps again.
+// Longest real time a wait blocks on the port before it pumps again: the
+// component transport (whose line counts as idle after one such block) ...
 constexpr std::uint32_t kPollBlockMs = 5;
+// ... and the serial device, where a block is one wake-up of the thread: on a
+// silent line each costs more than the pump it serves ...
+constexpr std::uint32_t kDeviceBlockMs = 10;
+// ... plus the line time of what this side still has on its way out (no
+// answer can be complete before that), up to this.
+constexpr std::uint32_t kPollBlockLongestMs = 20;
 // Bytes taken in one pass of a wait before the host is pumped again.
 constexpr int kBytesPerPass = 4096;
 // The component transport's send path: longest wait for output-ring space and
@@ -75,13 +82,22 @@ class Source {
     if (dev == nullptr || !dev->IsOpen() || dev->Lost()) return Lost();
     return true;
   }
+  // A byte is at hand without any system call: in the component's receive
+  // ring, or read ahead from the serial device by an earlier Block.
   bool Available() {
     try {
       if (link_.useComPort) return link_.comPort->CharReady();
-      return link_.serialDevice->HasInput();
+      return link_.serialDevice->Buffered();
     } catch (const EScpException&) {
       return false;
     }
+  }
+  // As Available, and for the serial device also what waits at the port
+  // (without blocking).
+  bool AvailableNow() {
+    if (Available()) return true;
+    if (link_.useComPort) return false;
+    return link_.serialDevice->WaitForInput(0);
   }
   // One byte; false when none could be read.
   bool Take(std::uint8_t& b) {
@@ -99,7 +115,13 @@ class Source {
   bool Block() {
     try {
       if (link_.useComPort) return link_.comPort->WaitCharReady(kPollBlockMs);
-      return link_.serialDevice->WaitForInput(kPollBlockMs);
+      // While a frame of ours is still on the line, no answer to it can be
+      // complete: the block lasts that long on top of the short one, so a
+      // paced line costs one wake-up per answer, not one per short block.
+      const std::uint64_t busyMs = link_.serialDevice->Port().LineBusyUs() / 1000;
+      const auto ms = static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(kDeviceBlockMs + busyMs, kPollBlockLongestMs));
+      return link_.serialDevice->WaitForInput(ms);
     } catch (const EScpException&) {
       return false;
     }
@@ -162,7 +184,7 @@ bool WaitLoop(CommLink& link, bool setsLineIdle, Feed feed) {
   // bytes at hand are taken; nothing is waited for.
   if (!accepted && wasRunning && !link.running && !link.stepTimeout && TimerRanOut(link) &&
       !CommStopRequested(link) && !link.portLost) {
-    for (int i = 0; i < kBytesPerPass && !accepted && src.Available(); ++i) {
+    for (int i = 0; i < kBytesPerPass && !accepted && src.AvailableNow(); ++i) {
       std::uint8_t b = 0;
       if (!src.Take(b)) break;
       accepted = feed(b);
@@ -238,6 +260,22 @@ CommStepTimeout::~CommStepTimeout() {
   link_.stepTimeout = false;
   link_.stepTimerStarted = false;
   CommStopTimer(link_);
+}
+
+CommExchangePriority::CommExchangePriority(CommLink& link,
+                                           const std::function<void(const std::string&)>& tell)
+    : driver_(link.serialDriver != nullptr ? *link.serialDriver : platform::SystemSerialDriver()) {
+  if (!link.raiseExchangePriority) return;
+  grant_ = driver_.RaiseExchangePriority();
+  if (grant_.kind == platform::SerialPriority::Normal && grant_.error != 0 &&
+      !link.exchangePriorityRefusalTold) {
+    link.exchangePriorityRefusalTold = true;
+    if (tell) tell(kCommTextPriorityRefused);
+  }
+}
+
+CommExchangePriority::~CommExchangePriority() {
+  if (grant_.kind != platform::SerialPriority::Normal) driver_.RestoreExchangePriority(grant_);
 }
 
 // ---- Set-up and state ------------------------------------------------------

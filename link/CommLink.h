@@ -24,15 +24,16 @@
 // machine the thread may get round to a wait after its time-out has passed
 // although the reply came in time.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/StopRequest.h"
+#include "platform/SerialDriver.h"
 
 namespace bcu::platform {
 class Clock;
 class MessagePump;
 class PortTable;
-class SerialDriver;
 class Timer;
 }  // namespace bcu::platform
 
@@ -116,6 +117,33 @@ struct CommLink {
   int repliesAfterTimeout = 0;
   // When the comm timer started last runs out, on the link's clock.
   std::uint64_t timerDueMs = 0;
+  // A download raises the thread that runs it for its exchange
+  // (CommExchangePriority); false keeps it at its normal priority.
+  bool raiseExchangePriority = true;
+  // The refusal of that raise was told (once per link).
+  bool exchangePriorityRefusalTold = false;
+};
+
+// The text told once when the system refuses the raise.
+inline constexpr const char* kCommTextPriorityRefused =
+    "Note: the download runs at normal priority (a higher one was not permitted).";
+
+// Raises the calling thread's priority while the object lives, for one
+// exchange (a download), where the link asks for it and the system allows
+// it (platform::SerialDriver::RaiseExchangePriority); restores it at the end.
+// Refused, the exchange goes on unraised and `tell` hears the refusal the
+// first time only.
+class CommExchangePriority {
+ public:
+  CommExchangePriority(CommLink& link, const std::function<void(const std::string&)>& tell);
+  ~CommExchangePriority();
+  CommExchangePriority(const CommExchangePriority&) = delete;
+  CommExchangePriority& operator=(const CommExchangePriority&) = delete;
+  const platform::SerialPriorityGrant& Grant() const { return grant_; }
+
+ private:
+  platform::SerialDriver& driver_;
+  platform::SerialPriorityGrant grant_;
 };
 
 // One reply time-out for a step that may take several exchanges: a resend

@@ -45,6 +45,8 @@ void FlashDownloader::EnterStage(FlashStage stage) {
 
 int FlashDownloader::Run(std::istream& loaderFile, std::istream& codeFile) {
   Status(kFlashTextPreparing);
+  // The block dialogue reacts to every reply: under load it runs raised.
+  CommExchangePriority priority(link_, [this](const std::string& text) { Status(text); });
   int result = kCommSuccess;
   CommSetTimeout(link_, kDownloadTimeoutMs);
   result = FlashSendFile(loaderFile, false);

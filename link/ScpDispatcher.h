@@ -162,7 +162,8 @@ class TScpWin32Dispatcher final : public TScpBaseDispatcher {
   std::atomic<int> priorityError_{0};
   bool owned_ = false;  // the locks were taken: this open may change the port
   bool modemLines_ = false;
-  bool kernelRs485_ = false;  // RS-485 switched on in the driver by this open
+  platform::SerialCapabilities caps_;  // learned once at open
+  bool kernelRs485_ = false;           // RS-485 switched on in the driver by this open
   bool restoreRs485_ = false;
   platform::SerialRs485 savedRs485_{};  // the driver's RS-485 settings before the open
   bool restoreLowLatency_ = false;

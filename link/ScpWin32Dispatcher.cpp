@@ -109,6 +109,8 @@ void TScpWin32Dispatcher::Open(const std::string& path, const TScpLineSettings& 
     }
     baud_.store(line.baud);
     bitsPerChar_.store(ScpBitsPerChar(line));
+    // What the driver can do is asked once here, never per frame.
+    caps_ = platform::SerialLearnCapabilities(driver_, fd_);
 
     // DTR and RTS up, where the device has modem lines (a pseudo-terminal
     // has none: that is no failure).
@@ -221,7 +223,7 @@ int TScpWin32Dispatcher::SetLine(const TScpLineSettings& line) {
 void TScpWin32Dispatcher::SetRS485(bool on) {
   if (fd_ < 0) return;
   if (on) {
-    if (!kernelRs485_) {
+    if (!kernelRs485_ && caps_.kernelRs485) {
       kernelRs485_ = platform::SerialEnableKernelRs485(driver_, fd_, savedRs485_);
       restoreRs485_ = kernelRs485_;
     }
@@ -257,7 +259,7 @@ void TScpWin32Dispatcher::SetRts(bool on) {
 
 bool TScpWin32Dispatcher::DrainSystemOutput(std::uint32_t limitMs) {
   if (fd_ < 0 || lost_.load()) return false;
-  return platform::SerialDrainBounded(driver_, fd_, limitMs);
+  return platform::SerialDrainBounded(driver_, fd_, limitMs, &caps_);
 }
 
 bool TScpWin32Dispatcher::Cts() {
@@ -286,6 +288,7 @@ void TScpWin32Dispatcher::DiscardQueuedOutput() {
 
 void TScpWin32Dispatcher::ReaderLoop() {
   std::array<std::uint8_t, kReadChunk> chunk{};
+  std::uint64_t modemReadUs = 0;
   while (!stop_.load()) {
     if (lost_.load()) {
       // Nothing more will come; sleep until the port is closed.
@@ -325,7 +328,10 @@ void TScpWin32Dispatcher::ReaderLoop() {
       continue;
     }
 
-    if (modemLines_) {
+    // The modem status every 50 ms, not after every read.
+    const std::uint64_t nowUs = platform::RealMicros();
+    if (modemLines_ && nowUs - modemReadUs >= kModemPollMs * 1000ull) {
+      modemReadUs = nowUs;
       int status = 0;
       errno = 0;
       if (driver_.GetModemLines(fd_, status)) {
@@ -352,7 +358,8 @@ void TScpWin32Dispatcher::ReleaseBus(std::size_t bytes, std::uint64_t startedUs)
       startedUs + lineUs - std::min<std::uint64_t>(lineUs, kReleaseFineLeadUs + 2 * charUs);
   const std::uint64_t end = startedUs + 2 * lineUs + kReleaseSlackMs * 1000ull;
   while (!stop_.load()) {
-    const platform::SerialTransmitter t = driver_.Transmitter(fd_);
+    const platform::SerialTransmitter t =
+        caps_.transmitterBit ? driver_.Transmitter(fd_) : platform::SerialTransmitter::Unknown;
     if (t == platform::SerialTransmitter::Empty) break;
     if (t == platform::SerialTransmitter::Unknown) {
       driver_.WaitSent(fd_);  // Close discards the output to end it

@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <linux/serial.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -116,6 +117,50 @@ int SerialDriver::RaiseThreadPriority(int& previous) {
 
 void SerialDriver::RestoreThreadPriority(int previous) {
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), previous);
+}
+
+SerialPriorityGrant SerialDriver::RaiseExchangePriority() {
+  SerialPriorityGrant grant;
+  sched_param param{};
+  const int policy = ::sched_getscheduler(0);
+  if (policy < 0 || ::sched_getparam(0, &param) != 0) {
+    grant.error = errno;
+    return grant;
+  }
+  if ((policy & ~SCHED_RESET_ON_FORK) != SCHED_OTHER) return grant;  // raised already
+  sched_param fifo{};
+  fifo.sched_priority = 1;
+  // (The calling thread only: 0 names it. Children start at normal priority.)
+  if (::sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &fifo) == 0) {
+    grant.kind = SerialPriority::RealTime;
+    grant.previousPolicy = policy;
+    grant.previousValue = param.sched_priority;
+    return grant;
+  }
+  grant.error = errno;
+  const auto tid = static_cast<id_t>(::gettid());
+  errno = 0;
+  const int base = ::getpriority(PRIO_PROCESS, tid);
+  if (errno != 0) return grant;
+  for (int step = 5; step >= 1; --step) {
+    if (::setpriority(PRIO_PROCESS, tid, base - step) == 0) {
+      grant.kind = SerialPriority::Nice;
+      grant.previousValue = base;
+      grant.error = 0;
+      return grant;
+    }
+  }
+  return grant;
+}
+
+void SerialDriver::RestoreExchangePriority(const SerialPriorityGrant& grant) {
+  if (grant.kind == SerialPriority::RealTime) {
+    sched_param param{};
+    param.sched_priority = grant.previousValue;
+    ::sched_setscheduler(0, grant.previousPolicy, &param);
+  } else if (grant.kind == SerialPriority::Nice) {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), grant.previousValue);
+  }
 }
 
 int SerialDriver::Close(SerialHandle port) {

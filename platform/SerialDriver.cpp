@@ -42,7 +42,17 @@ bool SerialKernelRs485Available(SerialDriver& driver, SerialHandle port) {
   return true;
 }
 
-bool SerialDrainBounded(SerialDriver& driver, SerialHandle port, std::uint32_t maxRealMs) {
+SerialCapabilities SerialLearnCapabilities(SerialDriver& driver, SerialHandle port) {
+  SerialCapabilities caps;
+  caps.transmitterBit = driver.Transmitter(port) != SerialTransmitter::Unknown;
+  SerialRs485 conf{};
+  caps.kernelRs485 = driver.GetRs485(port, conf);
+  caps.outputQueue = driver.OutputQueued(port) >= 0;
+  return caps;
+}
+
+bool SerialDrainBounded(SerialDriver& driver, SerialHandle port, std::uint32_t maxRealMs,
+                        const SerialCapabilities* caps) {
   const std::uint64_t endUs = RealMicros() + static_cast<std::uint64_t>(maxRealMs) * 1000;
   for (;;) {
     const int left = driver.OutputQueued(port);
@@ -53,6 +63,7 @@ bool SerialDrainBounded(SerialDriver& driver, SerialHandle port, std::uint32_t m
   }
   // The queue is empty: what is left is in the adapter's FIFO and shift
   // register.
+  if (caps != nullptr && !caps->transmitterBit) return driver.WaitSent(port);
   for (;;) {
     switch (driver.Transmitter(port)) {
       case SerialTransmitter::Empty:

@@ -52,6 +52,19 @@ enum class SerialTransmitter {
   Unknown,  // the driver cannot tell (pseudo-terminals, most USB adapters)
 };
 
+// A raise of the calling thread's priority for an exchange.
+enum class SerialPriority {
+  Normal,    // not raised (refused, or not asked for)
+  RealTime,  // a small real-time priority (Windows: time-critical)
+  Nice,      // a lower nice value
+};
+struct SerialPriorityGrant {
+  SerialPriority kind = SerialPriority::Normal;
+  int error = 0;           // why the raise was refused (kind Normal)
+  int previousPolicy = 0;  // what to restore
+  int previousValue = 0;
+};
+
 class SerialDriver {
  public:
   virtual ~SerialDriver() = default;
@@ -97,6 +110,15 @@ class SerialDriver {
   virtual int RaiseThreadPriority(int& previous);
   virtual void RestoreThreadPriority(int previous);
 
+  // Raises the calling thread for a time-critical exchange (a download's
+  // block dialogue), never for a whole program: on Linux the smallest
+  // real-time priority (SCHED_FIFO 1, not inherited by children) where the
+  // system allows it, else a nice level up to 5 steps lower; on Windows
+  // THREAD_PRIORITY_TIME_CRITICAL. What was granted, with what to restore;
+  // Normal with the system's error number when every step was refused.
+  virtual SerialPriorityGrant RaiseExchangePriority();
+  virtual void RestoreExchangePriority(const SerialPriorityGrant& grant);
+
   // Closes the port (close(2), CloseHandle).
   virtual int Close(SerialHandle port);
 };
@@ -112,12 +134,24 @@ bool SerialEnableKernelRs485(SerialDriver& driver, SerialHandle port, SerialRs48
 // back to what it was. The modem lines may move for a moment.
 bool SerialKernelRs485Available(SerialDriver& driver, SerialHandle port);
 
+// What a driver can do, learned once when a port opens, so that no call the
+// driver refuses is made again per frame: each probe is one call, answered
+// or refused.
+struct SerialCapabilities {
+  bool transmitterBit = false;  // a line status register with the transmitter-empty bit
+  bool kernelRs485 = false;     // the driver has RS-485 settings (it may switch RTS itself)
+  bool outputQueue = false;     // the driver counts the bytes it still holds for sending
+};
+SerialCapabilities SerialLearnCapabilities(SerialDriver& driver, SerialHandle port);
+
 // Waits, for at most `maxRealMs`, until every byte written has left: the
 // driver's output queue in short steps, then the transmitter (the
 // transmitter-empty bit in sub-millisecond steps where the driver has one,
 // else WaitSent). False when the bytes did not leave in that time (a hung
-// adapter) or the device failed; the bytes are then still queued.
-bool SerialDrainBounded(SerialDriver& driver, SerialHandle port, std::uint32_t maxRealMs);
+// adapter) or the device failed; the bytes are then still queued. With
+// `caps`, the driver is not asked for what it was found not to have.
+bool SerialDrainBounded(SerialDriver& driver, SerialHandle port, std::uint32_t maxRealMs,
+                        const SerialCapabilities* caps = nullptr);
 
 // Sleeps the calling thread for `us` microseconds.
 void SerialSleepMicros(std::uint32_t us);

@@ -160,6 +160,29 @@ void SerialDriver::RestoreThreadPriority(int previous) {
   ::SetThreadPriority(::GetCurrentThread(), previous);
 }
 
+SerialPriorityGrant SerialDriver::RaiseExchangePriority() {
+  SerialPriorityGrant grant;
+  const HANDLE self = ::GetCurrentThread();
+  const int base = ::GetThreadPriority(self);
+  if (base == THREAD_PRIORITY_ERROR_RETURN) {
+    grant.error = ErrnoOf(::GetLastError());
+    return grant;
+  }
+  if (base == THREAD_PRIORITY_TIME_CRITICAL) return grant;
+  if (!::SetThreadPriority(self, THREAD_PRIORITY_TIME_CRITICAL)) {
+    grant.error = ErrnoOf(::GetLastError());
+    return grant;
+  }
+  grant.kind = SerialPriority::RealTime;
+  grant.previousValue = base;
+  return grant;
+}
+
+void SerialDriver::RestoreExchangePriority(const SerialPriorityGrant& grant) {
+  if (grant.kind != SerialPriority::Normal)
+    ::SetThreadPriority(::GetCurrentThread(), grant.previousValue);
+}
+
 int SerialDriver::Close(SerialHandle port) {
   Win32SerialObject* p = Object(port);
   if (p == nullptr) return -1;

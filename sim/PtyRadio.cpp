@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/Frame.h"
+
 namespace bcu::sim {
 namespace {
 
@@ -85,6 +87,16 @@ PtyRadioLateness PtyRadio::Lateness() const {
   return lateness_;
 }
 
+void PtyRadio::RecordFrameEnds(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  recordFrameEnds_ = on;
+}
+
+std::vector<std::uint64_t> PtyRadio::FrameEndTimes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frameEnds_;
+}
+
 bool PtyRadio::LineClosed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return closed_;
@@ -136,6 +148,9 @@ void PtyRadio::Serve() {
         }
         const ssize_t w = ::write(master_, pending.data(), pending.size());
         if (w <= 0) break;  // the pty's buffer is full: poll for POLLOUT
+        if (recordFrameEnds_ &&
+            std::find(pending.begin(), pending.begin() + w, link::kFrameEnd) != pending.begin() + w)
+          frameEnds_.push_back(platform::RealMicros());
         pending.erase(pending.begin(), pending.begin() + w);
       }
       // Sleep until the next byte or phase end falls due, to the microsecond:

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "sim/RadioConfig.h"
@@ -48,6 +49,12 @@ class PtyRadio {
 
   PtyRadioLateness Lateness() const;
 
+  // From now on, keeps the real time (platform::RealMicros) at which each
+  // frame's end marker was handed to the line: when the last byte of a reply
+  // was on it. Off by default.
+  void RecordFrameEnds(bool on);
+  std::vector<std::uint64_t> FrameEndTimes() const;
+
   // Runs f(VirtualRadio&) under the server's lock and returns its result.
   template <class F>
   auto With(F&& f) {
@@ -76,6 +83,8 @@ class PtyRadio {
   bool stopping_ = false;
   bool closed_ = false;
   PtyRadioLateness lateness_;
+  bool recordFrameEnds_ = false;
+  std::vector<std::uint64_t> frameEnds_;
 };
 
 }  // namespace bcu::sim

@@ -44,7 +44,10 @@ class VYXCommDeviceSerial : public VYXCommDevice {
   bool Handshake() const { return handshake; }
 
   // Blocks up to `realMs` for received bytes; true when some are waiting.
+  // What the wait finds is read at once, without asking for a count first.
   bool WaitForInput(std::uint32_t realMs);
+  // Bytes already read from the port and not handed out yet (no system call).
+  bool Buffered() const { return aheadPos_ < aheadEnd_; }
   // The device went away while open (unplugged, hang-up, I/O error).
   bool Lost() const;
 

@@ -30,7 +30,7 @@ void VYXWinExtSerialPort::WriteConfig() {
   // RTS raised only while sending: the driver's RS-485 direction control
   // where it has one.
   const bool toggle = dcb_.fRtsControl == kRtsControlToggle;
-  if (toggle && !rs485Set_) {
+  if (toggle && !rs485Set_ && caps_.kernelRs485) {
     rs485Set_ = platform::SerialEnableKernelRs485(Driver(), fd_, savedRs485_);
     if (rs485Set_) rtsDriven_ = -1;  // the driver holds RTS now
   } else if (!toggle && rs485Set_) {
@@ -62,6 +62,7 @@ void VYXWinExtSerialPort::DriveModemLines() {
 bool VYXWinExtSerialPort::KernelRs485Available() {
   if (fd_ < 0) return false;
   if (rs485Set_) return true;
+  if (!caps_.kernelRs485) return false;
   const bool available = platform::SerialKernelRs485Available(Driver(), fd_);
   rtsDriven_ = -1;  // the test may have moved RTS
   DriveModemLines();
@@ -72,6 +73,9 @@ void VYXWinExtSerialPort::SetBaudRate(std::uint8_t code) {
   baudCode = CanonicalBaudCode(code);
   if (!isOpen) return;
   const std::uint32_t rate = BaudCodeRate(baudCode);
+  // Bytes still on their way would go out at the new rate: the line is
+  // emptied first.
+  if (unsent_ && rate != 0 && rate != dcb_.BaudRate) Flush();
   if (rate != 0) dcb_.BaudRate = rate;
   WriteConfig();
 }
@@ -156,6 +160,9 @@ bool VYXWinExtSerialPort::Open() {
   lost_ = false;
   heldValid_ = false;
   drainFailed_ = false;
+  unsent_ = false;
+  lineFreeUs_ = 0;
+  caps_ = platform::SerialLearnCapabilities(Driver(), fd_);
   rtsDriven_ = -1;
   dtrDriven_ = -1;
   counters_ = {};
@@ -185,6 +192,8 @@ int VYXWinExtSerialPort::Close() {
     return 0;
   }
   platform::SerialDriver& driver = Driver();
+  // What was written goes out first (bounded: a hung adapter's bytes stay).
+  if (unsent_ && !drainFailed_) Flush();
   // Bytes the adapter could not send are dropped: otherwise close() waits
   // for them for the driver's closing time (30 s by default).
   if (drainFailed_ || driver.OutputQueued(fd_) > 0) driver.Discard(fd_, false, true);
@@ -220,8 +229,23 @@ std::uint32_t VYXWinExtSerialPort::LineTimeMs(std::int32_t n) const {
 }
 
 bool VYXWinExtSerialPort::Drain(std::int32_t n) {
-  drainFailed_ = !platform::SerialDrainBounded(Driver(), fd_, 2 * LineTimeMs(n) + kDrainSlackMs);
+  drainFailed_ =
+      !platform::SerialDrainBounded(Driver(), fd_, 2 * LineTimeMs(n) + kDrainSlackMs, &caps_);
+  if (!drainFailed_) unsent_ = false;
   return !drainFailed_;
+}
+
+std::uint64_t VYXWinExtSerialPort::LineTimeUs(std::int32_t n) const {
+  if (n <= 0) return 0;
+  const std::uint64_t rate = dcb_.BaudRate ? dcb_.BaudRate : 9600;
+  const std::uint64_t bits =
+      1u + dcb_.ByteSize + (dcb_.fParity ? 1u : 0u) + (dcb_.StopBits == kOneStopBit ? 1u : 2u);
+  return static_cast<std::uint64_t>(n) * bits * 1000000u / rate;
+}
+
+std::uint64_t VYXWinExtSerialPort::LineBusyUs() const {
+  const std::uint64_t now = platform::RealMicros();
+  return lineFreeUs_ > now ? lineFreeUs_ - now : 0;
 }
 
 void VYXWinExtSerialPort::Flush() {
@@ -365,9 +389,14 @@ std::int32_t VYXWinExtSerialPort::Write(const std::uint8_t* buffer, std::int32_t
       }
       failed = true;
     }
-    // Every packet leaves the PC before Write returns; a drain that does not
-    // end in twice the line time plus the slack is a hung adapter.
-    if (!failed && done > 0) failed = !Drain(done);
+    if (done > 0) {
+      unsent_ = true;
+      const std::uint64_t now = platform::RealMicros();
+      lineFreeUs_ = std::max(lineFreeUs_, now) + LineTimeUs(done);
+    }
+    // RTS drops only once the last bit has left; a drain that does not end
+    // in twice the line time plus the slack is a hung adapter.
+    if (toggle && !failed && done > 0) failed = !Drain(done);
     if (toggle) {
       Driver().SetModemLines(fd_, platform::kSerialLineRts, false);
       rtsDriven_ = 0;

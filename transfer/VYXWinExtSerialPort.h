@@ -96,6 +96,11 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   platform::SerialHandle Descriptor() const { return fd_; }
   // The driver switches RS-485 direction itself (flow control 3 accepted).
   bool KernelRs485() const { return rs485Set_; }
+  // What the driver was found to support when the port opened.
+  const platform::SerialCapabilities& Capabilities() const { return caps_; }
+  // Real microseconds until the bytes written so far have left the line, by
+  // their line time at the current rate (0 once they have).
+  std::uint64_t LineBusyUs() const;
   // Whether the driver would switch RS-485 itself (asked on the open port).
   bool KernelRs485Available();
   // The UUCP lock file held while open (empty when none could be written).
@@ -107,6 +112,11 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   // Longest wait for room in the output queue without any byte accepted.
   static constexpr std::uint32_t kWriteStallMs = 2000;
 
+  // Write hands the bytes to the driver and returns; the line is drained only
+  // where it must be empty: before RTS drops after a write (flow control 3
+  // without the driver's RS-485 switching), before the rate changes, on Flush
+  // and at close.
+
  private:
   // Writes the whole configuration to the device (SetCommConfig).
   void WriteConfig();
@@ -114,8 +124,10 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   void ReadConfig();
   // Reads at most n bytes that are already waiting; -1 when the device failed.
   std::int32_t ReadWaiting(std::uint8_t* buffer, std::int32_t n);
-  // Line time of n bytes at the current rate, in milliseconds.
+  // Line time of n bytes at the current rate, in milliseconds and in
+  // microseconds.
   std::uint32_t LineTimeMs(std::int32_t n) const;
+  std::uint64_t LineTimeUs(std::int32_t n) const;
   // Waits, bounded, for the last `n` bytes written to leave; records a
   // drain that gave up.
   bool Drain(std::int32_t n);
@@ -133,7 +145,10 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   platform::SerialRs485 savedRs485_{};
   int rtsDriven_ = -1;  // RTS as last driven: -1 unknown, 0 off, 1 on
   int dtrDriven_ = -1;
-  bool drainFailed_ = false;  // the last drain gave up with bytes still queued
+  bool drainFailed_ = false;      // the last drain gave up with bytes still queued
+  bool unsent_ = false;           // bytes were written since the last drain
+  std::uint64_t lineFreeUs_ = 0;  // when the bytes written are off the line (line time)
+  platform::SerialCapabilities caps_;
   SerialDcb dcb_;
   SerialTimeouts timeouts_;
   bool lowLatencyChanged_ = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "link/DelayTicks.h"
 #include "link/StopRequest.h"
 #include "platform/EmbeddedResources.h"
+#include "support/FakeSerialDriver.h"
 #include "support/LinkPeer.h"
 
 namespace bcu::test {
@@ -74,6 +76,42 @@ TEST(FlashDownload, RadioReceivesTheRecordDataInFileOrder) {
   EXPECT_EQ(c.sumsDiffered, 0);
   EXPECT_EQ(c.sumsAgreed, c.pairSumsSent);
   EXPECT_EQ(rig.radio.With([](sim::VirtualRadio& r) { return r.BaudRate(); }), 19200);
+}
+
+// The download runs raised where the system allows it and restores the
+// priority at its end; refused, it goes on unraised and says so once per
+// link, however many downloads follow.
+TEST(FlashDownload, ExchangePriorityIsRaisedForTheDownloadOnly) {
+  sim::RadioConfig config;
+  config.codeKind = sim::CodeKind::kApplication;
+  RadioRig rig(config);
+  ASSERT_TRUE(rig.Open());
+  FakeSerialDriver driver;
+  rig.host.link.serialDriver = &driver;
+  std::vector<std::uint8_t> l, c;
+  const std::string loader = Records('2', {16}, l) + S9();
+  const std::string code = Records('3', {16, 16}, c) + S9();
+  ASSERT_EQ(Download(rig, loader, code), link::kCommSuccess);
+  EXPECT_EQ(driver.ExchangeRaises(), 1);
+  EXPECT_EQ(driver.ExchangeRestores(), 1);
+  EXPECT_FALSE(rig.status.Has(link::kCommTextPriorityRefused));
+
+  rig.host.link.serialDriver = nullptr;
+
+  // Refused: one note per link, the first time only; not asked for: no call.
+  link::CommLink other;
+  link::CommInitLink(other);
+  other.serialDriver = &driver;
+  driver.refuseExchangePriority = EPERM;
+  std::vector<std::string> told;
+  const auto tell = [&](const std::string& text) { told.push_back(text); };
+  for (int i = 0; i < 3; ++i) link::CommExchangePriority scope(other, tell);
+  EXPECT_EQ(driver.ExchangeRaises(), 4);
+  EXPECT_EQ(driver.ExchangeRestores(), 1);
+  EXPECT_EQ(told, std::vector<std::string>{link::kCommTextPriorityRefused});
+  other.raiseExchangePriority = false;
+  { link::CommExchangePriority scope(other, tell); }
+  EXPECT_EQ(driver.ExchangeRaises(), 4);
 }
 
 TEST(FlashDownload, RecordWithoutChecksumStillSendsAllItsData) {

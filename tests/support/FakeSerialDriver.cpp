@@ -166,6 +166,32 @@ int FakeSerialDriver::RaiseThreadPriority(int& previous) {
 
 void FakeSerialDriver::RestoreThreadPriority(int) {}
 
+platform::SerialPriorityGrant FakeSerialDriver::RaiseExchangePriority() {
+  std::lock_guard lock(mutex_);
+  ++exchangeRaises_;
+  platform::SerialPriorityGrant grant;
+  if (refuseExchangePriority != 0)
+    grant.error = refuseExchangePriority;
+  else
+    grant.kind = platform::SerialPriority::Nice;  // granted, without touching the test's thread
+  return grant;
+}
+
+void FakeSerialDriver::RestoreExchangePriority(const platform::SerialPriorityGrant&) {
+  std::lock_guard lock(mutex_);
+  ++exchangeRestores_;
+}
+
+int FakeSerialDriver::ExchangeRaises() const {
+  std::lock_guard lock(mutex_);
+  return exchangeRaises_;
+}
+
+int FakeSerialDriver::ExchangeRestores() const {
+  std::lock_guard lock(mutex_);
+  return exchangeRestores_;
+}
+
 int FakeSerialDriver::Close(platform::SerialHandle fd) {
   {
     std::lock_guard lock(mutex_);

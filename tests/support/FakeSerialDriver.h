@@ -39,6 +39,7 @@ class FakeSerialDriver : public platform::SerialDriver {
   std::atomic<bool> drainBlocks{false};  // WaitSent blocks until the output is discarded ...
   std::atomic<int> drainBlockMs{3000};   // ... or this long has passed
   int refusePriority = 0;                // errno for a refused priority raise; 0: granted
+  int refuseExchangePriority = 0;        // the same for an exchange's raise
   // The driver has a transmitter-empty bit: Empty once the far end has taken
   // (PeerTook) every byte written.
   bool transmitterBit = false;
@@ -58,6 +59,9 @@ class FakeSerialDriver : public platform::SerialDriver {
   int DrainsEndedByDiscard() const;
   bool Rs485Enabled() const;
   int PriorityRaises() const;
+  // Exchange raises asked for, and restores of granted ones.
+  int ExchangeRaises() const;
+  int ExchangeRestores() const;
 
   // ---- The driver ----
   std::string LockFolder() const override;
@@ -72,6 +76,8 @@ class FakeSerialDriver : public platform::SerialDriver {
   bool SetRs485(platform::SerialHandle fd, const platform::SerialRs485& conf) override;
   int RaiseThreadPriority(int& previous) override;
   void RestoreThreadPriority(int previous) override;
+  platform::SerialPriorityGrant RaiseExchangePriority() override;
+  void RestoreExchangePriority(const platform::SerialPriorityGrant& grant) override;
   int Close(platform::SerialHandle fd) override;
 
  private:
@@ -89,6 +95,8 @@ class FakeSerialDriver : public platform::SerialDriver {
   std::uint64_t written_ = 0;
   std::uint64_t taken_ = 0;
   int raises_ = 0;
+  int exchangeRaises_ = 0;
+  int exchangeRestores_ = 0;
 };
 
 }  // namespace bcu::test

@@ -89,8 +89,9 @@ TEST(SerialModemLines, ToggleUsesTheDriversRs485WhereItHasOne) {
   EXPECT_FALSE(other.Port().KernelRs485Available());
 }
 
-// A hung adapter: the write gives up after its bounded drain, and closing
-// discards what is left instead of waiting the driver's closing time for it.
+// A hung adapter: a plain write hands its bytes over and returns (nothing
+// drains per frame), the close's drain gives up within its bound, and what is
+// left is discarded instead of waiting the driver's closing time for it.
 TEST(SerialBoundedDrain, FailedDrainIsDiscardedBeforeTheClose) {
   PseudoTerminal pty;
   FakeSerialDriver driver;
@@ -100,17 +101,50 @@ TEST(SerialBoundedDrain, FailedDrainIsDiscardedBeforeTheClose) {
   driver.drainBlocks = true;
   const int drains = driver.Count("wait-sent");
   const Bytes frame(40, 0x55);
-  EXPECT_EQ(dev.Write(frame.data(), 40), -1);
-  EXPECT_EQ(dev.ErrorCode(), kSerialErrWrite);
-  // The queue never emptied: the transmitter's drain was never waited for.
+  EXPECT_EQ(dev.Write(frame.data(), 40), 40);
   EXPECT_EQ(driver.Count("wait-sent"), drains);
   EXPECT_EQ(dev.Close(), 1);
+  // The queue never emptied: the transmitter's drain was never waited for.
+  EXPECT_EQ(driver.Count("wait-sent"), drains);
   const auto calls = driver.CallLog();
   const auto discard = std::find(calls.begin(), calls.end(), "discard-out");
   const auto close = std::find(calls.begin(), calls.end(), "close");
   ASSERT_NE(discard, calls.end());
   ASSERT_NE(close, calls.end());
   EXPECT_LT(discard, close);
+}
+
+// Where the line must be empty, it is drained: before RTS drops after a
+// write (CTS with RTS toggle, no RS-485 in the driver), where the write fails
+// on a hung adapter; and before the rate changes. A plain write drains
+// nothing.
+TEST(SerialBoundedDrain, DrainsOnlyWhereTheLineMustBeEmpty) {
+  PseudoTerminal pty;
+  FakeSerialDriver driver;
+  driver.modemLines = true;
+  VYXCommDeviceSerial dev(nullptr, &driver);
+  ASSERT_TRUE(dev.OpenPort(pty.SlavePath(), 19, false));
+  const Bytes frame(40, 0x55);
+  int drains = driver.Count("wait-sent");
+  ASSERT_EQ(dev.Write(frame.data(), 40), 40);
+  EXPECT_EQ(pty.Read(40), frame);
+  EXPECT_EQ(driver.Count("wait-sent"), drains);
+  dev.SetBaud(14);  // 19,200 baud: what was written leaves first
+  EXPECT_EQ(driver.Count("wait-sent"), drains + 1);
+  dev.SetBaud(14);  // nothing written since: nothing to drain
+  EXPECT_EQ(driver.Count("wait-sent"), drains + 1);
+
+  dev.SetHandshake(true);
+  drains = driver.Count("wait-sent");
+  ASSERT_EQ(dev.Write(frame.data(), 40), 40);
+  EXPECT_EQ(pty.Read(40), frame);
+  EXPECT_EQ(driver.Count("wait-sent"), drains + 1);
+  driver.stuckOutput = 4;
+  EXPECT_EQ(dev.Write(frame.data(), 40), -1);
+  EXPECT_EQ(dev.ErrorCode(), kSerialErrWrite);
+  EXPECT_FALSE(driver.Rts());  // released even so
+  EXPECT_EQ(dev.Close(), 1);
+  EXPECT_GE(driver.Count("discard-out"), 1);
 }
 
 TEST(SerialBoundedDrain, CleanCloseDiscardsNothing) {
