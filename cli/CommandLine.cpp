@@ -1,6 +1,10 @@
 #include "cli/CommandLine.h"
 
 #include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <string>
 
 #include "app/ProgramVersion.h"
 #include "cli/Commands.h"
@@ -73,6 +77,18 @@ bool AsksForJson(int argc, const char* const* argv) {
   return false;
 }
 
+// A failure no command caught, said as a command's own failure is.
+int ReportUncaught(CLI::App& app, int code, const std::string& text) {
+  const RanCommand ran = CommandThatRan(app);
+  if (ran.json) {
+    PrintJsonError(code, text);
+  } else {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", ran.words.c_str(), text.c_str());
+  }
+  return code;
+}
+
 }  // namespace
 
 int RunCommandLine(CLI::App& app, int argc, const char* const* argv) {
@@ -99,6 +115,14 @@ int RunCommandLine(CLI::App& app, int argc, const char* const* argv) {
     app.exit(e);
     if (AsksForJson(argc, argv)) PrintJsonError(kExitUsage, e.what());
     return kExitUsage;
+  } catch (const std::filesystem::filesystem_error& e) {
+    // A file call on a path the user gave that no command caught: reported
+    // as the file error it is, never an abort.
+    return ReportUncaught(app, kExitFileError, e.what());
+  } catch (const std::bad_alloc&) {
+    return ReportUncaught(app, kExitFailure, "out of memory");
+  } catch (const std::exception& e) {
+    return ReportUncaught(app, kExitFailure, e.what());
   }
   return kExitOk;
 }

@@ -180,6 +180,8 @@ class RadioHost final : public platform::Host,
   void ShowStatusText(const std::string& text) override {
     if (text.rfind("Preparing to download", 0) == 0) downloadStarted = true;
     if (!quiet) start.OnStatus(text);
+    // The radio's line keeps the text before "Idle": it says how the run ended.
+    if (text == kIdleStatus) return;
     status = text;
     if (!quiet) fleet_.display.Status(radio_, text);
   }
@@ -456,7 +458,12 @@ void RunRadio(Fleet& fleet, int radio, const std::string& port) {
   facts.notInBootload = notInBootload;
   facts.downloadStarted = host.downloadStarted;
   facts.startFailureCode = host.start.Code();
-  facts.status = host.status;
+  facts.refused = updater.m_RunResult.Refused();
+  // How the run ended, before the version read after it shows anything: the
+  // failing step's own text (the status line reads "Idle" after most
+  // failures).
+  const std::string result = updater.RunResultText().empty() ? host.status : updater.RunResultText();
+  facts.status = result;
   facts.codeplug = host.codeplug;
   const int code = UpdateExitCode(facts);
 
@@ -477,7 +484,7 @@ void RunRadio(Fleet& fleet, int radio, const std::string& port) {
   }
   record.outcomeCode = code;
   if (facts.started)
-    record.outcomeText = host.status;
+    record.outcomeText = result;
   else if (facts.stopped)
     record.outcomeText = "Stopped. Nothing was written to the radio.";
   else

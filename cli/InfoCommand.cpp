@@ -29,8 +29,12 @@ struct InfoArgs {
 };
 
 int RunInfo(InfoArgs& args) {
+  // Status lines (the port and why it failed, an interface box that did not
+  // answer) go to stderr before the box that says the rest; stdout keeps
+  // the panel or the JSON document alone.
   TerminalOptions terminal;
-  terminal.quiet = true;
+  terminal.quiet = args.verbosity == Verbosity::kQuiet;
+  terminal.out = stderr;
   terminal.delayScale = args.delayScale;
   terminal.timestamps = args.verbosity == Verbosity::kVerbose;
   TerminalHost host(terminal);
@@ -51,8 +55,11 @@ int RunInfo(InfoArgs& args) {
   // (sensible) answered on it.
   if (!view.filled) {
     const bool stopped = TerminalHost::Interrupted();
-    FailShown(args.json, stopped ? kExitStopped : kExitPort,
-              stopped ? std::string("stopped") : host.LastMessage());
+    std::string why = app::OneLine(host.LastMessage());
+    const std::string& status = host.StatusText();
+    if (!status.empty() && status != kIdleStatus && status != host.LastMessage())
+      why += " (" + status + ")";
+    FailShown(args.json, stopped ? kExitStopped : kExitPort, stopped ? std::string("stopped") : why);
   }
 
   const auto& panel = updater.m_VersionPanel;

@@ -18,6 +18,9 @@
 
 namespace bcu::cli {
 
+// The window's status text while nothing runs; a terminal never prints it.
+inline constexpr const char* kIdleStatus = "Idle";
+
 // The word a terminal prints for a message box's icon: "[Error] Caption:".
 const char* IconWord(platform::MsgIcon icon);
 

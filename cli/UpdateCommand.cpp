@@ -376,13 +376,17 @@ int RunUpdateCommand(const UpdateArgs& args) {
   const bool started = updater.m_PasswordAccepted;
   // A signal at a prompt ends the prompt before any pump has seen it.
   if (StopSignalCount() > 0) stopped = true;
-  const std::string status = terminal.StatusText();
+  // How the run ended: the failing step's own text, which the updater keeps
+  // (the status line reads "Idle" after most failures).
+  std::string status = updater.RunResultText();
+  if (status.empty()) status = terminal.StatusText();
   UpdateRunFacts facts;
   facts.started = started;
   facts.stopped = stopped;
   facts.notInBootload = notInBootload;
   facts.downloadStarted = host.downloadStarted;
   facts.startFailureCode = host.start.Code();
+  facts.refused = updater.m_RunResult.Refused();
   facts.status = status;
   facts.codeplug = host.codeplug;
   const int code = UpdateExitCode(facts);
@@ -392,21 +396,14 @@ int RunUpdateCommand(const UpdateArgs& args) {
                  host.codeplug->backupPath.c_str());
   }
 
-  // What the plain output says of a failure: the password, the message box
-  // that stopped the start, or the last status line.
+  // What the plain output says of a failure: the password, or how the run
+  // ended (the failing step's text, or the error box that ended it).
   std::string failure;
-  if (code != kExitOk) {
-    if (!started && !stopped)
-      failure = "the password was refused";
-    else if (!host.downloadStarted && !host.start.Text().empty())
-      failure = host.start.Text();
-    else
-      failure = status;
-  }
+  if (code != kExitOk) failure = !started && !stopped ? "the password was refused" : status;
   if (!started && !stopped && !args.json)
     std::fprintf(stderr, "bcu update: the password was refused\n");
   else if (code != kExitOk && !args.json && args.verbosity == Verbosity::kQuiet &&
-           failure != host.start.Text())  // an error box has said it already
+           !updater.m_RunResult.ResultFromBox())  // an error box has said it already
     std::fprintf(stderr, "bcu update: %s\n", failure.c_str());
   Detail(args.verbosity, "exit code " + std::to_string(code) + " (" + ExitCodeName(code) + ")");
   if (args.json) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -67,7 +68,9 @@ class CommandLineTest : public ::testing::Test {
     work_ = dir_ + "/work";
     std::filesystem::create_directories(set_);
     std::filesystem::create_directories(work_);
-    // Work files and backups go into the current folder.
+    // The history and the backups go into a private data folder below it.
+    ::setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
+    // Work files go into the current folder.
     oldDir_ = std::filesystem::current_path();
     std::filesystem::current_path(work_);
   }

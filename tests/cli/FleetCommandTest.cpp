@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -217,6 +218,65 @@ TEST_F(FleetTest, ARadioThatDisappearsFailsAlone) {
   EXPECT_EQ(results[radios_[1]->DevicePath()].at("exitCode"), 0);
   EXPECT_EQ(results[radios_[1]->DevicePath()].at("statusText"), "Done.");
   EXPECT_EQ(HistoryLines().size(), 2u);
+}
+
+// A radio whose boot code the automatic update writes first drops its line
+// in that download: the window's status line then reads "Idle", but its
+// result everywhere it is shown (the live line, the final table, the JSON
+// result, the history line and the report) is the download's failure text
+// with the block and what ended it.
+TEST_F(FleetTest, AFailedBootDownloadSaysWhyEverywhereNeverIdle) {
+  sim::RadioConfig old = Radio(1);
+  old.bootVersion = {4, 1};
+  old.faults.dropLineAfterBlocks = 3;
+  AddRadio(old);
+  AddRadio(Radio(2));
+  const std::string report = dir_ + "/report.csv";
+  ChildProcess& bcu = UpdateAll({"--report", report});
+  EXPECT_EQ(bcu.Wait(kLong), 15);
+  const std::string failed = radios_[0]->DevicePath();
+  const std::string why = "Communication problem during code download. (the ";
+  const std::string out = bcu.Output();
+  EXPECT_NE(out.find(failed + ": finished, exit code 5: " + why), std::string::npos) << out;
+  EXPECT_EQ(out.find(failed + ": Idle"), std::string::npos) << out;
+  EXPECT_NE(out.find("the port went away)"), std::string::npos) << out;
+  // The final table's line of the radio.
+  std::istringstream rows(out);
+  std::string row;
+  bool inTable = false;
+  while (std::getline(rows, row))
+    if (row.rfind(failed + " ", 0) == 0 && row.find(SerialOf(1)) != std::string::npos) {
+      inTable = true;
+      EXPECT_NE(row.find(why), std::string::npos) << row;
+    }
+  EXPECT_TRUE(inTable) << out;
+  for (const auto& j : HistoryLines()) {
+    if (j.at("port") != failed) continue;
+    EXPECT_EQ(j.at("outcome").at("code"), 5);
+    EXPECT_EQ(j.at("outcome").at("text").get<std::string>().rfind(why, 0), 0u) << j.dump();
+  }
+  std::ifstream in(report);
+  const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(csv.find(why), std::string::npos) << csv;
+  EXPECT_EQ(csv.find(",Idle,"), std::string::npos) << csv;
+
+  // --json: the result object says the same.
+  radios_[0]->Stop();
+  radios_.erase(radios_.begin());
+  AddRadio(old);
+  ChildProcess& json = UpdateAll({"--json"});
+  EXPECT_EQ(json.Wait(kLong), 15);
+  bool result = false;
+  std::istringstream lines(json.Output());
+  std::string line;
+  while (std::getline(lines, line)) {
+    const nlohmann::json j = nlohmann::json::parse(line);
+    EXPECT_NE(j.value("statusText", ""), "Idle") << line;
+    if (j.at("event") != "result" || j.at("port") != radios_[1]->DevicePath()) continue;
+    result = true;
+    EXPECT_EQ(j.at("statusText").get<std::string>().rfind(why, 0), 0u) << line;
+  }
+  EXPECT_TRUE(result) << json.Output();
 }
 
 // Two radios that both ask for their codeplug password: one prompt at a time,
