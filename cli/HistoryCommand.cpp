@@ -34,11 +34,55 @@ std::string SerialKey(const std::string& serial) {
   return key;
 }
 
+// The table, each column as wide as its widest entry.
+void PrintHistoryTable(const std::vector<app::HistoryRecord>& shown) {
+  struct Row {
+    std::string started, serial, port, formats, release;
+  };
+  std::vector<Row> rows;
+  Row head{"Started (UTC)", "Serial", "Port", "Codeplug", "Firmware"};
+  std::size_t w[5] = {head.started.size(), head.serial.size(), head.port.size(),
+                      head.formats.size(), head.release.size()};
+  for (const auto& r : shown) {
+    Row row{r.startTime, r.serialNumber.empty() ? "?" : r.serialNumber, r.port,
+            r.codeplugFormatBefore.empty() ? "-"
+                                           : r.codeplugFormatBefore + ">" + r.codeplugFormatAfter,
+            r.firmwareSetRelease.empty() ? "-" : r.firmwareSetRelease};
+    w[0] = std::max(w[0], row.started.size());
+    w[1] = std::max(w[1], row.serial.size());
+    w[2] = std::max(w[2], row.port.size());
+    w[3] = std::max(w[3], row.formats.size());
+    w[4] = std::max(w[4], row.release.size());
+    rows.push_back(std::move(row));
+  }
+  const auto print = [&](const Row& row, const std::string& code, const std::string& time,
+                         const std::string& result) {
+    std::printf("%-*s %-*s %-*s %-*s %-*s %4s %7s  %s\n", static_cast<int>(w[0]),
+                row.started.c_str(), static_cast<int>(w[1]), row.serial.c_str(),
+                static_cast<int>(w[2]), row.port.c_str(), static_cast<int>(w[3]),
+                row.formats.c_str(), static_cast<int>(w[4]), row.release.c_str(), code.c_str(),
+                time.c_str(), result.c_str());
+  };
+  print(head, "Code", "Time", "Result");
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const auto& r = shown[i];
+    char time[32];
+    std::snprintf(time, sizeof time, "%.0fs", r.durationSeconds);
+    print(rows[i], std::to_string(r.outcomeCode), time, r.outcomeText);
+    if (!r.backupPath.empty())
+      std::printf("%-*s backup: %s\n", static_cast<int>(w[0]), "", r.backupPath.c_str());
+  }
+}
+
 int RunHistory(const HistoryArgs& args) {
   std::time_t since = 0;
   if (!args.since.empty() && !app::ParseIsoUtcTime(args.since, since))
-    Fail(kExitUsage,
-         "--since: not a date: " + args.since + " (give 2026-12-08 or 2026-12-08T14:00:00Z)");
+    Fail(kExitUsage, "--since: not a date: " + args.since +
+                         " (give a day that exists, 2026-12-08, or a time, 2026-12-08T14:00:00Z)");
+  // What the date was taken as, so that a day without a time is no surprise.
+  if (!args.since.empty() && !args.json && !args.csv)
+    std::fprintf(stderr, "bcu history: updates started at or after %s (UTC)\n",
+                 app::IsoUtcTime(since).c_str());
   const std::string path = app::DefaultHistoryPath();
   std::vector<app::HistoryRecord> records;
   int skipped = 0;
@@ -65,19 +109,7 @@ int RunHistory(const HistoryArgs& args) {
     std::printf("No update recorded%s in %s\n",
                 serial.empty() && args.since.empty() ? "" : " that matches", path.c_str());
   } else {
-    std::printf("%-20s %-16s %-16s %-9s %-9s %4s %7s  %s\n", "Started (UTC)", "Serial", "Port",
-                "Codeplug", "Firmware", "Code", "Time", "Result");
-    for (const auto& r : shown) {
-      const std::string formats = r.codeplugFormatBefore.empty()
-                                      ? std::string("-")
-                                      : r.codeplugFormatBefore + ">" + r.codeplugFormatAfter;
-      std::printf("%-20s %-16s %-16s %-9s %-9s %4d %6.0fs  %s\n", r.startTime.c_str(),
-                  r.serialNumber.empty() ? "?" : r.serialNumber.c_str(), r.port.c_str(),
-                  formats.c_str(),
-                  r.firmwareSetRelease.empty() ? "-" : r.firmwareSetRelease.c_str(), r.outcomeCode,
-                  r.durationSeconds, r.outcomeText.c_str());
-      if (!r.backupPath.empty()) std::printf("%-20s backup: %s\n", "", r.backupPath.c_str());
-    }
+    PrintHistoryTable(shown);
   }
   return kExitOk;
 }

@@ -1,4 +1,5 @@
-// bcu info: what the Retrieve button shows in the version panel.
+// bcu info: the radio's version information, as the window's version panel
+// shows it.
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -96,7 +97,7 @@ int RunInfo(InfoArgs& args) {
 
 void RegisterInfoCommand(CLI::App& app) {
   auto* cmd =
-      app.add_subcommand("info", "Read the connected radio's version information (Retrieve)");
+      app.add_subcommand("info", "Read the connected radio's version information");
   auto args = std::make_shared<InfoArgs>();
   cmd->add_option("--port", args->port, "Serial device of the radio")->type_name("DEV")->required();
   AddJsonFlag(*cmd, args->json, "Print the version information");

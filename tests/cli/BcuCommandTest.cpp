@@ -179,7 +179,10 @@ TEST_F(BcuTest, AfterTheBootUpdateTheProgramWaitsForEnter) {
   StartRadio(c, 0.02);
   ChildProcess& bcu = Update(0.02);
   ASSERT_TRUE(bcu.WaitForError("then press Enter", kLong));
-  EXPECT_NE(bcu.Error().find("Press OK once the radio is ready."), std::string::npos);
+  // The command line's own words: Enter, not the window's OK.
+  EXPECT_NE(bcu.Error().find("Press Enter once the radio is ready."), std::string::npos);
+  EXPECT_EQ(bcu.Error().find("Press OK"), std::string::npos);
+  EXPECT_EQ(bcu.Output().find("Idle"), std::string::npos) << bcu.Output();
   // The boot code is in; the application waits for the technician.
   EXPECT_TRUE(WaitForFile(sim::ReceivedFile::Kind::kBoot));
   usleep(300000);
@@ -202,6 +205,20 @@ TEST_F(BcuTest, AfterTheBootUpdateTheProgramWaitsForEnter) {
   EXPECT_TRUE(WorkLeft().empty());
 }
 
+// A first Ctrl-C while the program waits for bootload mode names that wait.
+TEST_F(BcuTest, CtrlCDuringTheBootloadWaitNamesTheWait) {
+  sim::RadioConfig c = Radio();
+  c.bootVersion = {4, 1};
+  StartRadio(c, 0.02);
+  ChildProcess& bcu = Update(0.02);
+  ASSERT_TRUE(bcu.WaitForError("then press Enter", kLong));
+  bcu.Signal(SIGINT);
+  EXPECT_EQ(bcu.Wait(kLong), 10);
+  EXPECT_NE(bcu.Error().find("(waiting for the radio in bootload mode)"), std::string::npos)
+      << bcu.Error();
+  EXPECT_EQ(bcu.Error().find("(Idle)"), std::string::npos) << bcu.Error();
+}
+
 TEST_F(BcuTest, WithYesTheProgramAsksTheRadioUntilItIsBackInBootloadMode) {
   constexpr double kScale = 0.02;
   sim::RadioConfig c = Radio();
@@ -212,6 +229,11 @@ TEST_F(BcuTest, WithYesTheProgramAsksTheRadioUntilItIsBackInBootloadMode) {
   ASSERT_TRUE(bcu.WaitForError("The radio answers in bootload mode.", kLong));
   EXPECT_NE(bcu.Error().find("Waiting up to 300 s for the radio to answer in bootload mode"),
             std::string::npos);
+  // With --yes the box says what the program does instead of asking for OK.
+  EXPECT_NE(bcu.Error().find("Waiting for the radio in bootload mode, 5:00 left (--yes)."),
+            std::string::npos)
+      << bcu.Error();
+  EXPECT_EQ(bcu.Error().find("Press OK"), std::string::npos);
   ASSERT_TRUE(WaitForApplicationBlocks(10));
   // Two stop signals: the second quits at once; the run still unwinds.
   bcu.Signal(SIGTERM);

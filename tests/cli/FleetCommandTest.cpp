@@ -427,10 +427,27 @@ TEST_F(FleetTest, HistoryFiltersBySerialAndDateAndPrintsCsv) {
   EXPECT_EQ(table.Wait(kLong), 0);
   EXPECT_NE(table.Output().find("5.9>5.10"), std::string::npos) << table.Output();
   EXPECT_NE(table.Output().find("backup: /b/2.bin"), std::string::npos);
+  // The table's columns are as wide as their entries: the header's "Port"
+  // stands where each port begins.
+  std::istringstream tableRows(table.Output());
+  std::string head, row;
+  std::getline(tableRows, head);
+  std::getline(tableRows, row);
+  const auto portAt = head.find("Port");
+  ASSERT_NE(portAt, std::string::npos) << head;
+  EXPECT_EQ(row.find("/dev/ttyUSB"), portAt) << head << "\n" << row;
 
   ChildProcess& bad = Run({"history", "--since", "yesterday"});
   EXPECT_EQ(bad.Wait(kLong), 2);
   EXPECT_NE(bad.Error().find("not a date"), std::string::npos);
+  // A day no calendar has is no date either; a good one says what it took.
+  ChildProcess& impossible = Run({"history", "--since", "2026-02-30"});
+  EXPECT_EQ(impossible.Wait(kLong), 2);
+  EXPECT_NE(impossible.Error().find("not a date: 2026-02-30"), std::string::npos);
+  ChildProcess& day = Run({"history", "--since", "2026-12-01"});
+  EXPECT_EQ(day.Wait(kLong), 0);
+  EXPECT_NE(day.Error().find("at or after 2026-12-01T00:00:00Z (UTC)"), std::string::npos)
+      << day.Error();
 }
 
 }  // namespace
