@@ -129,7 +129,7 @@ void RegisterHistoryCommand(CLI::App& app) {
                   "Only updates started at or after DATE (2026-12-08 or 2026-12-08T14:00:00Z, "
                   "UTC)")
       ->type_name("DATE");
-  auto* csv = cmd->add_flag("--csv", args->csv, "Print CSV (a header line, then one line each)");
+  auto* csv = cmd->add_flag("--csv", args->csv, "Print CSV (a header line, then one line each; not with --json)");
   auto* json = AddJsonFlag(*cmd, args->json, "Print each record on a line");
   csv->excludes(json);
   cmd->callback([args] {

@@ -124,6 +124,15 @@ TEST_F(CommandLineTest, VersionNamesTheFirmwareSetAndBareCallPrintsTheHelp) {
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.out.find("Usage: bcu"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("update"), std::string::npos) << r.out;
+
+  // An unknown word: named, with the nearest command.
+  r = Bcu({"updat", "--port", "/dev/null"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("no command \"updat\"; the nearest is \"update\""), std::string::npos)
+      << r.err;
+  r = Bcu({"bogus"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("no command \"bogus\""), std::string::npos) << r.err;
 }
 
 // The radio gets the folder's code, not the set built into the program; the
