@@ -310,8 +310,8 @@ class CodeUpdater {
   bool OpenPortComPort(int portNumber, bool keepSpeed);
   int ProbeMobilePort(int portNumber);
   bool HasMultipleProcessors() const;
-  // After a box that refused the port: a status line with the port and the
-  // system's reason `why` (nothing when empty).
+  // After a box that refused the port: keeps the port and the system's
+  // reason `why` (m_PortProblem) and adds them to the run's result.
   void ShowPortProblem(const std::string& boxText, const std::string& why);
   // Selects item `index` without the present rule (restoring a selection).
   void SelectPortItem(int index);
@@ -374,6 +374,10 @@ class CodeUpdater {
   // ---- What the controls show ----
   std::vector<std::string> m_PortItems;  // 64 items after a scan
   int m_PortItemIndex = 0;
+  // Why the last OpenSelectedPort failed: the port and the system's reason
+  // ("/dev/ttyUSB0: Permission denied; add your user to ..."); empty when it
+  // did not fail, or did for another reason (a box refused by the probe).
+  std::string m_PortProblem;
   std::string m_StartButtonCaption = "Start";
   bool m_StartButtonEnabled = true;
   bool m_ComportComboBoxEnabled = true;

@@ -34,8 +34,7 @@ std::string NoBackupFolderText() {
 // The program's data folder (when `root` is below it), the backup root and,
 // when given, the radio's own folder: each a real folder of this user's that
 // nobody else may write into. False with `why` otherwise.
-bool BackupFoldersSafe(const std::string& root, const std::string& serialFolder,
-                       std::string& why) {
+bool BackupFoldersSafe(const std::string& root, const std::string& serialFolder, std::string& why) {
   const std::string data = platform::ProgramDataFolder();
   std::vector<std::string> folders;
   if (!data.empty() && Absolute(platform::FolderOf(root)) == Absolute(data))

@@ -148,6 +148,7 @@ bool CodeUpdater::OpenSelectedPort(bool keepSpeed) {
     ShowError(kTextPortNotAvailable, kCaptionComPort);
     return false;
   }
+  m_PortProblem.clear();
   // The device chosen, wherever the rescan puts it; never another one.
   const std::string chosen = m_PortTable.DevicePath(m_PortItemIndex + 1);
   const bool stillThere = RescanKeepingSelection();
@@ -249,11 +250,11 @@ int CodeUpdater::ProbeMobilePort(int portNumber) {
 }
 
 void CodeUpdater::ShowPortProblem(const std::string& boxText, const std::string& why) {
-  if (why.empty()) return;
-  // The box keeps its own words; the line after it names the port and the
-  // system's reason, and the run's result carries both.
-  m_Host.ShowStatusText(why);
-  m_RunResult.SetResult(boxText + " (" + why + ")");
+  // The box keeps its own words (and the window shows nothing else); the
+  // front ends say the port and the system's reason after it, and the run's
+  // result carries both.
+  m_PortProblem = why;
+  if (!why.empty()) m_RunResult.SetResult(boxText + " (" + why + ")");
 }
 
 bool CodeUpdater::HasMultipleProcessors() const {

@@ -36,8 +36,8 @@ void RunResultHost::ShowStatusText(const std::string& text) {
   host_.ShowStatusText(text);
 }
 
-platform::MsgResult RunResultHost::ShowMessage(const std::string& text,
-                                               const std::string& caption, platform::MsgIcon icon,
+platform::MsgResult RunResultHost::ShowMessage(const std::string& text, const std::string& caption,
+                                               platform::MsgIcon icon,
                                                platform::MsgButtons buttons) {
   if (recording_ && icon == platform::MsgIcon::Error && !text.empty()) {
     result_ = OneLine(text);

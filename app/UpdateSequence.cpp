@@ -261,11 +261,10 @@ std::string FormatName(int index) {
 // itself would have written), then written.
 std::string RestoreHint(const CodeplugStepReport& report) {
   const std::string quoted = "\"" + report.backupPath + "\"";
-  const bool convertible =
-      report.imageFormatIndex >= codeplug::kFormatIndex58 &&
-      report.imageFormatIndex != codeplug::kUnknownFormatIndex &&
-      report.targetFormatIndex >= codeplug::kFormatIndex58 &&
-      report.targetFormatIndex != codeplug::kUnknownFormatIndex;
+  const bool convertible = report.imageFormatIndex >= codeplug::kFormatIndex58 &&
+                           report.imageFormatIndex != codeplug::kUnknownFormatIndex &&
+                           report.targetFormatIndex >= codeplug::kFormatIndex58 &&
+                           report.targetFormatIndex != codeplug::kUnknownFormatIndex;
   if (!convertible || report.imageFormatIndex == report.targetFormatIndex)
     return "To write it back into the radio:\nbcu codeplug write --port DEVICE " + quoted;
   const std::string to = FormatName(report.targetFormatIndex);

@@ -488,8 +488,8 @@ int RunTransfer(TransferArgs& args, bool write) {
   Detail(args.verbosity, "port: " + args.port);
   if (!direct.Open(error)) {
     const std::string& why = direct.Link().openError;
-    return session.Failed(kExitPort, why.empty() ? args.port + ": " + error
-                                                 : error + " (" + why + ")");
+    return session.Failed(kExitPort,
+                          why.empty() ? args.port + ": " + error : error + " (" + why + ")");
   }
   int code = write ? RunWrite(session) : RunRead(session);
   // A stop signal ended the transfer: what it left is said above.

@@ -192,8 +192,8 @@ class RadioHost final : public platform::Host,
     if (!quiet) start.OnMessage(text, caption, icon);
     // One line per radio: the same box from several radios stays readable.
     if (!quiet)
-      fleet_.display.Note(radio_, std::string("[") + IconWord(icon) + "] " + caption + ": " +
-                                      app::OneLine(text));
+      fleet_.display.Note(
+          radio_, std::string("[") + IconWord(icon) + "] " + caption + ": " + app::OneLine(text));
     if (buttons == platform::MsgButtons::Ok) return platform::MsgResult::Ok;
     if (fleet_.options.yes) return platform::MsgResult::Yes;
     if (!fleet_.AcquirePrompt(*this)) return platform::MsgResult::No;
@@ -471,7 +471,8 @@ void RunRadio(Fleet& fleet, int radio, const std::string& port) {
   // How the run ended, before the version read after it shows anything: the
   // failing step's own text (the status line reads "Idle" after most
   // failures).
-  const std::string result = updater.RunResultText().empty() ? host.status : updater.RunResultText();
+  const std::string result =
+      updater.RunResultText().empty() ? host.status : updater.RunResultText();
   facts.status = result;
   facts.codeplug = host.codeplug;
   const int code = UpdateExitCode(facts);
@@ -525,8 +526,8 @@ void PrintTable(std::FILE* out, const std::vector<app::HistoryRecord>& results) 
   int serialWidth = 6;
   for (const auto& r : results) {
     portWidth = std::max(portWidth, static_cast<int>(r.port.size()));
-    serialWidth = std::max(serialWidth, static_cast<int>(std::max<std::size_t>(
-                                            1, r.serialNumber.size())));
+    serialWidth =
+        std::max(serialWidth, static_cast<int>(std::max<std::size_t>(1, r.serialNumber.size())));
   }
   std::fprintf(out, "\n%-*s %-*s %4s %8s  %s\n", portWidth, "Port", serialWidth, "Serial", "Code",
                "Time", "Result");

@@ -44,10 +44,10 @@ void PrintHistoryTable(const std::vector<app::HistoryRecord>& shown) {
   std::size_t w[5] = {head.started.size(), head.serial.size(), head.port.size(),
                       head.formats.size(), head.release.size()};
   for (const auto& r : shown) {
-    Row row{r.startTime, r.serialNumber.empty() ? "?" : r.serialNumber, r.port,
-            r.codeplugFormatBefore.empty() ? "-"
-                                           : r.codeplugFormatBefore + ">" + r.codeplugFormatAfter,
-            r.firmwareSetRelease.empty() ? "-" : r.firmwareSetRelease};
+    Row row{
+        r.startTime, r.serialNumber.empty() ? "?" : r.serialNumber, r.port,
+        r.codeplugFormatBefore.empty() ? "-" : r.codeplugFormatBefore + ">" + r.codeplugFormatAfter,
+        r.firmwareSetRelease.empty() ? "-" : r.firmwareSetRelease};
     w[0] = std::max(w[0], row.started.size());
     w[1] = std::max(w[1], row.serial.size());
     w[2] = std::max(w[2], row.port.size());
@@ -129,7 +129,8 @@ void RegisterHistoryCommand(CLI::App& app) {
                   "Only updates started at or after DATE (2026-12-08 or 2026-12-08T14:00:00Z, "
                   "UTC)")
       ->type_name("DATE");
-  auto* csv = cmd->add_flag("--csv", args->csv, "Print CSV (a header line, then one line each; not with --json)");
+  auto* csv = cmd->add_flag("--csv", args->csv,
+                            "Print CSV (a header line, then one line each; not with --json)");
   auto* json = AddJsonFlag(*cmd, args->json, "Print each record on a line");
   csv->excludes(json);
   cmd->callback([args] {

@@ -57,10 +57,14 @@ int RunInfo(InfoArgs& args) {
   if (!view.filled) {
     const bool stopped = TerminalHost::Interrupted();
     std::string why = app::OneLine(host.LastMessage());
-    const std::string& status = host.StatusText();
-    if (!status.empty() && status != kIdleStatus && status != host.LastMessage())
-      why += " (" + status + ")";
-    FailShown(args.json, stopped ? kExitStopped : kExitPort, stopped ? std::string("stopped") : why);
+    // The box said what the window says; the port and the system's reason
+    // follow it.
+    if (!updater.m_PortProblem.empty()) {
+      std::fprintf(stderr, "bcu info: %s\n", updater.m_PortProblem.c_str());
+      why += " (" + updater.m_PortProblem + ")";
+    }
+    FailShown(args.json, stopped ? kExitStopped : kExitPort,
+              stopped ? std::string("stopped") : why);
   }
 
   const auto& panel = updater.m_VersionPanel;
@@ -96,8 +100,7 @@ int RunInfo(InfoArgs& args) {
 }  // namespace
 
 void RegisterInfoCommand(CLI::App& app) {
-  auto* cmd =
-      app.add_subcommand("info", "Read the connected radio's version information");
+  auto* cmd = app.add_subcommand("info", "Read the connected radio's version information");
   auto args = std::make_shared<InfoArgs>();
   cmd->add_option("--port", args->port, "Serial device of the radio")->type_name("DEV")->required();
   AddJsonFlag(*cmd, args->json, "Print the version information");

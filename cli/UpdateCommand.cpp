@@ -426,6 +426,9 @@ int RunUpdateCommand(const UpdateArgs& args) {
   // ended (the failing step's text, or the error box that ended it).
   std::string failure;
   if (code != kExitOk) failure = !started && !stopped ? "the password was refused" : status;
+  // After the box that refused the port: the port and the system's reason.
+  if (!updater.m_PortProblem.empty() && !args.json && args.verbosity != Verbosity::kQuiet)
+    std::fprintf(stderr, "bcu update: %s\n", updater.m_PortProblem.c_str());
   if (!started && !stopped && !args.json)
     std::fprintf(stderr, "bcu update: the password was refused\n");
   else if (code != kExitOk && !args.json && args.verbosity == Verbosity::kQuiet &&
@@ -479,8 +482,8 @@ int RunUpdateCommand(const UpdateArgs& args) {
 
 void RegisterUpdateCommand(CLI::App& app) {
   auto args = std::make_shared<UpdateArgs>();
-  CLI::App* cmd = app.add_subcommand(
-      "update", "Update the connected radio: its code, then its codeplug");
+  CLI::App* cmd =
+      app.add_subcommand("update", "Update the connected radio: its code, then its codeplug");
   cmd->footer(kUpdateFooter);
   AddPortOption(*cmd, args->setup);
   cmd->add_flag("--all-ports", args->allPorts,

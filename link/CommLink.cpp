@@ -11,9 +11,9 @@
 
 #include "link/CommReceive.h"
 #include "link/Frame.h"
-#include "platform/PortTable.h"
 #include "link/ScpComPort.h"
 #include "platform/Clock.h"
+#include "platform/PortTable.h"
 #include "platform/Pump.h"
 #include "platform/Timer.h"
 #include "transfer/VYXCommDeviceSerial.h"

@@ -36,8 +36,8 @@ enum class PortAccess {
 
 struct PortTestResult {
   PortAccess access = PortAccess::Missing;
-  int systemError = 0;  // the system's error number of the failed call, 0 when free
-  long lockHolder = 0;  // Busy by lock file: the process that holds it
+  int systemError = 0;   // the system's error number of the failed call, 0 when free
+  long lockHolder = 0;   // Busy by lock file: the process that holds it
   std::string lockFile;  // ... and that lock file
 };
 

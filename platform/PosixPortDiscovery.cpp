@@ -176,9 +176,9 @@ std::string PortProblemText(const std::string& path, const PortTestResult& resul
                "(process " + std::to_string(h.pid) + ")";
       }
       return text + "in use by " +
-             (who.empty() ? std::string("another program (`bcu doctor --port ") + path +
-                                "` looks for it)"
-                          : who);
+             (who.empty()
+                  ? std::string("another program (`bcu doctor --port ") + path + "` looks for it)"
+                  : who);
     }
     case PortAccess::NoPermission: {
       const PortPermission perm = facts.Permission(path);

@@ -121,8 +121,8 @@ SerialLockFile::~SerialLockFile() {
   Release();
 }
 
-int SerialLockFile::Acquire(const std::string& folder, const std::string& devicePath,
-                            long* holder, std::string* why) {
+int SerialLockFile::Acquire(const std::string& folder, const std::string& devicePath, long* holder,
+                            std::string* why) {
   Release();
   if (holder) *holder = 0;
   if (why) why->clear();

@@ -140,9 +140,8 @@ SerialHandle SerialOpenExclusive(const std::string& path, int& errorNumber, Seri
   // (A file system without flock: the lock file and TIOCEXCL remain.)
   std::string why;
   long holder = 0;
-  const bool heldElsewhere = lock != nullptr
-                                 ? lock->Acquire(lockFolder, path, &holder, &why) != 0
-                                 : (holder = SerialLockHolder(lockFolder, path)) != 0;
+  const bool heldElsewhere = lock != nullptr ? lock->Acquire(lockFolder, path, &holder, &why) != 0
+                                             : (holder = SerialLockHolder(lockFolder, path)) != 0;
   if (heldElsewhere) {
     ::close(fd);
     fail(EBUSY);

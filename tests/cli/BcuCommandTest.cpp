@@ -1,8 +1,8 @@
 // The command-line program as a technician runs it, against a virtual radio
 // on a pseudo-terminal: options it refuses, its wait for bootload mode after
 // the automatic boot update, and what stop signals and a closed output do.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>

@@ -186,7 +186,8 @@ TEST_F(ConventionTest, FailuresUnderJsonAreOneErrorObjectOnStdout) {
 TEST_F(ConventionTest, PortErrorsNameThePortAndTheSystemsReason) {
   const std::string reason = missingPort_ + ": No such file or directory";
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"update", "--port", missingPort_, "--password", "gablers", "--yes"},
+       {std::vector<std::string>{"update", "--port", missingPort_, "--password", "gablers",
+                                 "--yes"},
         {"info", "--port", missingPort_},
         {"codeplug", "read", "--port", missingPort_, dir_ + "/read.bin"}}) {
     const Result r = Bcu(args);
@@ -203,8 +204,7 @@ TEST_F(ConventionTest, PortErrorsNameThePortAndTheSystemsReason) {
         {"info", "--port", missingPort_, "--json"}}) {
     const Result r = Bcu(args);
     const nlohmann::json j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["error"]["text"],
-              "Selected COM port is in use or not available. (" + reason + ")")
+    EXPECT_EQ(j["error"]["text"], "Selected COM port is in use or not available. (" + reason + ")")
         << Describe(args, r);
   }
 }

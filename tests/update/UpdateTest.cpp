@@ -442,7 +442,6 @@ TEST_F(UpdateTest, BootUpdaterSendsItsMainImages) {
   EXPECT_TRUE(rig.WorkFiles().empty());
 }
 
-
 // The automatic boot update's download fails when the radio's line drops:
 // the status line then reads "Idle" (nothing runs any more), but the run's
 // result is the download's own failure text with the file, the block and
