@@ -33,6 +33,10 @@ class RunResultHost final : public platform::Host {
   void Pump() override { host_.Pump(); }
   bool QuitRequested() const override { return host_.QuitRequested(); }
 
+  // The front end's own host (a front end that also observes the codeplug
+  // step is found through it).
+  platform::Host& Inner() { return host_; }
+
   // A run begins: the texts of the one before are forgotten, and the texts
   // shown from now on are kept until End.
   void Begin();

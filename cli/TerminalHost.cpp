@@ -137,7 +137,9 @@ void TerminalHost::ShowStatusText(const std::string& text) {
   status_ = text;
   // "Idle" is the window's word for a status line with nothing running; on a
   // terminal the line before it (or the box after it) says how the run ended.
-  if (options_.quiet || text == kIdleStatus) return;
+  if (text == kIdleStatus) return;
+  shown_ = text;
+  if (options_.quiet) return;
   EndProgressLine();
   std::fprintf(options_.out, "%s%s\n", options_.timestamps ? TimeStamp().c_str() : "",
                text.c_str());

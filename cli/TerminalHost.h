@@ -72,6 +72,8 @@ class TerminalHost final : public platform::Host {
   bool WaitForEnter(const std::function<bool()>& stopped);
   // The last status text and the last message box text shown.
   const std::string& StatusText() const { return status_; }
+  // The last status text a line showed ("Idle" never is).
+  const std::string& ShownStatusText() const { return shown_; }
   const std::string& LastMessage() const { return lastMessage_; }
 
   // Installs the stop signals' handlers (cli/StopSignals.h), which every
@@ -90,6 +92,7 @@ class TerminalHost final : public platform::Host {
   platform::TimerPump pump_;
   std::unique_ptr<TerminalProgress> progress_;
   std::string status_;
+  std::string shown_;
   std::string lastMessage_;
   bool interruptHandled_ = false;
   bool forceQuitHandled_ = false;

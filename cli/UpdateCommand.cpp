@@ -427,8 +427,15 @@ int RunUpdateCommand(const UpdateArgs& args) {
   std::string failure;
   if (code != kExitOk) failure = !started && !stopped ? "the password was refused" : status;
   // After the box that refused the port: the port and the system's reason.
-  if (!updater.m_PortProblem.empty() && !args.json && args.verbosity != Verbosity::kQuiet)
-    std::fprintf(stderr, "bcu update: %s\n", updater.m_PortProblem.c_str());
+  // After a failed step: what it knows beyond its status line (the block,
+  // the reply or the time-out that ended it).
+  if (!args.json && args.verbosity != Verbosity::kQuiet) {
+    if (!updater.m_PortProblem.empty())
+      std::fprintf(stderr, "bcu update: %s\n", updater.m_PortProblem.c_str());
+    else if (code != kExitOk && !updater.m_RunResult.ResultFromBox() &&
+             status != terminal.ShownStatusText())
+      std::fprintf(stderr, "bcu update: %s\n", status.c_str());
+  }
   if (!started && !stopped && !args.json)
     std::fprintf(stderr, "bcu update: the password was refused\n");
   else if (code != kExitOk && !args.json && args.verbosity == Verbosity::kQuiet &&
