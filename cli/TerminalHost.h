@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/FleetDisplay.h"
 #include "platform/Clock.h"
 #include "platform/Host.h"
 #include "platform/Timer.h"
@@ -93,6 +94,8 @@ class TerminalHost final : public platform::Host {
   std::unique_ptr<TerminalProgress> progress_;
   std::string status_;
   std::string shown_;
+  RunPhase phase_;      // where the current step lies in the whole run
+  int runPercent_ = 0;  // of the whole run, never going back
   std::string lastMessage_;
   bool interruptHandled_ = false;
   bool forceQuitHandled_ = false;

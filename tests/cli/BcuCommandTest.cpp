@@ -407,6 +407,12 @@ TEST_F(BcuTest, NoIdleLineOnTheTerminal) {
   EXPECT_EQ(bcu.Output().find("Idle"), std::string::npos) << bcu.Output();
   EXPECT_NE(bcu.Output().find("Communication problem during code download."), std::string::npos)
       << bcu.Output();
+  // What the download knows beyond its status line follows it.
+  EXPECT_NE(bcu.Error().find("bcu update: Communication problem during code download. (the "),
+            std::string::npos)
+      << bcu.Error();
+  // The progress says how far the whole run is, beside the step's own.
+  EXPECT_NE(bcu.Output().find("% of the run)"), std::string::npos) << bcu.Output();
 }
 
 TEST_F(BcuTest, CodeplugReadStopsOnSigtermWithoutWritingTheFile) {
