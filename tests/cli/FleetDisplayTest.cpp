@@ -19,7 +19,7 @@ TEST(FleetDisplayTest, PortNamesKeepTheEndThatTellsThemApart) {
   EXPECT_EQ(ShortPortName(byId, 28), "\u2026/by-id/usb-XIF_0042-if00");
   EXPECT_EQ(ShortPortName(byId, 22), "\u2026/usb-XIF_0042-if00");
   // Even the last part does not fit: its end, which differs between ports.
-  EXPECT_EQ(ShortPortName(byId, 10), "\u2026042-if00");
+  EXPECT_EQ(ShortPortName(byId, 10), "\u20260042-if00");
   EXPECT_NE(ShortPortName("/dev/serial/by-id/usb-XIF_0043-if00", 10), ShortPortName(byId, 10));
 }
 
