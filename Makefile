@@ -23,7 +23,10 @@ build: configure
 test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: deps build
+demo:
+	@echo "make demo: building the programs first. The first build takes a while (ten minutes or"
+	@echo "more on a small machine); the build shows its progress as [files done/files in all]."
+	@$(MAKE) --no-print-directory deps build
 	bash scripts/demo $(BUILD)
 
 # The Debian package (build/package/brisant-code-updater_<version>_amd64.deb),

@@ -9,7 +9,8 @@ namespace bcu::app {
 CodeUpdater::CodeUpdater(platform::Host& host, CodeUpdaterView& view,
                          const platform::ResourceSource& resources, std::string programPath,
                          platform::PortDiscovery& discovery, CodeUpdaterOptions options)
-    : m_Host(host),
+    : m_RunResult(host),
+      m_Host(m_RunResult),
       m_View(view),
       m_Resources(resources),
       m_Discovery(discovery),

@@ -38,6 +38,7 @@
 #include "app/CodeUpdaterView.h"
 #include "app/FirmwareSetIdentity.h"
 #include "app/ResourceAttributes.h"
+#include "app/RunResultHost.h"
 #include "link/CommLink.h"
 #include "platform/FolderRoom.h"
 #include "platform/Host.h"
@@ -309,6 +310,9 @@ class CodeUpdater {
   bool OpenPortComPort(int portNumber, bool keepSpeed);
   int ProbeMobilePort(int portNumber);
   bool HasMultipleProcessors() const;
+  // After a box that refused the port: keeps the port and the system's
+  // reason `why` (m_PortProblem) and adds them to the run's result.
+  void ShowPortProblem(const std::string& boxText, const std::string& why);
   // Selects item `index` without the present rule (restoring a selection).
   void SelectPortItem(int index);
   // Rescans and selects the device that was selected before, in whatever
@@ -322,7 +326,16 @@ class CodeUpdater {
   bool PortItemAvailable(int index) const;
   int SelectedPortNumber() const { return m_PortItemIndex + 1; }
 
+  // How the last run ended, in one line: the failing step's own text (with
+  // what it knows of the block, reply or time-out that ended it), the error
+  // box that ended the run, or the outcome ("Done."); never "Idle". Empty
+  // before the first run.
+  const std::string& RunResultText() const { return m_RunResult.ResultText(); }
+
   // ---- What the window holds ----
+  // The front end's host, as the logic reaches it: through m_RunResult,
+  // which keeps the texts that say how a run ended.
+  RunResultHost m_RunResult;
   platform::Host& m_Host;
   CodeUpdaterView& m_View;
   const platform::ResourceSource& m_Resources;
@@ -361,6 +374,10 @@ class CodeUpdater {
   // ---- What the controls show ----
   std::vector<std::string> m_PortItems;  // 64 items after a scan
   int m_PortItemIndex = 0;
+  // Why the last OpenSelectedPort failed: the port and the system's reason
+  // ("/dev/ttyUSB0: Permission denied; add your user to ..."); empty when it
+  // did not fail, or did for another reason (a box refused by the probe).
+  std::string m_PortProblem;
   std::string m_StartButtonCaption = "Start";
   bool m_StartButtonEnabled = true;
   bool m_ComportComboBoxEnabled = true;

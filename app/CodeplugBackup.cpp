@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <vector>
 
 #include "platform/AtomicWrite.h"
 #include "platform/Folders.h"
@@ -28,6 +29,21 @@ std::string NoBackupFolderText() {
   std::string why;
   platform::ProgramDataFolder(&why);
   return "no folder for backups (" + why + ")";
+}
+
+// The program's data folder (when `root` is below it), the backup root and,
+// when given, the radio's own folder: each a real folder of this user's that
+// nobody else may write into. False with `why` otherwise.
+bool BackupFoldersSafe(const std::string& root, const std::string& serialFolder, std::string& why) {
+  const std::string data = platform::ProgramDataFolder();
+  std::vector<std::string> folders;
+  if (!data.empty() && Absolute(platform::FolderOf(root)) == Absolute(data))
+    folders.push_back(Absolute(data));
+  folders.push_back(Absolute(root));
+  if (!serialFolder.empty()) folders.push_back(serialFolder);
+  for (const auto& folder : folders)
+    if (!platform::FolderIsUsersOwn(folder, why)) return false;
+  return true;
 }
 
 }  // namespace
@@ -69,7 +85,11 @@ std::string WriteCodeplugBackup(const std::string& root, const std::string& seri
     return {};
   }
   const std::string folder = platform::JoinPath(Absolute(root), BackupSerialName(serial));
+  // A link planted at backups/<serial> (or a shared data folder) would put
+  // this user's codeplug where another can read or replace it.
+  if (!BackupFoldersSafe(root, folder, error)) return {};
   if (!platform::MakePrivateFolders(folder, error)) return {};
+  if (!platform::FolderIsUsersOwn(folder, error)) return {};
   const std::string name = CodeplugBackupFileName(when, format);
   const std::string stem = name.substr(0, name.size() - 4);
   platform::AtomicWriteOptions options;
@@ -151,6 +171,7 @@ bool BackupCanBeKept(const std::string& root,
     reason = "no data folder (neither XDG_DATA_HOME nor HOME is set)";
     return false;
   }
+  if (!BackupFoldersSafe(root, {}, reason)) return false;
   const platform::FolderRoom r = room ? room(root) : platform::QueryFolderRoom(root);
   if (!r.writable) {
     reason = r.error;

@@ -34,7 +34,10 @@ std::string BackupSerialName(const std::string& serial);
 std::string CodeplugBackupFileName(std::time_t when, const std::string& format);
 
 // Writes `bytes` as a new backup of the radio `serial` (its folders made as
-// needed, mode 0700; the file mode 0600). A name that is taken gets "-2",
+// needed, mode 0700; the file mode 0600). The data folder, the backup root
+// and the radio's folder must each be a real folder of this user's that
+// nobody else may write into (a symbolic link planted at backups/<serial> is
+// refused). A name that is taken gets "-2",
 // "-3", ... before ".bin"; an earlier backup is never replaced. Returns the
 // file's absolute path, or an empty text with `error` set.
 std::string WriteCodeplugBackup(const std::string& root, const std::string& serial,
@@ -60,7 +63,8 @@ bool ListCodeplugBackups(const std::string& root, const std::string& serial,
 inline constexpr std::uintmax_t kBackupRoomBytes = 65536 + 4096;
 
 // Whether a backup can be kept under `root`, asked with `room` (the
-// platform's QueryFolderRoom, or a test's): the folder is writable and has
+// platform's QueryFolderRoom, or a test's): the folder (and the data folder
+// above it) is this user's own, not writable by others, writable and has
 // kBackupRoomBytes free. False with `reason` ("<folder>: Permission denied",
 // "<folder> has 1024 bytes free; ...") otherwise.
 bool BackupCanBeKept(const std::string& root,

@@ -314,7 +314,7 @@ CodeplugStepReport PreserveCodeplugWithReport(CodeUpdater& u) {
   // A stop during the restart wait (which runs to its end) is honoured here.
   if (!waited || u.StopRequested()) {
     report.outcome = kCodeplugStopped;
-    if (auto* observer = dynamic_cast<CodeplugStepObserver*>(&u.m_Host)) {
+    if (auto* observer = dynamic_cast<CodeplugStepObserver*>(&u.m_RunResult.Inner())) {
       observer->OnCodeplugStep(report);
     }
     return report;
@@ -335,7 +335,7 @@ CodeplugStepReport PreserveCodeplugWithReport(CodeUpdater& u) {
     report.outcome = kCodeplugNoAnswer;
   }
   link::CommEndExchange(u.m_Link);
-  if (auto* observer = dynamic_cast<CodeplugStepObserver*>(&u.m_Host)) {
+  if (auto* observer = dynamic_cast<CodeplugStepObserver*>(&u.m_RunResult.Inner())) {
     observer->OnCodeplugStep(report);
   }
   return report;

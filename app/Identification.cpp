@@ -94,6 +94,7 @@ bool CodeUpdater::CheckTargetRadio() {
   if (result == link::kCommSuccess) {
     const std::uint8_t code = PlatformCodeFromBoot(m_Attributes.RadioFamily, boot[0], boot[1]);
     if (code == m_PlatformCode && (boot[0] == m_Attributes.Series || boot[0] == 7)) return true;
+    m_RunResult.MarkRefused();
     ShowSeriesMismatch(m_Attributes.RadioFamily, boot[0]);
     m_Host.ShowStatusText("Idle");
     m_Host.Progress().SetPosition(0);
@@ -132,6 +133,7 @@ bool CodeUpdater::CheckBootVersion() {
   const char* current = "The boot version is current and does not need to be upgraded.";
   if (boot[0] == m_Attributes.BootMajor) {
     if (boot[1] == m_Attributes.BootMinor) {
+      m_RunResult.MarkRefused();
       m_Host.ShowStatusText(current);
       return false;
     }
@@ -140,11 +142,13 @@ bool CodeUpdater::CheckBootVersion() {
   if (m_Attributes.SecondBootMajor != 0 && boot[0] == m_Attributes.SecondBootMajor) {
     m_UseSecondBoot = true;
     if (boot[1] == m_Attributes.SecondBootMinor) {
+      m_RunResult.MarkRefused();
       m_Host.ShowStatusText(current);
       return false;
     }
     return true;
   }
+  m_RunResult.MarkRefused();
   m_Host.ShowStatusText("Error: the major boot versions of the radio and file are different.");
   return false;
 }

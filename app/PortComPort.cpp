@@ -34,6 +34,14 @@ bool CodeUpdater::OpenPortComPort(int portNumber, bool keepSpeed) {
   m_PortState[static_cast<std::size_t>(portNumber - 1)] = 2;
   link::CommCloseLink(m_Link);
   ShowError(errorText, "COM Port");
+  // The component keeps no reason of its own: the open test tells it.
+  const std::string path = m_PortTable.DevicePath(portNumber);
+  if (!path.empty()) {
+    const platform::PortTestResult test = m_Discovery.TestOpen(path);
+    ShowPortProblem(errorText, test.access == platform::PortAccess::Free
+                                   ? path + ": the serial port component cannot open it"
+                                   : platform::PortProblemText(path, test));
+  }
   return false;
 }
 

@@ -29,6 +29,7 @@ namespace bcu::app {
 namespace {
 
 constexpr const char* kCaptionComPort = "COM Port";
+constexpr const char* kTextPortNotAvailable = "Selected COM port is in use or not available.";
 
 std::string CanonicalPath(const std::string& path) {
   std::error_code ec;
@@ -144,16 +145,27 @@ bool CodeUpdater::OpenSelectedPort(bool keepSpeed) {
   // A frame opened inside another one (a handler run from a pump while the
   // outer frame holds the link) never takes the port: it is in use.
   if (m_PortFrames++ > 0) {
-    ShowError("Selected COM port is in use or not available.", kCaptionComPort);
+    ShowError(kTextPortNotAvailable, kCaptionComPort);
     return false;
   }
+  m_PortProblem.clear();
   // The device chosen, wherever the rescan puts it; never another one.
+  const std::string chosen = m_PortTable.DevicePath(m_PortItemIndex + 1);
   const bool stillThere = RescanKeepingSelection();
   const int i = m_PortItemIndex;
   const int n = i + 1;
   auto& state = m_PortState[static_cast<std::size_t>(i)];
   if (!stillThere || state != 2) {
-    ShowError("Selected COM port is in use or not available.", kCaptionComPort);
+    const std::string path = m_PortTable.DevicePath(n);
+    std::string why;
+    if (!stillThere)
+      why = chosen + ": the device is gone";
+    else if (path.empty())
+      why = "COM" + std::to_string(n) + ": no serial device";
+    else
+      why = platform::PortProblemText(path, m_PortTest[static_cast<std::size_t>(i)]);
+    ShowError(kTextPortNotAvailable, kCaptionComPort);
+    ShowPortProblem(kTextPortNotAvailable, why);
     return false;
   }
   state = 1;
@@ -205,8 +217,10 @@ bool CodeUpdater::OpenPortSerialDevice(int portNumber, bool keepSpeed) {
     return true;
   }
   m_PortState[static_cast<std::size_t>(portNumber - 1)] = 2;
+  const std::string why = m_Link.openError;
   link::CommCloseLink(m_Link);
   ShowError(errorText, kCaptionComPort);
+  ShowPortProblem(errorText, why);
   return false;
 }
 
@@ -214,8 +228,10 @@ int CodeUpdater::ProbeMobilePort(int portNumber) {
   std::string errorText;
   if (!link::CommOpenSerialDevice(m_Link, portNumber, 19200, 0, errorText)) {
     m_PortState[static_cast<std::size_t>(portNumber - 1)] = 2;
+    const std::string why = m_Link.openError;
     link::CommCloseLink(m_Link);
     ShowError(errorText, kCaptionComPort);
+    ShowPortProblem(errorText, why);
     return 0;
   }
   link::CommSetFramed(m_Link, true);
@@ -231,6 +247,14 @@ int CodeUpdater::ProbeMobilePort(int portNumber) {
   }
   link::CommEndExchange(m_Link);
   return present ? 1 : 2;
+}
+
+void CodeUpdater::ShowPortProblem(const std::string& boxText, const std::string& why) {
+  // The box keeps its own words (and the window shows nothing else); the
+  // front ends say the port and the system's reason after it, and the run's
+  // result carries both.
+  m_PortProblem = why;
+  if (!why.empty()) m_RunResult.SetResult(boxText + " (" + why + ")");
 }
 
 bool CodeUpdater::HasMultipleProcessors() const {

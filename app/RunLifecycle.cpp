@@ -97,6 +97,7 @@ void CodeUpdater::RequestStop(StopLevel level) {
 }
 
 void CodeUpdater::FinishRun() {
+  m_RunResult.End();
   DeleteWorkFiles();
   RemoveRunWorkFolder(m_RunWorkDir);
   m_RunWorkDir.clear();

@@ -145,8 +145,13 @@ bool ParseIsoUtcTime(const std::string& text, std::time_t& when) {
     if (at < text.size() && text[at] == 'Z') ++at;
     if (at != text.size()) return false;
   }
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+  if (month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+      second < 0 || second > 60)
     return false;
+  // No 30 February: the days the month has, leap years counted.
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
   std::tm tm{};
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;

@@ -8,6 +8,7 @@
 #include "app/CodeUpdater.h"
 #include "app/CodeplugBackup.h"
 #include "app/WorkFolder.h"
+#include "codeplug/FormatVersion.h"
 #include "link/CommLink.h"
 #include "link/DspDownload.h"
 #include "link/FlashDownload.h"
@@ -191,6 +192,7 @@ void CodeUpdater::RunUpdate(bool bootUpdate) {
 }
 
 void CodeUpdater::EnterRunningState() {
+  m_RunResult.Begin();
   m_Stop.Reset();
   m_StartButtonCaption = "Stop";
   m_StartButtonEnabled = true;
@@ -240,11 +242,40 @@ void CodeUpdater::ShowCodeplugOutcome(int outcome) {
 }
 
 void CodeUpdater::ShowProcessorMessage() {
+  // The check comes after the loader, before the flash is erased.
+  m_RunResult.MarkRefused();
   m_Host.ShowMessage(m_Attributes.Processor416 ? kText416 : kText816, kCaption,
                      platform::MsgIcon::Error, platform::MsgButtons::Ok);
 }
 
 namespace {
+
+std::string FormatName(int index) {
+  const auto v = codeplug::VersionOfFormatIndex(static_cast<std::uint8_t>(index));
+  return std::to_string(v.major) + "." + std::to_string(v.minor);
+}
+
+// The commands that put a kept backup back into the radio. The radio now
+// runs its new code, which refuses a codeplug of the old format: a backup in
+// another format is converted to the new code's first (what the update
+// itself would have written), then written.
+std::string RestoreHint(const CodeplugStepReport& report) {
+  const std::string quoted = "\"" + report.backupPath + "\"";
+  const bool convertible = report.imageFormatIndex >= codeplug::kFormatIndex58 &&
+                           report.imageFormatIndex != codeplug::kUnknownFormatIndex &&
+                           report.targetFormatIndex >= codeplug::kFormatIndex58 &&
+                           report.targetFormatIndex != codeplug::kUnknownFormatIndex;
+  if (!convertible || report.imageFormatIndex == report.targetFormatIndex)
+    return "To write it back into the radio:\nbcu codeplug write --port DEVICE " + quoted;
+  const std::string to = FormatName(report.targetFormatIndex);
+  const std::string converted =
+      "codeplug-" + (report.serialNumber.empty() ? std::string("radio") : report.serialNumber) +
+      "-" + to + ".bin";
+  return "The radio's new code expects codeplug format " + to + " (the backup holds " +
+         FormatName(report.imageFormatIndex) +
+         "). To write it back into the radio, convert it first:\nbcu codeplug convert " + quoted +
+         " " + converted + " --to " + to + "\nbcu codeplug write --port DEVICE " + converted;
+}
 
 bool IsCodeplugFailure(int outcome) {
   return outcome != kCodeplugNotConvertible && outcome != kCodeplugNoConversion &&
@@ -272,8 +303,7 @@ void CodeUpdater::PreserveAndShowCodeplug() {
       "The codeplug read from the radio is kept in this file:\n\n" + report.backupPath + "\n\n";
   // Once a download began the radio may hold something else than before.
   if (report.downloadAttempted) {
-    text += "To write it back into the radio:\nbcu codeplug write --port DEVICE \"" +
-            report.backupPath + "\"";
+    text += RestoreHint(report);
   } else {
     text += "The radio's codeplug was not changed.";
   }
@@ -316,6 +346,44 @@ void ShowStoppedDownload(CodeUpdater& u, const link::FlashDownloader& download, 
   u.m_Host.Progress().SetPosition(0);
 }
 
+// Where a download that failed on the link was, and what ended it: "the
+// application code at block 41: no reply within 4.0 s".
+// `fileStartBlocks`: the blocks sent before the file that failed began.
+std::string DownloadFailureDetail(const CodeUpdater& u, const link::FlashDownloader& download,
+                                  int result, std::int64_t fileStartBlocks) {
+  std::string where;
+  switch (download.Stage()) {
+    case link::FlashStage::kNotStarted:
+    case link::FlashStage::kLoader:
+      where = "the loader";
+      break;
+    case link::FlashStage::kErase:
+      where = "the flash erase";
+      break;
+    case link::FlashStage::kCode:
+    case link::FlashStage::kCodeEnded:
+      where = download.IsBoot() ? "the boot code" : "the application code";
+      break;
+  }
+  const std::int64_t blocks = download.Blocks().blocksSent - fileStartBlocks;
+  if (blocks > 0 && download.Stage() != link::FlashStage::kErase)
+    where += " at block " + std::to_string(blocks);
+  std::string why;
+  if (u.m_Link.portLost) {
+    why = "the port went away";
+  } else if (result == link::kCommProblem && u.m_Link.useComPort && u.m_Link.lineIdle) {
+    why = "the line went silent";
+  } else if (result == link::kCommTimedOut) {
+    char text[64];
+    std::snprintf(text, sizeof text, "no reply within %.1f s",
+                  static_cast<double>(link::CommReplyTimeoutRealMs(u.m_Link)) / 1000.0);
+    why = text;
+  } else {
+    why = "no valid reply";
+  }
+  return where + ": " + why;
+}
+
 // Runs the flash download over the two work files opened as text; the run's
 // step follows the download's stage, and a download a stop ended says what
 // it left in the radio.
@@ -324,13 +392,19 @@ int RunFlashDownload(CodeUpdater& u, bool isBoot, bool afterBoot = false) {
   std::ifstream code(platform::PathOf(u.WorkFilePath(u.m_CodeFileName)));
   link::FlashDownloader download(u.m_Link, &CodeUpdater::ShowStatusText, &u, u.m_PlatformCode,
                                  u.m_Host.Progress(), isBoot, u.m_Attributes.Processor416 != 0);
-  download.onStage = [&u, isBoot](link::FlashStage stage) {
+  std::int64_t fileStartBlocks = 0;
+  download.onStage = [&u, &download, &fileStartBlocks, isBoot](link::FlashStage stage) {
     u.m_Step = StepOfStage(stage, isBoot);
+    if (stage == link::FlashStage::kCode) fileStartBlocks = download.Blocks().blocksSent;
+    if (stage == link::FlashStage::kErase) u.m_RunResult.MarkFlashTouched();
   };
   const int result = download.Run(loader, code);
   u.m_Step = RunStep::Other;
-  if ((result == link::kCommTimedOut || result == link::kCommProblem) && u.StopRequested())
+  const bool linkFailure = result == link::kCommTimedOut || result == link::kCommProblem;
+  if (linkFailure && u.StopRequested())
     ShowStoppedDownload(u, download, afterBoot);
+  else if (linkFailure)
+    u.m_RunResult.AddDetail(DownloadFailureDetail(u, download, result, fileStartBlocks));
   return result;
 }
 
@@ -404,6 +478,7 @@ void CodeUpdater::RunManualUpdate(bool bootUpdate) {
       std::ifstream loader(platform::PathOf(WorkFilePath(m_LoaderFileName)));
       std::ifstream code(platform::PathOf(WorkFilePath(m_CodeFileName)), std::ios::binary);
       m_Step = RunStep::Dsp;
+      m_RunResult.MarkFlashTouched();
       result = link::DspDownload(m_Link, loader, code, m_PlatformCode, &ShowStatusText, this,
                                  m_RunWorkDir + "/", m_Host.Progress());
       m_Step = RunStep::Other;
@@ -477,10 +552,12 @@ void CodeUpdater::RunAutomaticUpdate() {
       m_Host.ShowStatusText(kTextExtracting);
       RunAutomaticApplication(*this, false, kTextStoppedAfterBoot);
     } else if (majorDiffers) {
+      m_RunResult.MarkRefused();
       m_Host.ShowStatusText("Error: the major boot versions of the radio and file are different.");
     } else if (commError) {
       m_Host.ShowStatusText("Communication error while trying to retrieve boot version.");
     } else if (kindMismatch) {
+      m_RunResult.MarkRefused();
       m_Host.ShowStatusText(kTextIdle);
       m_Host.ShowMessage(m_Attributes.RadioFamily == 1 ? kTextForMobile : kTextForPortable,
                          kCaption, platform::MsgIcon::Error, platform::MsgButtons::Ok);

@@ -243,13 +243,15 @@ void AddConvert(CLI::App& group) {
   auto* cmd = group.add_subcommand("convert", "Convert a codeplug file to another format");
   cmd->footer(
       "Exit codes as in `bcu --help`: 0 converted (or already in the target format: OUT is a\n"
-      "copy of IN), 13 IN is not a valid codeplug, 9 IN or the target is not a convertible\n"
+      "copy of IN), 13 IN is not a valid codeplug (as `bcu codeplug check` finds; --force\n"
+      "converts it all the same), 9 IN or the target is not a convertible\n"
       "format (5.8, 5.9, 5.10), or the conversion does not fit (too large or a damaged table),\n"
       "or its result fails the validity check: nothing written; 14 a file not readable or\n"
       "writable. OUT is written whole or not at all (IN may be OUT).\n");
   struct Options {
     std::string in, out, to;
     bool json = false;
+    bool force = false;
   };
   auto o = std::make_shared<Options>();
   cmd->add_option("IN", o->in, "Codeplug file to read")->type_name("FILE")->required();
@@ -257,6 +259,9 @@ void AddConvert(CLI::App& group) {
   cmd->add_option("--to", o->to, "Target format: 5.8, 5.9 or 5.10")
       ->type_name("FORMAT")
       ->required();
+  cmd->add_flag("--force", o->force,
+                "Convert a file that is not a whole valid codeplug (one that stops before the "
+                "image's end: OUT then lacks the same words)");
   AddJsonFlag(*cmd, o->json, "Print what was converted");
   cmd->callback([o, cmd] {
     const bool quiet = VerbosityOf(*cmd) == Verbosity::kQuiet;
@@ -281,8 +286,19 @@ void AddConvert(CLI::App& group) {
     };
     LoadedImage loaded = Load(o->in);
     CodeplugImage& image = *loaded.image;
-    const ImageCheck check = CheckParmsImage(image);
-    if (!check.valid) Fail(kExitFileInvalid, o->in + ": invalid: " + check.reason);
+    // What `codeplug check` calls invalid is never converted silently: a
+    // damaged structure not at all, a file cut short only with --force.
+    const ImageCheck structure = CheckParmsImage(image);
+    if (!structure.valid) Fail(kExitFileInvalid, o->in + ": invalid: " + structure.reason);
+    std::string missing;
+    const bool whole = ImageIsWhole(image, loaded.byteCount, missing);
+    if (!whole && !o->force)
+      Fail(kExitFileInvalid, o->in + ": invalid: " + missing +
+                                 "; nothing written (--force converts it all the same, and OUT "
+                                 "then lacks the same words)");
+    if (!whole)
+      std::fprintf(stderr, "%s: incomplete (%s); --force: OUT lacks the same words\n",
+                   o->in.c_str(), missing.c_str());
     FormatVersion target;
     const std::uint8_t from = ParmsFormatIndex(image);
     const std::uint8_t to = ParseVersion(o->to, target)
@@ -297,10 +313,6 @@ void AddConvert(CLI::App& group) {
       report(o->to, 0, 0, loaded.byteCount);
       return;
     }
-    std::string missing;
-    if (!ImageIsWhole(image, loaded.byteCount, missing))
-      std::fprintf(stderr, "%s: incomplete (%s); OUT lacks the same words\n", o->in.c_str(),
-                   missing.c_str());
     auto scratch = std::make_unique<CodeplugImage>();
     const ConversionResult result =
         ConvertCodeplugImage(image, loaded.byteCount, from, to, *scratch);

@@ -486,7 +486,11 @@ int RunTransfer(TransferArgs& args, bool write) {
   }
   std::string error;
   Detail(args.verbosity, "port: " + args.port);
-  if (!direct.Open(error)) return session.Failed(kExitPort, args.port + ": " + error);
+  if (!direct.Open(error)) {
+    const std::string& why = direct.Link().openError;
+    return session.Failed(kExitPort,
+                          why.empty() ? args.port + ": " + error : error + " (" + why + ")");
+  }
   int code = write ? RunWrite(session) : RunRead(session);
   // A stop signal ended the transfer: what it left is said above.
   if (code != kExitOk && direct.Stopped()) code = stoppedExit();

@@ -66,6 +66,24 @@ std::string Duration(double seconds) {
 
 }  // namespace
 
+std::string ShortPortName(const std::string& path, std::size_t width) {
+  if (path.size() <= width) return path;
+  static const std::string kEllipsis = "\u2026";  // one column, three bytes
+  static const std::string kLead = kEllipsis + "/";
+  const std::size_t room = width > 2 ? width - 2 : 0;  // what "…/" leaves
+  std::size_t from = path.size();
+  // Whole parts, from the last one back, while they fit.
+  for (std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0;
+       slash = path.rfind('/', slash - 1)) {
+    if (path.size() - slash - 1 > room) break;
+    from = slash + 1;
+  }
+  if (from < path.size()) return kLead + path.substr(from);
+  // The last part alone is too long: its end.
+  const std::size_t keep = width > 1 ? width - 1 : 0;
+  return kEllipsis + path.substr(path.size() - keep);
+}
+
 RunPhase PhaseOfStatus(const std::string& status, const RunPhase& current) {
   for (const auto& p : kPhases)
     if (status.rfind(p.prefix, 0) == 0) return p.phase;
@@ -97,6 +115,9 @@ int FleetDisplay::AddRadio(const std::string& port) {
   std::lock_guard<std::mutex> lock(mutex_);
   Radio r;
   r.port = port;
+  // The port column grows to the longest port, up to a third of the line.
+  const auto bound = static_cast<std::size_t>(std::max(14, TerminalWidth(out_) / 3));
+  portWidth_ = std::min(std::max(portWidth_, port.size()), bound);
   r.startUs = platform::RealMicros();
   r.rateUs = r.startUs;
   radios_.push_back(std::move(r));
@@ -227,16 +248,25 @@ void FleetDisplay::EndPrompt() {
 std::string FleetDisplay::LineOf(const Radio& r, std::uint64_t nowUs) const {
   const double elapsed = static_cast<double>(nowUs - r.startUs) / 1e6;
   double left = -1;
-  if (r.finished)
-    left = 0;
-  else if (r.percent >= 1)
-    left = elapsed * (100 - r.percent) / r.percent;
+  if (r.percent >= 1) left = elapsed * (100 - r.percent) / r.percent;
+  const std::string port = ShortPortName(r.port, portWidth_);
+  // Padded by columns, not bytes ("…" takes three bytes and one column).
+  const std::size_t columns = port.size() - (port.rfind("\u2026", 0) == 0 ? 2 : 0);
+  std::string line = port + std::string(portWidth_ > columns ? portWidth_ - columns : 0, ' ');
   char head[160];
-  std::snprintf(head, sizeof head, "%-14.14s %-16.16s %3d%% %9s %7.0f B/s %6s  ", r.port.c_str(),
+  if (r.finished) {
+    // A finished radio's line is its result: the figures give way to the
+    // text, which says why a failure failed.
+    std::snprintf(head, sizeof head, " %-16.16s %9s  ", r.serial.empty() ? "?" : r.serial.c_str(),
+                  ByteText(r.bytes).c_str());
+    line += head;
+    if (r.code != 0) line += "Failed (" + std::to_string(r.code) + "): ";
+    return line + r.status;
+  }
+  std::snprintf(head, sizeof head, " %-16.16s %3d%% %9s %7.0f B/s %6s  ",
                 r.serial.empty() ? "?" : r.serial.c_str(), r.percent, ByteText(r.bytes).c_str(),
                 r.rate, Duration(left).c_str());
-  std::string line = head;
-  if (r.finished && r.code != 0) line += "Failed (" + std::to_string(r.code) + "): ";
+  line += head;
   line += r.status;
   return line;
 }

@@ -30,6 +30,12 @@ struct RunPhase {
 };
 RunPhase PhaseOfStatus(const std::string& status, const RunPhase& current);
 
+// A port's name in at most `width` characters: the whole path where it
+// fits, otherwise its end, whole parts of the path from the last one back,
+// after "…/" ("…/by-id/usb-XIF_0042-if00"); the end of the last part alone
+// when even that is too long.
+std::string ShortPortName(const std::string& path, std::size_t width);
+
 class FleetDisplay {
  public:
   FleetDisplay(DisplayMode mode, std::FILE* out, std::FILE* err);
@@ -90,6 +96,7 @@ class FleetDisplay {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<Radio> radios_;
+  std::size_t portWidth_ = 4;  // the port column: the longest port, within bounds
   int drawnLines_ = 0;
   bool dirty_ = false;
   bool prompting_ = false;

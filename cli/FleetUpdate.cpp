@@ -1,5 +1,6 @@
 #include "cli/FleetUpdate.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -180,6 +181,8 @@ class RadioHost final : public platform::Host,
   void ShowStatusText(const std::string& text) override {
     if (text.rfind("Preparing to download", 0) == 0) downloadStarted = true;
     if (!quiet) start.OnStatus(text);
+    // The radio's line keeps the text before "Idle": it says how the run ended.
+    if (text == kIdleStatus) return;
     status = text;
     if (!quiet) fleet_.display.Status(radio_, text);
   }
@@ -187,9 +190,10 @@ class RadioHost final : public platform::Host,
   platform::MsgResult ShowMessage(const std::string& text, const std::string& caption,
                                   platform::MsgIcon icon, platform::MsgButtons buttons) override {
     if (!quiet) start.OnMessage(text, caption, icon);
+    // One line per radio: the same box from several radios stays readable.
     if (!quiet)
-      fleet_.display.Note(radio_,
-                          std::string("[") + IconWord(icon) + "] " + caption + ":\n" + text);
+      fleet_.display.Note(
+          radio_, std::string("[") + IconWord(icon) + "] " + caption + ": " + app::OneLine(text));
     if (buttons == platform::MsgButtons::Ok) return platform::MsgResult::Ok;
     if (fleet_.options.yes) return platform::MsgResult::Yes;
     if (!fleet_.AcquirePrompt(*this)) return platform::MsgResult::No;
@@ -332,7 +336,12 @@ bool Fleet::ReadAnswer(RadioHost& host, std::string& line, bool hide) {
 bool WaitForBootload(RadioHost& host, app::CodeUpdater& u, const std::string& text,
                      bool& notInBootload) {
   Fleet& fleet = host.GetFleet();
-  fleet.display.Note(host.Radio(), "[Information] Brisant Code Updater:\n" + text);
+  // The window's box asks for OK; here the prompt below (or --yes) says what
+  // happens, so the box's last sentence goes.
+  std::string box = text;
+  const std::string press = "Press OK once the radio is ready.";
+  if (const auto at = box.rfind(press); at != std::string::npos) box.erase(at, press.size());
+  fleet.display.Note(host.Radio(), "[Information] Brisant Code Updater: " + app::OneLine(box));
   if (!fleet.options.yes) {
     if (!fleet.AcquirePrompt(host)) return false;
     std::fprintf(fleet.options.err,
@@ -356,9 +365,11 @@ bool WaitForBootload(RadioHost& host, app::CodeUpdater& u, const std::string& te
   const auto result = u.WaitForBootloadMode(limitMs, [&](std::uint32_t waitedMs) {
     if (waitedMs < nextReport) return;
     nextReport += kBootloadReportMs;
-    fleet.display.Status(host.Radio(), "Waiting for bootload mode: " +
-                                           std::to_string((limitMs - waitedMs + 999) / 1000) +
-                                           " s left");
+    const std::uint32_t left = (limitMs - waitedMs + 999) / 1000;
+    char text[64];
+    std::snprintf(text, sizeof text, "Waiting for the radio in bootload mode, %u:%02u left",
+                  left / 60, left % 60);
+    fleet.display.Status(host.Radio(), text);
   });
   switch (result) {
     case app::BootloadWaitResult::Ready:
@@ -456,7 +467,13 @@ void RunRadio(Fleet& fleet, int radio, const std::string& port) {
   facts.notInBootload = notInBootload;
   facts.downloadStarted = host.downloadStarted;
   facts.startFailureCode = host.start.Code();
-  facts.status = host.status;
+  facts.refused = updater.m_RunResult.Refused();
+  // How the run ended, before the version read after it shows anything: the
+  // failing step's own text (the status line reads "Idle" after most
+  // failures).
+  const std::string result =
+      updater.RunResultText().empty() ? host.status : updater.RunResultText();
+  facts.status = result;
   facts.codeplug = host.codeplug;
   const int code = UpdateExitCode(facts);
 
@@ -477,7 +494,7 @@ void RunRadio(Fleet& fleet, int radio, const std::string& port) {
   }
   record.outcomeCode = code;
   if (facts.started)
-    record.outcomeText = host.status;
+    record.outcomeText = result;
   else if (facts.stopped)
     record.outcomeText = "Stopped. Nothing was written to the radio.";
   else
@@ -503,16 +520,26 @@ struct RadioThread {
   std::thread thread;
 };
 
+// The final table, its port and serial columns as wide as their entries.
 void PrintTable(std::FILE* out, const std::vector<app::HistoryRecord>& results) {
-  std::fprintf(out, "\n%-16s %-16s %4s %8s  %s\n", "Port", "Serial", "Code", "Time", "Result");
+  int portWidth = 4;
+  int serialWidth = 6;
+  for (const auto& r : results) {
+    portWidth = std::max(portWidth, static_cast<int>(r.port.size()));
+    serialWidth =
+        std::max(serialWidth, static_cast<int>(std::max<std::size_t>(1, r.serialNumber.size())));
+  }
+  std::fprintf(out, "\n%-*s %-*s %4s %8s  %s\n", portWidth, "Port", serialWidth, "Serial", "Code",
+               "Time", "Result");
   int failed = 0;
   for (const auto& r : results) {
     if (r.outcomeCode != kExitOk) ++failed;
-    std::fprintf(out, "%-16s %-16s %4d %7.1fs  %s\n", r.port.c_str(),
+    std::fprintf(out, "%-*s %-*s %4d %7.1fs  %s\n", portWidth, r.port.c_str(), serialWidth,
                  r.serialNumber.empty() ? "?" : r.serialNumber.c_str(), r.outcomeCode,
                  r.durationSeconds, r.outcomeText.c_str());
     if (r.outcomeCode != kExitOk && !r.backupPath.empty())
-      std::fprintf(out, "%-16s %-16s %4s %8s  backup: %s\n", "", "", "", "", r.backupPath.c_str());
+      std::fprintf(out, "%-*s %-*s %4s %8s  backup: %s\n", portWidth, "", serialWidth, "", "", "",
+                   r.backupPath.c_str());
   }
   std::fprintf(out, "%zu radio%s: %zu done, %d failed\n", results.size(),
                results.size() == 1 ? "" : "s", results.size() - static_cast<std::size_t>(failed),

@@ -1,4 +1,5 @@
-// bcu info: what the Retrieve button shows in the version panel.
+// bcu info: the radio's version information, as the window's version panel
+// shows it.
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -29,8 +30,12 @@ struct InfoArgs {
 };
 
 int RunInfo(InfoArgs& args) {
+  // Status lines (the port and why it failed, an interface box that did not
+  // answer) go to stderr before the box that says the rest; stdout keeps
+  // the panel or the JSON document alone.
   TerminalOptions terminal;
-  terminal.quiet = true;
+  terminal.quiet = args.verbosity == Verbosity::kQuiet;
+  terminal.out = stderr;
   terminal.delayScale = args.delayScale;
   terminal.timestamps = args.verbosity == Verbosity::kVerbose;
   TerminalHost host(terminal);
@@ -51,8 +56,15 @@ int RunInfo(InfoArgs& args) {
   // (sensible) answered on it.
   if (!view.filled) {
     const bool stopped = TerminalHost::Interrupted();
+    std::string why = app::OneLine(host.LastMessage());
+    // The box said what the window says; the port and the system's reason
+    // follow it.
+    if (!updater.m_PortProblem.empty()) {
+      std::fprintf(stderr, "bcu info: %s\n", updater.m_PortProblem.c_str());
+      why += " (" + updater.m_PortProblem + ")";
+    }
     FailShown(args.json, stopped ? kExitStopped : kExitPort,
-              stopped ? std::string("stopped") : host.LastMessage());
+              stopped ? std::string("stopped") : why);
   }
 
   const auto& panel = updater.m_VersionPanel;
@@ -88,8 +100,7 @@ int RunInfo(InfoArgs& args) {
 }  // namespace
 
 void RegisterInfoCommand(CLI::App& app) {
-  auto* cmd =
-      app.add_subcommand("info", "Read the connected radio's version information (Retrieve)");
+  auto* cmd = app.add_subcommand("info", "Read the connected radio's version information");
   auto args = std::make_shared<InfoArgs>();
   cmd->add_option("--port", args->port, "Serial device of the radio")->type_name("DEV")->required();
   AddJsonFlag(*cmd, args->json, "Print the version information");

@@ -61,9 +61,10 @@ void Detail(Verbosity verbosity, const std::string& text) {
 void AddVerbosityOptions(CLI::App& app) {
   static const std::string kVerboseHelp =
       "More detail: status lines with a time stamp, and the port, the firmware set and each "
-      "step on stderr";
+      "step on stderr (not with -q)";
   static const std::string kQuietHelp =
-      "Only errors and the result; nothing on success where the exit code says it";
+      "Only errors and the result; nothing on success where the exit code says it (not "
+      "with -v)";
   CLI::Option* verbose = app.add_flag("-v,--verbose", kVerboseHelp);
   CLI::Option* quiet = app.add_flag("-q,--quiet", kQuietHelp);
   verbose->excludes(quiet);

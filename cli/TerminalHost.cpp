@@ -1,10 +1,12 @@
 #include "cli/TerminalHost.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
+#include "cli/FleetDisplay.h"
 #include "cli/Output.h"
 #include "cli/StopSignals.h"
 #include "platform/Console.h"
@@ -66,6 +68,8 @@ class TerminalHost::TerminalProgress final : public platform::ProgressBar {
   int Position() const override { return position_; }
 
  private:
+  // The bar says how far the whole run is (where the current step lies in
+  // it, as the fleet display reckons), and the step's own percent beside it.
   void Draw() {
     if (host_.options_.quiet) return;
     const int span = max_ - min_;
@@ -73,18 +77,23 @@ class TerminalHost::TerminalProgress final : public platform::ProgressBar {
         span > 0 ? static_cast<int>((static_cast<long long>(position_ - min_) * 100) / span) : 0;
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
-    if (percent == shown_) return;
+    const RunPhase& phase = host_.phase_;
+    const int run =
+        std::max(host_.runPercent_, phase.from + (phase.to - phase.from) * percent / 100);
+    if (percent == shown_ && run == host_.runPercent_) return;
     shown_ = percent;
+    host_.runPercent_ = std::min(run, 100);
     std::FILE* out = host_.options_.out;
     if (IsTerminal(out)) {
       constexpr int kWidth = 40;
-      const int filled = percent * kWidth / 100;
-      std::fprintf(out, "\r[%s%s] %3d%%",
+      const int filled = host_.runPercent_ * kWidth / 100;
+      std::fprintf(out, "\r[%s%s] %3d%% of the run, this step %3d%%",
                    std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                   std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), percent);
+                   std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(),
+                   host_.runPercent_, percent);
       host_.progressLineOpen_ = true;
     } else {
-      std::fprintf(out, "%d%%\n", percent);
+      std::fprintf(out, "%d%% (%d%% of the run)\n", percent, host_.runPercent_);
     }
     std::fflush(out);
   }
@@ -135,6 +144,11 @@ void TerminalHost::EndProgressLine() {
 
 void TerminalHost::ShowStatusText(const std::string& text) {
   status_ = text;
+  // "Idle" is the window's word for a status line with nothing running; on a
+  // terminal the line before it (or the box after it) says how the run ended.
+  if (text == kIdleStatus) return;
+  shown_ = text;
+  phase_ = PhaseOfStatus(text, phase_);
   if (options_.quiet) return;
   EndProgressLine();
   std::fprintf(options_.out, "%s%s\n", options_.timestamps ? TimeStamp().c_str() : "",

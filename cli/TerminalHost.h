@@ -11,12 +11,16 @@
 #include <optional>
 #include <string>
 
+#include "cli/FleetDisplay.h"
 #include "platform/Clock.h"
 #include "platform/Host.h"
 #include "platform/Timer.h"
 #include "platform/TimerPump.h"
 
 namespace bcu::cli {
+
+// The window's status text while nothing runs; a terminal never prints it.
+inline constexpr const char* kIdleStatus = "Idle";
 
 // The word a terminal prints for a message box's icon: "[Error] Caption:".
 const char* IconWord(platform::MsgIcon icon);
@@ -69,6 +73,8 @@ class TerminalHost final : public platform::Host {
   bool WaitForEnter(const std::function<bool()>& stopped);
   // The last status text and the last message box text shown.
   const std::string& StatusText() const { return status_; }
+  // The last status text a line showed ("Idle" never is).
+  const std::string& ShownStatusText() const { return shown_; }
   const std::string& LastMessage() const { return lastMessage_; }
 
   // Installs the stop signals' handlers (cli/StopSignals.h), which every
@@ -87,6 +93,9 @@ class TerminalHost final : public platform::Host {
   platform::TimerPump pump_;
   std::unique_ptr<TerminalProgress> progress_;
   std::string status_;
+  std::string shown_;
+  RunPhase phase_;      // where the current step lies in the whole run
+  int runPercent_ = 0;  // of the whole run, never going back
   std::string lastMessage_;
   bool interruptHandled_ = false;
   bool forceQuitHandled_ = false;

@@ -1,4 +1,4 @@
-// `bcu update`: what the window's Start button runs, on a terminal.
+// `bcu update`: the update the window runs, on a terminal.
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -125,7 +125,24 @@ std::string ReadBackText(const app::CodeplugStepReport& r) {
 
 // What the run is doing, for the line a stop signal prints.
 std::string CurrentStep(const std::string& status) {
-  return status.empty() ? std::string("starting") : status;
+  return status.empty() || status == kIdleStatus ? std::string("starting") : status;
+}
+
+// The window's box after the automatic boot update ends "Press OK once the
+// radio is ready."; on a terminal the last sentence says what to do here, or
+// (--yes) what the program does instead.
+std::string BootloadBoxText(const std::string& text, const std::string& lastSentence) {
+  const std::string press = "Press OK once the radio is ready.";
+  const auto at = text.rfind(press);
+  if (at == std::string::npos) return text;
+  return text.substr(0, at) + lastSentence + text.substr(at + press.size());
+}
+
+// "4:58": minutes and seconds.
+std::string MinutesSeconds(std::uint32_t seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u:%02u", seconds / 60, seconds % 60);
+  return text;
 }
 
 // Waits for the radio to be back in bootload mode after the automatic boot
@@ -133,8 +150,12 @@ std::string CurrentStep(const std::string& status) {
 // information once a second until it answers or the time is up.
 bool WaitForBootload(TerminalHost& terminal, const UpdateArgs& args, app::CodeUpdater& u,
                      const std::string& text, bool& notInBootload) {
-  terminal.ShowMessage(text, "Brisant Code Updater", platform::MsgIcon::Information,
-                       platform::MsgButtons::Ok);
+  const auto limitSeconds = static_cast<std::uint32_t>(args.waitBootloadSeconds);
+  terminal.ShowMessage(
+      BootloadBoxText(text, args.yes ? "Waiting for the radio in bootload mode, " +
+                                           MinutesSeconds(limitSeconds) + " left (--yes)."
+                                     : std::string("Press Enter once the radio is ready.")),
+      "Brisant Code Updater", platform::MsgIcon::Information, platform::MsgButtons::Ok);
   if (!args.yes) {
     std::fprintf(stderr,
                  "Put the radio back into bootload mode, then press Enter (Ctrl-C stops).\n");
@@ -163,8 +184,8 @@ bool WaitForBootload(TerminalHost& terminal, const UpdateArgs& args, app::CodeUp
     if (waitedMs < nextReport) return;
     nextReport += kBootloadReportMs;
     if (quiet) return;
-    std::fprintf(stderr, "Still waiting for bootload mode: %u s left\n",
-                 (limitMs - waitedMs + 999) / 1000);
+    std::fprintf(stderr, "Waiting for the radio in bootload mode, %s left\n",
+                 MinutesSeconds((limitMs - waitedMs + 999) / 1000).c_str());
     std::fflush(stderr);
   });
   switch (result) {
@@ -331,8 +352,12 @@ int RunUpdateCommand(const UpdateArgs& args) {
   bool notInBootload = false;
   app::CodeUpdaterOptions updaterOptions = args.setup.UpdaterOptions();
   updaterOptions.verifyCodeplug = !args.noVerify;
+  bool waitingForBootload = false;  // the step a first stop signal names
   updaterOptions.bootloadWait = [&](app::CodeUpdater& u, const std::string& text) {
-    return WaitForBootload(terminal, args, u, text, notInBootload);
+    waitingForBootload = true;
+    const bool ready = WaitForBootload(terminal, args, u, text, notInBootload);
+    waitingForBootload = false;
+    return ready;
   };
   app::CodeUpdater updater(host, view, *resources,
                            args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath,
@@ -355,7 +380,8 @@ int RunUpdateCommand(const UpdateArgs& args) {
     if (updater.m_RunState != app::RunState::Running) return;
     std::fprintf(stderr, "\nbcu update: %s: %s (%s). Press Ctrl-C again to stop at once.\n",
                  FirstStopSignalName(), updater.StopNotice().c_str(),
-                 CurrentStep(terminal.StatusText()).c_str());
+                 waitingForBootload ? "waiting for the radio in bootload mode"
+                                    : CurrentStep(terminal.StatusText()).c_str());
     std::fflush(stderr);
     updater.m_StartButtonClick();  // Stop
   };
@@ -376,13 +402,17 @@ int RunUpdateCommand(const UpdateArgs& args) {
   const bool started = updater.m_PasswordAccepted;
   // A signal at a prompt ends the prompt before any pump has seen it.
   if (StopSignalCount() > 0) stopped = true;
-  const std::string status = terminal.StatusText();
+  // How the run ended: the failing step's own text, which the updater keeps
+  // (the status line reads "Idle" after most failures).
+  std::string status = updater.RunResultText();
+  if (status.empty()) status = terminal.StatusText();
   UpdateRunFacts facts;
   facts.started = started;
   facts.stopped = stopped;
   facts.notInBootload = notInBootload;
   facts.downloadStarted = host.downloadStarted;
   facts.startFailureCode = host.start.Code();
+  facts.refused = updater.m_RunResult.Refused();
   facts.status = status;
   facts.codeplug = host.codeplug;
   const int code = UpdateExitCode(facts);
@@ -392,21 +422,24 @@ int RunUpdateCommand(const UpdateArgs& args) {
                  host.codeplug->backupPath.c_str());
   }
 
-  // What the plain output says of a failure: the password, the message box
-  // that stopped the start, or the last status line.
+  // What the plain output says of a failure: the password, or how the run
+  // ended (the failing step's text, or the error box that ended it).
   std::string failure;
-  if (code != kExitOk) {
-    if (!started && !stopped)
-      failure = "the password was refused";
-    else if (!host.downloadStarted && !host.start.Text().empty())
-      failure = host.start.Text();
-    else
-      failure = status;
+  if (code != kExitOk) failure = !started && !stopped ? "the password was refused" : status;
+  // After the box that refused the port: the port and the system's reason.
+  // After a failed step: what it knows beyond its status line (the block,
+  // the reply or the time-out that ended it).
+  if (!args.json && args.verbosity != Verbosity::kQuiet) {
+    if (!updater.m_PortProblem.empty())
+      std::fprintf(stderr, "bcu update: %s\n", updater.m_PortProblem.c_str());
+    else if (code != kExitOk && !updater.m_RunResult.ResultFromBox() &&
+             status != terminal.ShownStatusText())
+      std::fprintf(stderr, "bcu update: %s\n", status.c_str());
   }
   if (!started && !stopped && !args.json)
     std::fprintf(stderr, "bcu update: the password was refused\n");
   else if (code != kExitOk && !args.json && args.verbosity == Verbosity::kQuiet &&
-           failure != host.start.Text())  // an error box has said it already
+           !updater.m_RunResult.ResultFromBox())  // an error box has said it already
     std::fprintf(stderr, "bcu update: %s\n", failure.c_str());
   Detail(args.verbosity, "exit code " + std::to_string(code) + " (" + ExitCodeName(code) + ")");
   if (args.json) {
@@ -456,8 +489,8 @@ int RunUpdateCommand(const UpdateArgs& args) {
 
 void RegisterUpdateCommand(CLI::App& app) {
   auto args = std::make_shared<UpdateArgs>();
-  CLI::App* cmd = app.add_subcommand(
-      "update", "Update the connected radio (the Start button): code, then its codeplug");
+  CLI::App* cmd =
+      app.add_subcommand("update", "Update the connected radio: its code, then its codeplug");
   cmd->footer(kUpdateFooter);
   AddPortOption(*cmd, args->setup);
   cmd->add_flag("--all-ports", args->allPorts,

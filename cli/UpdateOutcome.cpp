@@ -32,6 +32,8 @@ int OutcomeExitCode(const UpdateRunFacts& f) {
         return kExitNoAnswer;
     }
   }
+  // A radio check (the processor variant among them) refused it.
+  if (f.refused) return kExitRefused;
   // Boot and DSP updates end on the download's own last text.
   if (f.status.rfind("Download finished", 0) == 0) return kExitOk;
   // Nothing was written: the port, the work files or a radio check.

@@ -14,6 +14,9 @@ struct UpdateRunFacts {
   bool stopped = false;        // a stop signal came during the run
   bool notInBootload = false;  // the radio did not come back in bootload mode
   bool downloadStarted = false;
+  // A radio check refused the radio before its flash changed (the updater's
+  // RunResultHost::Refused).
+  bool refused = false;
   // The code of a run that ended before its download began, when the host
   // could tell why (StartFailureWatch); 0: not known.
   int startFailureCode = 0;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "link/Frame.h"
 #include "link/ScpComPort.h"
 #include "platform/Clock.h"
+#include "platform/PortTable.h"
 #include "platform/Pump.h"
 #include "platform/Timer.h"
 #include "transfer/VYXCommDeviceSerial.h"
@@ -323,11 +325,20 @@ bool CommOpenSerialDevice(CommLink& link, int comNumber, int baud, int flowContr
   // leaks nor keeps its port.
   delete link.serialDevice;
   link.serialDevice = nullptr;
+  link.openError.clear();
+  const std::string path = link.ports != nullptr ? link.ports->DevicePath(comNumber)
+                                                 : platform::DefaultDevicePath(comNumber);
+  const std::string name = path.empty() ? "COM" + std::to_string(comNumber) : path;
   try {
     link.serialDevice = new transfer::VYXCommDeviceSerial(link.ports, link.serialDriver);
     if (link.serialDevice->OpenPort(comNumber, CommSerialBaudCode(baud), flowControl != 0))
       return true;
+    const std::string& why = link.serialDevice->Port().OpenErrorText();
+    link.openError = name + ": " + (why.empty() ? std::string("no such device") : why);
+  } catch (const std::exception& e) {
+    link.openError = name + ": " + e.what();
   } catch (...) {
+    link.openError = name + ": cannot be opened";
   }
   errorText = kCommTextPortError;
   return false;

@@ -97,6 +97,10 @@ struct CommLink {
   const platform::PortTable* ports = nullptr;
   CommTrace* trace = nullptr;
   platform::SerialDriver* serialDriver = nullptr;
+  // Why the last open of the serial device failed: its path and the
+  // system's reason ("/dev/ttyUSB0: Permission denied"); empty after a good
+  // open.
+  std::string openError;
   // The last wait ended because the port or device went away (closed,
   // unplugged, hang-up): CommGetResult reports a communication problem.
   bool portLost = false;

@@ -39,6 +39,15 @@ std::string WorkFolderBase();
 // when `base` is empty). Empty with `error` (the system's reason) otherwise.
 std::string MakeUniqueFolder(const std::string& base, const std::string& stem, std::string& error);
 
+// A folder of the program's data is safe to write into when it is a real
+// folder (not a symbolic link, which could lead one user's files into
+// another's folder), owned by this user and not writable by others. False
+// with `why` ("<folder> is a symbolic link", "... is owned by another user",
+// "... is writable by others (mode 0777)") otherwise; a folder that does not
+// exist is safe (it is made private). On Windows the folders below
+// %LOCALAPPDATA% are the user's own: only links are refused.
+bool FolderIsUsersOwn(const std::string& folder, std::string& why);
+
 // The path names something (a file, a folder, a device; links not followed).
 bool PathExists(const std::string& path);
 // The path names a regular file (links followed); `size` receives its size.

@@ -36,8 +36,9 @@ enum class PortAccess {
 
 struct PortTestResult {
   PortAccess access = PortAccess::Missing;
-  int systemError = 0;  // the system's error number of the failed call, 0 when free
-  long lockHolder = 0;  // Busy by lock file: the process that holds it
+  int systemError = 0;   // the system's error number of the failed call, 0 when free
+  long lockHolder = 0;   // Busy by lock file: the process that holds it
+  std::string lockFile;  // ... and that lock file
 };
 
 class PortDiscovery {
@@ -87,5 +88,11 @@ bool NaturalLess(const std::string& a, const std::string& b);
 
 // A short explanation of a failed open test for `bcu ports` (empty when free).
 std::string PortAccessText(const PortTestResult& result);
+// Why the port at `path` cannot be used, for the line after a refusal: the
+// path, the system's own reason, and where it can be told who holds the
+// port (the lock file, the processes that have it open) or what to do about
+// a denied permission (the group, the udev rule). "/nonexist: No such file
+// or directory".
+std::string PortProblemText(const std::string& path, const PortTestResult& result);
 
 }  // namespace bcu::platform

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "platform/FileErrors.h"
 
@@ -18,7 +19,9 @@ bool ReadFileBounded(const std::string& path, std::size_t maxBytes,
     return false;
   };
   const std::string tooLargeText = "larger than " + std::to_string(maxBytes) + " bytes";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // Opened without waiting: a FIFO nobody writes to would block the open
+  // (and then every read) for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return fail(FileErrorText(errno));
   struct stat st {};
   if (::fstat(fd, &st) == 0) {
@@ -26,12 +29,20 @@ bool ReadFileBounded(const std::string& path, std::size_t maxBytes,
       ::close(fd);
       return fail(FileErrorText(EISDIR));
     }
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+      ::close(fd);
+      return fail(std::string("not a regular file (") +
+                  (S_ISFIFO(st.st_mode) ? "a FIFO" : "a socket") + ")");
+    }
     if (S_ISREG(st.st_mode) && static_cast<std::uintmax_t>(st.st_size) > maxBytes) {
       ::close(fd);
       if (tooLarge != nullptr) *tooLarge = true;
       return fail(tooLargeText);
     }
   }
+  // The reads block again (a device may have to wait for its bytes).
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   std::vector<std::uint8_t> data(maxBytes + 1);
   std::size_t count = 0;
   while (count < data.size()) {

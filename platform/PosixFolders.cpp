@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -60,6 +61,34 @@ bool MakePrivateFolders(const std::string& folder, std::string& error) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     error = folder + ": not a folder";
+    return false;
+  }
+  return true;
+}
+
+bool FolderIsUsersOwn(const std::string& folder, std::string& why) {
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    why = folder + ": " + FileErrorText(errno);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    why = folder + " is a symbolic link (refused: it could lead the files elsewhere)";
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    why = folder + ": not a folder";
+    return false;
+  }
+  if (st.st_uid != ::geteuid()) {
+    why = folder + " is owned by another user (uid " + std::to_string(st.st_uid) + ")";
+    return false;
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    why = folder + " is writable by others (mode " + mode + "; chmod 700 it)";
     return false;
   }
   return true;

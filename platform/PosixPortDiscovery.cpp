@@ -12,6 +12,9 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/PortFacts.h"
+#include "platform/SerialLockFile.h"
+
 namespace bcu::platform {
 
 namespace {
@@ -122,6 +125,7 @@ PortTestResult TestOpenDevice(const std::string& path, const std::string& lockFo
     result.systemError = EBUSY;
     result.access = PortAccess::Busy;
     result.lockHolder = holder;
+    result.lockFile = SerialLockPath(lockFolder, path);
   } else {
     result.access = PortAccess::Free;
   }
@@ -147,6 +151,50 @@ std::string PortAccessText(const PortTestResult& result) {
       break;
   }
   return std::string("cannot be opened: ") + std::strerror(result.systemError);
+}
+
+}  // namespace bcu::platform
+
+namespace bcu::platform {
+
+std::string PortProblemText(const std::string& path, const PortTestResult& result) {
+  PortFacts& facts = SystemPortFacts();
+  std::string text = path + ": ";
+  switch (result.access) {
+    case PortAccess::Free:
+      return text + "free";
+    case PortAccess::Busy: {
+      std::string who;
+      if (result.lockHolder != 0) {
+        const std::string command = facts.CommandOf(result.lockHolder);
+        who = (command.empty() ? "" : command + " ") + "(process " +
+              std::to_string(result.lockHolder) + ", its lock file " + result.lockFile + ")";
+      }
+      for (const auto& h : facts.Holders(path)) {
+        if (h.pid == result.lockHolder) continue;
+        who += (who.empty() ? "" : ", ") + (h.command.empty() ? "" : h.command + " ") +
+               "(process " + std::to_string(h.pid) + ")";
+      }
+      return text + "in use by " +
+             (who.empty()
+                  ? std::string("another program (`bcu doctor --port ") + path + "` looks for it)"
+                  : who);
+    }
+    case PortAccess::NoPermission: {
+      const PortPermission perm = facts.Permission(path);
+      const std::string group = perm.group.empty() ? std::string("dialout") : perm.group;
+      text += std::strerror(result.systemError != 0 ? result.systemError : EACCES);
+      if (perm.inGroupListed && !perm.inGroupNow)
+        return text + "; you were added to the " + group +
+               " group after this session started: log out and in again";
+      return text + "; add your user to the " + group + " group (sudo usermod -aG " + group +
+             " $USER) and log in again, or give the port the uaccess tag with a udev rule";
+    }
+    case PortAccess::Missing:
+    case PortAccess::Failed:
+      break;
+  }
+  return text + std::strerror(result.systemError != 0 ? result.systemError : ENOENT);
 }
 
 }  // namespace bcu::platform

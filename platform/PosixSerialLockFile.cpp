@@ -21,16 +21,29 @@ namespace {
 constexpr std::time_t kUnreadableGraceSeconds = 2;
 
 std::string LockPath(const std::string& folder, const std::string& devicePath) {
-  return folder + "/LCK.." + SerialLockName(devicePath);
+  return SerialLockPath(folder, devicePath);
 }
 
 enum class LockState { None, Stale, Held };
 
-// What the lock file at `path` says; `pid` receives its process id.
-LockState ReadLock(const std::string& path, long& pid) {
+// What the lock file at `path` says; `pid` receives its process id. A lock
+// file that exists but cannot be read counts as held, with `unreadable` set
+// to the error; a folder this user may not search has no lock file for us.
+LockState ReadLock(const std::string& path, long& pid, int* unreadable = nullptr) {
   pid = 0;
+  if (unreadable) *unreadable = 0;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return errno == ENOENT ? LockState::None : LockState::Held;
+  if (fd < 0) {
+    const int e = errno;
+    if (e == ENOENT || e == ENOTDIR) return LockState::None;
+    if (e == EACCES) {
+      const auto slash = path.rfind('/');
+      const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+      if (::access(folder.c_str(), X_OK) != 0) return LockState::None;
+    }
+    if (unreadable) *unreadable = e;
+    return LockState::Held;
+  }
   char text[64] = {};
   ssize_t n;
   do {
@@ -94,6 +107,10 @@ std::string SerialLockName(const std::string& devicePath) {
   return name;
 }
 
+std::string SerialLockPath(const std::string& folder, const std::string& devicePath) {
+  return folder + "/LCK.." + SerialLockName(devicePath);
+}
+
 long SerialLockHolder(const std::string& folder, const std::string& devicePath) {
   if (folder.empty()) return 0;
   long pid = 0;
@@ -104,24 +121,33 @@ SerialLockFile::~SerialLockFile() {
   Release();
 }
 
-int SerialLockFile::Acquire(const std::string& folder, const std::string& devicePath,
-                            long* holder) {
+int SerialLockFile::Acquire(const std::string& folder, const std::string& devicePath, long* holder,
+                            std::string* why) {
   Release();
   if (holder) *holder = 0;
+  if (why) why->clear();
   if (folder.empty()) return 0;
   const std::string path = LockPath(folder, devicePath);
   // The file is written under a name of its own and then linked into place,
   // so that nobody ever reads a lock file without its process id.
   const std::string temp = folder + "/LTMP." + std::to_string(::getpid()) + "." +
                            std::to_string(static_cast<long>(::gettid()));
+  int removeError = 0;  // why the last stale lock could not be removed
   for (int attempt = 0; attempt < 5; ++attempt) {
     long pid = 0;
-    switch (ReadLock(path, pid)) {
+    int unreadable = 0;
+    switch (ReadLock(path, pid, &unreadable)) {
       case LockState::Held:
         if (holder) *holder = pid;
+        if (why && pid > 0)
+          *why = "held by process " + std::to_string(pid) + " (its lock file " + path + ")";
+        else if (why && unreadable != 0)
+          *why = "the lock file " + path + " cannot be read: " + std::strerror(unreadable);
+        else if (why)
+          *why = "the lock file " + path + " is being written by another program";
         return EBUSY;
       case LockState::Stale:
-        ::unlink(path.c_str());
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) removeError = errno;
         break;
       case LockState::None:
         break;
@@ -143,6 +169,12 @@ int SerialLockFile::Acquire(const std::string& folder, const std::string& device
     }
     if (errno == EEXIST) continue;
     return 0;
+  }
+  if (why) {
+    *why = "the lock file " + path + " names no running process";
+    if (removeError != 0)
+      *why += " but cannot be removed (" + std::string(std::strerror(removeError)) +
+              "); remove it (as its owner or root)";
   }
   return EBUSY;
 }

@@ -133,14 +133,23 @@ SerialHandle SerialOpenExclusive(const std::string& path, int& errorNumber, Seri
   } while (locked != 0 && errno == EINTR);
   if (locked != 0 && errno == EWOULDBLOCK) {
     ::close(fd);
-    return fail(EBUSY);
+    fail(EBUSY);
+    if (systemText != nullptr) *systemText = "in use by another program (it holds the port's lock)";
+    return kNoSerialHandle;
   }
   // (A file system without flock: the lock file and TIOCEXCL remain.)
-  const bool heldElsewhere = lock != nullptr ? lock->Acquire(lockFolder, path) != 0
-                                             : SerialLockHolder(lockFolder, path) != 0;
+  std::string why;
+  long holder = 0;
+  const bool heldElsewhere = lock != nullptr ? lock->Acquire(lockFolder, path, &holder, &why) != 0
+                                             : (holder = SerialLockHolder(lockFolder, path)) != 0;
   if (heldElsewhere) {
     ::close(fd);
-    return fail(EBUSY);
+    fail(EBUSY);
+    if (why.empty())
+      why = "held by process " + std::to_string(holder) + " (its lock file " +
+            SerialLockPath(lockFolder, path) + ")";
+    if (systemText != nullptr) *systemText = why;
+    return kNoSerialHandle;
   }
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) {

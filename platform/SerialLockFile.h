@@ -20,8 +20,11 @@ inline constexpr const char* kSerialLockFolder = "/var/lock";
 std::string SerialLockName(const std::string& devicePath);
 
 // The process that holds the lock of `devicePath` in `folder`: its id while
-// it runs, 0 when there is no lock file or only a stale one.
+// it runs, 0 when there is no lock file or only a stale one (or a folder
+// this user may not search, where no lock file counts).
 long SerialLockHolder(const std::string& folder, const std::string& devicePath);
+// The lock file of `devicePath` in `folder` ("/var/lock/LCK..ttyUSB0").
+std::string SerialLockPath(const std::string& folder, const std::string& devicePath);
 
 // One lock file, held from Acquire to Release (or destruction).
 class SerialLockFile {
@@ -32,11 +35,15 @@ class SerialLockFile {
   SerialLockFile& operator=(const SerialLockFile&) = delete;
 
   // Takes the lock of `devicePath` for this process. 0 on success; EBUSY
-  // when a running process (this one included) holds it, its id in `holder`.
-  // A stale lock is removed first. Where no lock file can be written (no
-  // such folder, no permission) the result is 0 and nothing is held: the
-  // port's own lock (flock) still keeps other updaters out.
-  int Acquire(const std::string& folder, const std::string& devicePath, long* holder = nullptr);
+  // when a running process (this one included) holds it, its id in `holder`,
+  // or when a lock file that names no running process cannot be removed;
+  // `why` (when given) then names the lock file and what is wrong with it.
+  // A stale lock is removed first. Where no lock file can be written or
+  // looked for (no such folder, a folder this user may not search or write)
+  // the result is 0 and nothing is held: the port's own lock (flock) still
+  // keeps other updaters out.
+  int Acquire(const std::string& folder, const std::string& devicePath, long* holder = nullptr,
+              std::string* why = nullptr);
   // Removes the lock file, if it still names this process.
   void Release();
   bool Held() const { return !path_.empty(); }

@@ -117,6 +117,20 @@ std::string MakeUniqueFolder(const std::string& base, const std::string& stem, s
   return {};
 }
 
+bool FolderIsUsersOwn(const std::string& folder, std::string& why) {
+  const DWORD attributes = Attributes(folder);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    why = folder + " is a link (refused: it could lead the files elsewhere)";
+    return false;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    why = folder + ": not a folder";
+    return false;
+  }
+  return true;
+}
+
 bool PathExists(const std::string& path) {
   return Attributes(path) != INVALID_FILE_ATTRIBUTES;
 }

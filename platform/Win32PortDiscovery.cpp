@@ -189,4 +189,11 @@ std::string PortAccessText(const PortTestResult& result) {
   return "cannot be opened: " + SystemErrorText(static_cast<DWORD>(result.systemError));
 }
 
+std::string PortProblemText(const std::string& path, const PortTestResult& result) {
+  if (result.access == PortAccess::Free) return path + ": free";
+  return path + ": " + PortAccessText(result) +
+         (result.access == PortAccess::Busy ? " (`bcu doctor --port " + path + "` looks for it)"
+                                            : std::string());
+}
+
 }  // namespace bcu::platform

@@ -13,10 +13,16 @@ long SerialLockHolder(const std::string&, const std::string&) {
   return 0;
 }
 
+std::string SerialLockPath(const std::string&, const std::string&) {
+  return {};
+}
+
 SerialLockFile::~SerialLockFile() = default;
 
-int SerialLockFile::Acquire(const std::string&, const std::string&, long* holder) {
+int SerialLockFile::Acquire(const std::string&, const std::string&, long* holder,
+                            std::string* why) {
   if (holder != nullptr) *holder = 0;
+  if (why != nullptr) why->clear();
   return 0;
 }
 

@@ -72,6 +72,49 @@ std::string CheckRecord(std::string_view line) {
 
 }  // namespace
 
+bool ReadChunkFile(const fs::path& file, bool records, std::string& text, std::string& error) {
+  text.clear();
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = file.string() + ": cannot be read";
+    return false;
+  }
+  // Read in pieces, so that the first line or the first byte over its bound
+  // ends the read: a huge file is refused without being held in memory.
+  constexpr std::size_t kPiece = 65536;
+  std::size_t lineLength = 0;
+  int lineNo = 1;
+  std::string piece(kPiece, '\0');
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got == 0) break;
+    if (text.size() + got > kMaxChunkBytes) {
+      error = file.filename().string() + ": larger than " + std::to_string(kMaxChunkBytes) +
+              " bytes, more than any chunk of a firmware set";
+      return false;
+    }
+    if (records) {
+      for (std::size_t i = 0; i < got; ++i) {
+        if (piece[i] == '\n') {
+          lineLength = 0;
+          ++lineNo;
+        } else if (++lineLength > kMaxRecordChars + 1) {  // a CR before the line end counts
+          error = file.filename().string() + " line " + std::to_string(lineNo) +
+                  ": record longer than " + std::to_string(kMaxRecordChars) + " characters";
+          return false;
+        }
+      }
+    }
+    text.append(piece.data(), got);
+  }
+  if (in.bad()) {
+    error = file.string() + ": cannot be read";
+    return false;
+  }
+  return true;
+}
+
 bool CheckSRecordChunk(std::string_view text, const std::string& chunkName, bool lastChunk,
                        bool& endSeen, std::string& error) {
   std::size_t pos = 0;
@@ -189,14 +232,29 @@ bool CheckAttributeValues(const app::ResourceAttributes& a, std::string& error) 
 }
 
 bool ReadAttributesJson(const fs::path& file, FirmwareSetDescription& out, std::string& error) {
-  std::ifstream in(file);
+  // A few hundred bytes; a file far larger is not one (and is not read whole).
+  constexpr std::size_t kMaxAttributesBytes = 1024 * 1024;
+  std::error_code ec;
+  const fs::file_status status = fs::status(file, ec);
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    error = file.string() + ": not a regular file";
+    return false;
+  }
+  std::ifstream in(file, std::ios::binary);
   if (!in) {
     error = file.string() + ": cannot be read";
     return false;
   }
+  std::string content(kMaxAttributesBytes + 1, '\0');
+  in.read(content.data(), static_cast<std::streamsize>(content.size()));
+  content.resize(static_cast<std::size_t>(in.gcount()));
+  if (content.size() > kMaxAttributesBytes) {
+    error = file.string() + ": larger than " + std::to_string(kMaxAttributesBytes) + " bytes";
+    return false;
+  }
   nlohmann::json j;
   try {
-    j = nlohmann::json::parse(in);
+    j = nlohmann::json::parse(content);
   } catch (const std::exception& e) {
     error = file.string() + ": not valid JSON (" + e.what() + ")";
     return false;
@@ -361,12 +419,20 @@ bool CheckFirmwareSet(const fs::path& dir, const app::ResourceAttributes& a,
                                              {"Loader_BootTwo", a.SecondBootLoaderChunks},
                                              {"Code_BootTwo", a.SecondBootCodeChunks}};
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir, ec)) {
-    if (!entry.is_regular_file()) continue;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& entry = *it;
     std::string base;
     int number = 0;
     std::string name = ChunkResourceName(entry.path().filename().string(), base, number);
     if (name.empty()) continue;
+    // A chunk's name on anything but a regular file (a folder, a device, a
+    // link that leads nowhere or in a loop) is refused, not skipped.
+    std::error_code typeEc;
+    if (!entry.is_regular_file(typeEc)) {
+      error = entry.path().filename().string() + ": not a regular file" +
+              (typeEc ? " (" + typeEc.message() + ")" : std::string());
+      return false;
+    }
     const int count = counts.at(base);
     if (number < 1 || number > count) {
       error = entry.path().filename().string() + ": the attributes give " + base + " " +
@@ -395,22 +461,16 @@ bool CheckFirmwareSet(const fs::path& dir, const app::ResourceAttributes& a,
                 base + " " + std::to_string(count) + " chunk(s))";
         return false;
       }
-      std::ifstream in(it->second, std::ios::binary);
-      std::ostringstream text;
-      text << in.rdbuf();
-      if (!in) {
-        error = it->second.string() + ": cannot be read";
-        return false;
-      }
+      std::string text;
+      if (!ReadChunkFile(it->second, !binary, text, error)) return false;
       if (binary) {
-        if (text.str().empty()) {
+        if (text.empty()) {
           error = it->second.filename().string() + ": empty chunk";
           return false;
         }
         continue;
       }
-      if (!CheckSRecordChunk(text.str(), it->second.filename().string(), n == count, endSeen,
-                             error))
+      if (!CheckSRecordChunk(text, it->second.filename().string(), n == count, endSeen, error))
         return false;
     }
   }

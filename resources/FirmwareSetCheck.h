@@ -22,6 +22,9 @@ namespace bcu::resources {
 
 // Longest record line (without its line end) that the downloads read whole.
 inline constexpr std::size_t kMaxRecordChars = 298;
+// Largest chunk file a set may hold (far more than any radio's flash needs
+// as S-record text).
+inline constexpr std::size_t kMaxChunkBytes = 16 * 1024 * 1024;
 // Longest set name and release text.
 inline constexpr std::size_t kMaxSetNameChars = 64;
 inline constexpr std::size_t kMaxSetReleaseChars = 32;
@@ -38,6 +41,13 @@ struct FirmwareSetDescription {
 // `endSeen` carries the "image ended" state from chunk to chunk.
 bool CheckSRecordChunk(std::string_view text, const std::string& chunkName, bool lastChunk,
                        bool& endSeen, std::string& error);
+
+// Reads one chunk file into `text`, stopping at the first byte over
+// kMaxChunkBytes and (when `records`: S-record text) at the first line over
+// kMaxRecordChars, so a huge file is refused without being read whole.
+// False with `error` naming the file (and the line) otherwise.
+bool ReadChunkFile(const std::filesystem::path& file, bool records, std::string& text,
+                   std::string& error);
 
 // The resource name of a chunk file ("code_1.S3" -> "CODE_1"), or empty when
 // the name is not one of a chunk: Loader/Code, optional _Boot/_BootTwo, _<n>.

@@ -53,14 +53,9 @@ std::shared_ptr<const platform::ResourceSource> LoadFirmwareSet(
   }
   auto set = std::make_shared<SetResources>();
   for (const auto& [name, file] : chunks) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (!in) {
-      error = file.string() + ": cannot be read";
-      return nullptr;
-    }
-    set->Add(name, bytes.str());
+    std::string bytes;
+    if (!ReadChunkFile(file, false, bytes, error)) return nullptr;
+    set->Add(name, bytes);
   }
   for (auto& [name, bytes] : DescriptionResources(d)) set->Add(name, bytes);
   return set;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/ExitCodes.h"
 
 namespace {
 
@@ -80,6 +81,41 @@ std::string Usage(const std::string& words, CLI::App* cmd) {
   return usage;
 }
 
+// The sections after the commands: what the exit codes mean, the files the
+// program keeps, and a few command lines as a technician types them.
+std::string ManEndSections() {
+  std::string s = "[EXIT STATUS]\nThe same in every command:\n.PP\n.nf\n";
+  const std::string table = bcu::cli::ExitCodeTable();
+  s += Roff(table.substr(table.find('\n') + 1));
+  s += ".fi\n";
+  s += "[FILES]\n"
+       ".TP\n\\fI$XDG_DATA_HOME/brisant\\-code\\-updater/\\fR\n"
+       "The program's data folder (default \\fI~/.local/share/brisant\\-code\\-updater/\\fR), "
+       "mode 0700; it must be the user's own and not writable by others.\n"
+       ".TP\n\\fI.../backups/SERIAL/YYYYmmdd\\-HHMMSS\\-FORMAT.bin\\fR\n"
+       "Every codeplug read from a radio before its copy is rewritten, mode 0600 "
+       "(\\fBbcu codeplug backups\\fR lists them).\n"
+       ".TP\n\\fI.../history.jsonl\\fR\n"
+       "One line per radio and update (\\fBbcu history\\fR prints it).\n"
+       ".TP\n\\fI/lib/udev/rules.d/70\\-brisant\\-code\\-updater.rules\\fR\n"
+       "Gives the interface box's port to the user at the seat, keeps ModemManager away from it "
+       "and sets its adapter's latency timer to 1 ms.\n"
+       ".TP\n\\fI/var/lock/LCK..DEVICE\\fR\n"
+       "The lock file of a port while the program holds it (none where the folder cannot be "
+       "written).\n";
+  s += "[EXAMPLES]\n"
+       ".TP\n\\fBbcu ports\\fR\nThe serial ports, and which one has an interface box.\n"
+       ".TP\n\\fBbcu info \\-\\-port /dev/ttyUSB0\\fR\nThe radio's version information.\n"
+       ".TP\n\\fBbcu update \\-\\-port /dev/ttyUSB0\\fR\n"
+       "Update the radio: its code, then its codeplug (the start password is asked).\n"
+       ".TP\n\\fBbcu update \\-\\-all\\-ports \\-\\-yes \\-\\-report today.csv\\fR\n"
+       "Update a radio on every free port at once, and keep the table as CSV.\n"
+       ".TP\n\\fBbcu doctor \\-\\-port /dev/ttyUSB0\\fR\n"
+       "Why a port does not work: permission, holder, ModemManager, latency.\n"
+       ".TP\n\\fBbcu history \\-\\-since 2026\\-12\\-01\\fR\nThe radios updated since that day.\n";
+  return s;
+}
+
 std::string ManCommands(CLI::App& app) {
   std::string s =
       "[COMMANDS]\n"
@@ -101,6 +137,7 @@ std::string ManCommands(CLI::App& app) {
     const std::string footer = cmd->get_footer();
     if (!footer.empty()) s += ".PP\n" + Roff(footer) + "\n";
   }
+  s += ManEndSections();
   return s;
 }
 
@@ -213,6 +250,8 @@ std::string BashCompletion(CLI::App& app) {
       for (const auto& l : opt->get_lnames()) list += "--" + l + " ";
       for (const auto& sn : opt->get_snames()) list += "-" + sn + " ";
     }
+    // -v and -q may follow the subcommand too (the parser passes them up).
+    if (cmd != &app) list += "-v --verbose -q --quiet ";
     if (!list.empty()) list.pop_back();
     s += "    " + Quoted(words) + ")\n";
     if (!positional.empty())

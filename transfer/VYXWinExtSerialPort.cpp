@@ -154,8 +154,12 @@ void VYXWinExtSerialPort::SetTimeouts(std::int32_t seconds, std::int32_t millise
 bool VYXWinExtSerialPort::Open() {
   if (isOpen) return true;
   int err = 0;
-  fd_ = platform::SerialOpenExclusive(portName, err, &lock_, Driver().LockFolder());
-  if (fd_ < 0) return false;
+  openError_.clear();
+  fd_ = platform::SerialOpenExclusive(portName, err, &lock_, Driver().LockFolder(), &openError_);
+  if (fd_ < 0) {
+    if (openError_.empty()) openError_ = "cannot be opened (error " + std::to_string(err) + ")";
+    return false;
+  }
   isOpen = true;
   lost_ = false;
   heldValid_ = false;

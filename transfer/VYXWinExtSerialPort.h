@@ -105,6 +105,10 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   bool KernelRs485Available();
   // The UUCP lock file held while open (empty when none could be written).
   const std::string& LockFilePath() const { return lock_.Path(); }
+  // Why the last Open failed, in the system's words ("No such file or
+  // directory", "held by process 812 (its lock file ...)"); empty after a
+  // good one.
+  const std::string& OpenErrorText() const { return openError_; }
 
   // Longest wait for the output to drain beyond the time the bytes need on
   // the line: a hung adapter fails the write after this.
@@ -142,6 +146,7 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   platform::SerialHandle fd_ = platform::kNoSerialHandle;
   platform::SerialDriver* driver_ = nullptr;
   platform::SerialLockFile lock_;
+  std::string openError_;
   platform::SerialRs485 savedRs485_{};
   int rtsDriven_ = -1;  // RTS as last driven: -1 unknown, 0 off, 1 on
   int dtrDriven_ = -1;

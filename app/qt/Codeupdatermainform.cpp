@@ -357,6 +357,8 @@ void TCodeUpdaterMainDispForm::LayoutStatusArea() {
     extra = std::max(0, TStatusLabel::WrappedHeight(text, font, kStatusLabelRect.width()) -
                             kStatusLabelRect.height());
     m_StatusLabel->setToolTip(text);
+  } else if (text == "Idle") {
+    m_StatusLabel->setToolTip(m_LastRunTip);
   } else {
     m_StatusLabel->setToolTip(QString());
   }
@@ -409,6 +411,14 @@ void TCodeUpdaterMainDispForm::Pump() {
 void TCodeUpdaterMainDispForm::RunningStateChanged() {
   if (!m_Updater) return;  // still inside the logic's start-up; drawn after it
   const app::CodeUpdater& u = *m_Updater;
+  // The run has ended: an "Idle" status line says in its tooltip how.
+  const QString tip = u.m_RunState == app::RunState::Idle && !u.RunResultText().empty()
+                          ? "Last run: " + Q(u.RunResultText())
+                          : QString();
+  if (tip != m_LastRunTip) {
+    m_LastRunTip = tip;
+    LayoutStatusArea();
+  }
   m_StartButton->setText(Q(u.m_StartButtonCaption));
   m_StartButton->setEnabled(u.m_StartButtonEnabled);
   m_ComportComboBox->setEnabled(u.m_ComportComboBoxEnabled);

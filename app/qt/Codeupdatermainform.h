@@ -174,6 +174,9 @@ class TCodeUpdaterMainDispForm : public QWidget,
   void CloseIfAsked();
   bool m_WaitCursor = false;
   bool m_Shown = false;
+  // The status line reads "Idle" after most failed runs: its tooltip then
+  // says how the last run ended ("Last run: ..."). Empty while a run goes on.
+  QString m_LastRunTip;
 };
 
 }  // namespace bcu::qt

@@ -79,9 +79,9 @@ TEST_F(PseudoTerminal, OpenTestSeesFreeBusyAndMissing) {
 }
 
 TEST(PortNames, PermissionTextNamesTheFix) {
-  PortTestResult denied{PortAccess::NoPermission, EACCES};
+  PortTestResult denied{PortAccess::NoPermission, EACCES, 0, {}};
   EXPECT_NE(PortAccessText(denied).find("dialout"), std::string::npos);
-  EXPECT_EQ(PortAccessText(PortTestResult{PortAccess::Free, 0}), "");
+  EXPECT_EQ(PortAccessText(PortTestResult{PortAccess::Free, 0, 0, {}}), "");
 }
 
 TEST(PortNames, SystemListIsOrderedAndOnlySerialDevices) {

@@ -42,7 +42,7 @@ TEST(PortSlots, NamedPathsFirstThenSystemDevicesWithBoxSuffixes) {
   fake.AddDevice("ttyUSB1", "USB XIF VYX 6400", PortAccess::Busy);
   CodeUpdaterOptions options;
   options.extraDevicePaths = {"/tmp/virtual-radio"};
-  fake.results["/tmp/virtual-radio"] = {PortAccess::Free, 0};
+  fake.results["/tmp/virtual-radio"] = {PortAccess::Free, 0, 0, {}};
   Window w(AppAttributes(0, 6), fake, options);
   auto& u = w.updater;
   ASSERT_EQ(u.m_PortItems.size(), 64u);
@@ -180,7 +180,7 @@ TEST(PortSlots, ListFailureStillOffersNamedPorts) {
   fake.listFails = true;
   CodeUpdaterOptions options;
   options.extraDevicePaths = {"/tmp/radio"};
-  fake.results["/tmp/radio"] = {PortAccess::Free, 0};
+  fake.results["/tmp/radio"] = {PortAccess::Free, 0, 0, {}};
   Window w(AppAttributes(0, 6), fake, options);
   EXPECT_EQ(w.updater.m_PortItems.size(), 64u);
   EXPECT_EQ(w.updater.m_PortItems[0], "/tmp/radio");
@@ -205,7 +205,7 @@ TEST(PortOpen, LinkFailureShowsItsTextAndFreesThePort) {
     AppFakeDiscovery fake;
     CodeUpdaterOptions options;
     options.extraDevicePaths = {"/dev/vanished-radio"};
-    fake.results["/dev/vanished-radio"] = {PortAccess::Free, 0};
+    fake.results["/dev/vanished-radio"] = {PortAccess::Free, 0, 0, {}};
     options.processorCount = [] { return 1u; };
     Window w(AppAttributes(family, 6), fake, options);
     EXPECT_FALSE(w.updater.OpenSelectedPort(true));

@@ -1,8 +1,11 @@
 // The command-line program as a technician runs it, against a virtual radio
 // on a pseudo-terminal: options it refuses, its wait for bootload mode after
 // the automatic boot update, and what stop signals and a closed output do.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -176,7 +179,10 @@ TEST_F(BcuTest, AfterTheBootUpdateTheProgramWaitsForEnter) {
   StartRadio(c, 0.02);
   ChildProcess& bcu = Update(0.02);
   ASSERT_TRUE(bcu.WaitForError("then press Enter", kLong));
-  EXPECT_NE(bcu.Error().find("Press OK once the radio is ready."), std::string::npos);
+  // The command line's own words: Enter, not the window's OK.
+  EXPECT_NE(bcu.Error().find("Press Enter once the radio is ready."), std::string::npos);
+  EXPECT_EQ(bcu.Error().find("Press OK"), std::string::npos);
+  EXPECT_EQ(bcu.Output().find("Idle"), std::string::npos) << bcu.Output();
   // The boot code is in; the application waits for the technician.
   EXPECT_TRUE(WaitForFile(sim::ReceivedFile::Kind::kBoot));
   usleep(300000);
@@ -199,6 +205,20 @@ TEST_F(BcuTest, AfterTheBootUpdateTheProgramWaitsForEnter) {
   EXPECT_TRUE(WorkLeft().empty());
 }
 
+// A first Ctrl-C while the program waits for bootload mode names that wait.
+TEST_F(BcuTest, CtrlCDuringTheBootloadWaitNamesTheWait) {
+  sim::RadioConfig c = Radio();
+  c.bootVersion = {4, 1};
+  StartRadio(c, 0.02);
+  ChildProcess& bcu = Update(0.02);
+  ASSERT_TRUE(bcu.WaitForError("then press Enter", kLong));
+  bcu.Signal(SIGINT);
+  EXPECT_EQ(bcu.Wait(kLong), 10);
+  EXPECT_NE(bcu.Error().find("(waiting for the radio in bootload mode)"), std::string::npos)
+      << bcu.Error();
+  EXPECT_EQ(bcu.Error().find("(Idle)"), std::string::npos) << bcu.Error();
+}
+
 TEST_F(BcuTest, WithYesTheProgramAsksTheRadioUntilItIsBackInBootloadMode) {
   constexpr double kScale = 0.02;
   sim::RadioConfig c = Radio();
@@ -209,6 +229,11 @@ TEST_F(BcuTest, WithYesTheProgramAsksTheRadioUntilItIsBackInBootloadMode) {
   ASSERT_TRUE(bcu.WaitForError("The radio answers in bootload mode.", kLong));
   EXPECT_NE(bcu.Error().find("Waiting up to 300 s for the radio to answer in bootload mode"),
             std::string::npos);
+  // With --yes the box says what the program does instead of asking for OK.
+  EXPECT_NE(bcu.Error().find("Waiting for the radio in bootload mode, 5:00 left (--yes)."),
+            std::string::npos)
+      << bcu.Error();
+  EXPECT_EQ(bcu.Error().find("Press OK"), std::string::npos);
   ASSERT_TRUE(WaitForApplicationBlocks(10));
   // Two stop signals: the second quits at once; the run still unwinds.
   bcu.Signal(SIGTERM);
@@ -314,6 +339,80 @@ TEST_F(BcuTest, StopDuringTheConversionWaitKeepsTheRadioCodeplugAndNamesTheBacku
   EXPECT_EQ(j.at("backupFile"), backups[0]);
   EXPECT_EQ(j.at("codeplugFormatBefore"), "5.9");
   EXPECT_EQ(j.at("codeplugFormatAfter"), "5.9");
+}
+
+// The automatic boot update fails when the line drops in its download: the
+// JSON result, the plain output and the history line say why (the
+// download's failure text, the block and what ended it), never "Idle".
+TEST_F(BcuTest, AFailedBootDownloadSaysWhyNeverIdle) {
+  sim::RadioConfig c = Radio();
+  c.bootVersion = {4, 1};
+  c.faults.dropLineAfterBlocks = 3;
+  StartRadio(c, 0.02);
+  ChildProcess& bcu = Update(0.02, {"--json"});
+  EXPECT_EQ(bcu.Wait(kLong), 5);
+  const nlohmann::json j = nlohmann::json::parse(bcu.Output());
+  const std::string why = "Communication problem during code download. (the ";
+  EXPECT_EQ(j.at("statusText").get<std::string>().rfind(why, 0), 0u) << j.dump();
+  EXPECT_EQ(j.at("error").at("text"), j.at("statusText"));
+  std::ifstream history(data_ + "/brisant-code-updater/history.jsonl");
+  std::string line;
+  ASSERT_TRUE(std::getline(history, line));
+  const nlohmann::json h = nlohmann::json::parse(line);
+  EXPECT_EQ(h.at("outcome").at("code"), 5);
+  EXPECT_EQ(h.at("outcome").at("text"), j.at("statusText"));
+}
+
+// A port another program holds: the refusal, then who holds it.
+TEST_F(BcuTest, ABusyPortNamesTheProcessThatHoldsIt) {
+  StartRadio(Radio(), 0.02);
+  const int fd = ::open(radio_->DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ChildProcess& bcu = Run({"info", "--port", radio_->DevicePath()});
+  EXPECT_EQ(bcu.Wait(kLong), 4);
+  ::close(fd);
+  EXPECT_NE(bcu.Error().find("Selected COM port is in use or not available."), std::string::npos);
+  EXPECT_NE(bcu.Error().find(radio_->DevicePath() + ": in use by "), std::string::npos);
+  EXPECT_NE(bcu.Error().find("(process " + std::to_string(::getpid()) + ")"), std::string::npos);
+}
+
+// A boot update of a radio whose boot code is current is refused before
+// anything is written: exit code 3, and so in the history line.
+TEST_F(BcuTest, ACurrentBootVersionIsARefusal) {
+  StartRadio(Radio(), 0.02);
+  ChildProcess& bcu = Run({"update", "--port", radio_->DevicePath(), "--password", "tollmore",
+                           "--delay-scale", "0.02", "--upgrade-type", "1", "--force"});
+  EXPECT_EQ(bcu.Wait(kLong), 3);
+  EXPECT_NE(bcu.Output().find("The boot version is current and does not need to be upgraded."),
+            std::string::npos);
+  EXPECT_FALSE(Has(sim::ReceivedFile::Kind::kBoot));
+  std::ifstream history(data_ + "/brisant-code-updater/history.jsonl");
+  std::string line;
+  ASSERT_TRUE(std::getline(history, line));
+  const nlohmann::json h = nlohmann::json::parse(line);
+  EXPECT_EQ(h.at("outcome").at("code"), 3);
+  EXPECT_EQ(h.at("outcome").at("text"),
+            "The boot version is current and does not need to be upgraded.");
+}
+
+// Without --json no status line reads "Idle": the failure text is the last.
+TEST_F(BcuTest, NoIdleLineOnTheTerminal) {
+  sim::RadioConfig c = Radio();
+  c.bootVersion = {4, 1};
+  c.faults.dropLineAfterBlocks = 3;
+  StartRadio(c, 0.02);
+  ChildProcess& bcu = Update(0.02);
+  EXPECT_EQ(bcu.Wait(kLong), 5);
+  EXPECT_EQ(bcu.Output().find("Idle"), std::string::npos) << bcu.Output();
+  EXPECT_NE(bcu.Output().find("Communication problem during code download."), std::string::npos)
+      << bcu.Output();
+  // What the download knows beyond its status line follows it.
+  EXPECT_NE(bcu.Error().find("bcu update: Communication problem during code download. (the "),
+            std::string::npos)
+      << bcu.Error();
+  // The progress says how far the whole run is, beside the step's own.
+  EXPECT_NE(bcu.Output().find("% of the run)"), std::string::npos) << bcu.Output();
 }
 
 TEST_F(BcuTest, CodeplugReadStopsOnSigtermWithoutWritingTheFile) {

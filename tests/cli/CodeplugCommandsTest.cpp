@@ -326,10 +326,38 @@ TEST_F(CodeplugCommandsTest, OfflineCommandsOnAFullDisk) {
   EXPECT_NE(r.err.find("larger than 65536 bytes"), std::string::npos) << r.err;
   r = Bcu({"codeplug", "check", dir_});
   EXPECT_NE(r.err.find("is a folder"), std::string::npos) << r.err;
+  // A FIFO nobody writes to: refused, not waited on.
+  ASSERT_EQ(::mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
+  r = Bcu({"codeplug", "write", "--port", dir_ + "/no-port", dir_ + "/fifo"});
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("not a regular file (a FIFO)"), std::string::npos) << r.err;
+  fs::remove(dir_ + "/fifo");
   // A file that ends before its image does is not a whole codeplug.
   r = Bcu({"codeplug", "check", File("short.bin", {original.begin(), original.end() - 2})});
   EXPECT_EQ(r.exitCode, 13);
   EXPECT_NE(r.err.find("1 words missing"), std::string::npos) << r.err;
+}
+
+// A file that `check` calls invalid (it stops before the image's end) is not
+// converted without --force: no command exits 0 with an output the program
+// itself calls invalid.
+TEST_F(CodeplugCommandsTest, ConvertRefusesAFileCutShortUnlessForced) {
+  const auto original = Codeplug(9, 6);
+  const std::string cut = File("cut.bin", {original.begin(), original.end() - 2});
+  const std::string out = dir_ + "/out.bin";
+  Result r = Bcu({"codeplug", "convert", cut, out, "--to", "5.10"});
+  EXPECT_EQ(r.exitCode, 13) << r.out << r.err;
+  EXPECT_NE(r.err.find("1 words missing"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+  // In the same format too: no copy of an invalid file.
+  r = Bcu({"codeplug", "convert", cut, out, "--to", "5.9"});
+  EXPECT_EQ(r.exitCode, 13) << r.out << r.err;
+  EXPECT_FALSE(fs::exists(out));
+  r = Bcu({"codeplug", "convert", cut, out, "--to", "5.10", "--force"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.err.find("OUT lacks the same words"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(out));
 }
 
 TEST_F(CodeplugCommandsTest, BackupsAreListed) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -67,7 +68,9 @@ class CommandLineTest : public ::testing::Test {
     work_ = dir_ + "/work";
     std::filesystem::create_directories(set_);
     std::filesystem::create_directories(work_);
-    // Work files and backups go into the current folder.
+    // The history and the backups go into a private data folder below it.
+    ::setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
+    // Work files go into the current folder.
     oldDir_ = std::filesystem::current_path();
     std::filesystem::current_path(work_);
   }
@@ -121,6 +124,15 @@ TEST_F(CommandLineTest, VersionNamesTheFirmwareSetAndBareCallPrintsTheHelp) {
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.out.find("Usage: bcu"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("update"), std::string::npos) << r.out;
+
+  // An unknown word: named, with the nearest command.
+  r = Bcu({"updat", "--port", "/dev/null"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("no command \"updat\"; the nearest is \"update\""), std::string::npos)
+      << r.err;
+  r = Bcu({"bogus"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("no command \"bogus\""), std::string::npos) << r.err;
 }
 
 // The radio gets the folder's code, not the set built into the program; the

@@ -39,6 +39,10 @@ class ConventionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = testsupport::MakeTempDir("bcu-convention-test");
+    // `update` records its runs (and keeps backups) in the data folder: a
+    // private one, never the user's.
+    data_ = testsupport::MakeTempDir("bcu-convention-data");
+    ::setenv("XDG_DATA_HOME", data_.c_str(), 1);
     missingPort_ = dir_ + "/no-such-port";
     good_ = dir_ + "/good.bin";
     ASSERT_EQ(Bcu({"-q", "codeplug", "sample", good_}).code, 0);
@@ -52,6 +56,7 @@ class ConventionTest : public ::testing::Test {
   void TearDown() override {
     if (radio_) radio_->Stop();
     testsupport::RemoveTree(dir_);
+    testsupport::RemoveTree(data_);
   }
   const std::string& RadioPort() {
     sim::RadioConfig config;
@@ -66,7 +71,7 @@ class ConventionTest : public ::testing::Test {
     return radioPath_;
   }
 
-  std::string dir_, missingPort_, good_, invalid_, missingFile_, badSet_, radioPath_;
+  std::string dir_, data_, missingPort_, good_, invalid_, missingFile_, badSet_, radioPath_;
   std::unique_ptr<sim::PtyRadio> radio_;
 };
 
@@ -174,6 +179,34 @@ TEST_F(ConventionTest, FailuresUnderJsonAreOneErrorObjectOnStdout) {
                 Bcu({"update", "--port", missingPort_, "--password", "nonsense", "--json"})
                     .out)["error"]["name"],
             "refused");
+}
+
+// A port that cannot be opened: the refusal's own words, then the port and
+// the system's reason, in the plain output and in the JSON error's text.
+TEST_F(ConventionTest, PortErrorsNameThePortAndTheSystemsReason) {
+  const std::string reason = missingPort_ + ": No such file or directory";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"update", "--port", missingPort_, "--password", "gablers",
+                                 "--yes"},
+        {"info", "--port", missingPort_},
+        {"codeplug", "read", "--port", missingPort_, dir_ + "/read.bin"}}) {
+    const Result r = Bcu(args);
+    EXPECT_EQ(r.code, kExitPort) << Describe(args, r);
+    const std::string refusal = args[0] == "codeplug"
+                                    ? "Unable to start communication: COM port error"
+                                    : "Selected COM port is in use or not available.";
+    EXPECT_NE(r.err.find(refusal), std::string::npos) << Describe(args, r);
+    EXPECT_NE((r.out + r.err).find(reason), std::string::npos) << Describe(args, r);
+  }
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"update", "--port", missingPort_, "--password", "gablers", "--yes",
+                                 "--json"},
+        {"info", "--port", missingPort_, "--json"}}) {
+    const Result r = Bcu(args);
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["error"]["text"], "Selected COM port is in use or not available. (" + reason + ")")
+        << Describe(args, r);
+  }
 }
 
 TEST_F(ConventionTest, JsonKeysNameWhatTheyHold) {

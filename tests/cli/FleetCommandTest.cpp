@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -219,6 +220,65 @@ TEST_F(FleetTest, ARadioThatDisappearsFailsAlone) {
   EXPECT_EQ(HistoryLines().size(), 2u);
 }
 
+// A radio whose boot code the automatic update writes first drops its line
+// in that download: the window's status line then reads "Idle", but its
+// result everywhere it is shown (the live line, the final table, the JSON
+// result, the history line and the report) is the download's failure text
+// with the block and what ended it.
+TEST_F(FleetTest, AFailedBootDownloadSaysWhyEverywhereNeverIdle) {
+  sim::RadioConfig old = Radio(1);
+  old.bootVersion = {4, 1};
+  old.faults.dropLineAfterBlocks = 3;
+  AddRadio(old);
+  AddRadio(Radio(2));
+  const std::string report = dir_ + "/report.csv";
+  ChildProcess& bcu = UpdateAll({"--report", report});
+  EXPECT_EQ(bcu.Wait(kLong), 15);
+  const std::string failed = radios_[0]->DevicePath();
+  const std::string why = "Communication problem during code download. (the ";
+  const std::string out = bcu.Output();
+  EXPECT_NE(out.find(failed + ": finished, exit code 5: " + why), std::string::npos) << out;
+  EXPECT_EQ(out.find(failed + ": Idle"), std::string::npos) << out;
+  EXPECT_NE(out.find("the port went away)"), std::string::npos) << out;
+  // The final table's line of the radio.
+  std::istringstream rows(out);
+  std::string row;
+  bool inTable = false;
+  while (std::getline(rows, row))
+    if (row.rfind(failed + " ", 0) == 0 && row.find(SerialOf(1)) != std::string::npos) {
+      inTable = true;
+      EXPECT_NE(row.find(why), std::string::npos) << row;
+    }
+  EXPECT_TRUE(inTable) << out;
+  for (const auto& j : HistoryLines()) {
+    if (j.at("port") != failed) continue;
+    EXPECT_EQ(j.at("outcome").at("code"), 5);
+    EXPECT_EQ(j.at("outcome").at("text").get<std::string>().rfind(why, 0), 0u) << j.dump();
+  }
+  std::ifstream in(report);
+  const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(csv.find(why), std::string::npos) << csv;
+  EXPECT_EQ(csv.find(",Idle,"), std::string::npos) << csv;
+
+  // --json: the result object says the same.
+  radios_[0]->Stop();
+  radios_.erase(radios_.begin());
+  AddRadio(old);
+  ChildProcess& json = UpdateAll({"--json"});
+  EXPECT_EQ(json.Wait(kLong), 15);
+  bool result = false;
+  std::istringstream lines(json.Output());
+  std::string line;
+  while (std::getline(lines, line)) {
+    const nlohmann::json j = nlohmann::json::parse(line);
+    EXPECT_NE(j.value("statusText", ""), "Idle") << line;
+    if (j.at("event") != "result" || j.at("port") != radios_[1]->DevicePath()) continue;
+    result = true;
+    EXPECT_EQ(j.at("statusText").get<std::string>().rfind(why, 0), 0u) << line;
+  }
+  EXPECT_TRUE(result) << json.Output();
+}
+
 // Two radios that both ask for their codeplug password: one prompt at a time,
 // each naming its radio and port; the second radio waits for the first.
 TEST_F(FleetTest, CodeplugPasswordPromptsComeOneAtATimeNamingThePort) {
@@ -367,10 +427,27 @@ TEST_F(FleetTest, HistoryFiltersBySerialAndDateAndPrintsCsv) {
   EXPECT_EQ(table.Wait(kLong), 0);
   EXPECT_NE(table.Output().find("5.9>5.10"), std::string::npos) << table.Output();
   EXPECT_NE(table.Output().find("backup: /b/2.bin"), std::string::npos);
+  // The table's columns are as wide as their entries: the header's "Port"
+  // stands where each port begins.
+  std::istringstream tableRows(table.Output());
+  std::string head, row;
+  std::getline(tableRows, head);
+  std::getline(tableRows, row);
+  const auto portAt = head.find("Port");
+  ASSERT_NE(portAt, std::string::npos) << head;
+  EXPECT_EQ(row.find("/dev/ttyUSB"), portAt) << head << "\n" << row;
 
   ChildProcess& bad = Run({"history", "--since", "yesterday"});
   EXPECT_EQ(bad.Wait(kLong), 2);
   EXPECT_NE(bad.Error().find("not a date"), std::string::npos);
+  // A day no calendar has is no date either; a good one says what it took.
+  ChildProcess& impossible = Run({"history", "--since", "2026-02-30"});
+  EXPECT_EQ(impossible.Wait(kLong), 2);
+  EXPECT_NE(impossible.Error().find("not a date: 2026-02-30"), std::string::npos);
+  ChildProcess& day = Run({"history", "--since", "2026-12-01"});
+  EXPECT_EQ(day.Wait(kLong), 0);
+  EXPECT_NE(day.Error().find("at or after 2026-12-01T00:00:00Z (UTC)"), std::string::npos)
+      << day.Error();
 }
 
 }  // namespace

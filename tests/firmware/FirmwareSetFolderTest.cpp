@@ -124,6 +124,30 @@ TEST(FirmwareSetFolder, MalformedSetIsRefusedWithFileAndLine) {
   std::string missing;
   EXPECT_FALSE(resources::LoadFirmwareSet("/nonexistent/set", missing));
   EXPECT_NE(missing.find("not a folder"), std::string::npos) << missing;
+
+#ifndef _WIN32
+  // A chunk that is a link in a loop is refused with the system's reason,
+  // not thrown.
+  error = refusal([](const ScratchDir& dir) {
+    std::filesystem::remove(dir / "Code_2.s3");
+    std::filesystem::create_symlink(dir / "Code_2.s3", dir / "Code_2.s3");
+  });
+  EXPECT_NE(error.find("Code_2.s3: not a regular file (Too many levels of symbolic links)"),
+            std::string::npos)
+      << error;
+
+  // A huge chunk is refused at its first line over the bound, without
+  // reading the rest (/dev/zero never ends: only a bounded read returns).
+  error = refusal([](const ScratchDir& dir) {
+    WriteText(dir / "Code_2.s3", ReadAll(dir / "Code_2.s3") + "S3" + std::string(400, '0'));
+  });
+  EXPECT_NE(error.find("Code_2.s3 line "), std::string::npos) << error;
+  EXPECT_NE(error.find(": record longer than 298 characters"), std::string::npos) << error;
+  std::string text;
+  EXPECT_FALSE(resources::ReadChunkFile("/dev/zero", false, text, error));
+  EXPECT_NE(error.find("larger than 16777216 bytes"), std::string::npos) << error;
+  EXPECT_LE(text.size(), resources::kMaxChunkBytes);
+#endif
 }
 
 // Attribute values with which an updater would erase a radio and write

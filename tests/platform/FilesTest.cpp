@@ -137,6 +137,10 @@ TEST(BoundedReadTest, ReadsUpToTheLimitAndNamesEveryRefusal) {
   EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
   EXPECT_FALSE(ReadFileBounded(dir + "/none", 100, bytes, error));
   EXPECT_NE(error.find("no such file"), std::string::npos) << error;
+  // A FIFO nobody writes to is refused at once, not waited on.
+  ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(ReadFileBounded(dir + "/fifo", 100, bytes, error));
+  EXPECT_NE(error.find("not a regular file (a FIFO)"), std::string::npos) << error;
   if (::geteuid() != 0) {  // root reads any file
     ::chmod((dir + "/exact").c_str(), 0);
     EXPECT_FALSE(ReadFileBounded(dir + "/exact", 100, bytes, error));

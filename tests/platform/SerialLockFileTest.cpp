@@ -186,5 +186,52 @@ TEST(SerialLockFile, EveryOpenerOfAPortHonoursAndTakesTheLock) {
   EXPECT_EQ(TestOpenDevice(path, folder.path).access, PortAccess::Free);
 }
 
+// A refused open says why in the system's words: the lock file and the
+// process it names, a lock file that cannot be read; the port test's own
+// explanation names the path and the lock file too.
+TEST(SerialLockFile, ARefusedOpenNamesTheLockFileAndItsHolder) {
+  LockFolder folder;
+  test::FakeSerialDriver driver;
+  driver.lockFolder = folder.path;
+  test::PseudoTerminal pty;
+  const std::string path = pty.SlavePath();
+  OtherProgram other;
+  folder.Write(path, PidText(other.pid));
+
+  transfer::VYXCommDeviceSerial device(nullptr, &driver);
+  EXPECT_FALSE(device.OpenPort(path, 14, false));
+  const std::string& why = device.Port().OpenErrorText();
+  EXPECT_NE(why.find("held by process " + std::to_string(other.pid)), std::string::npos) << why;
+  EXPECT_NE(why.find(folder.File(path)), std::string::npos) << why;
+
+  const PortTestResult test = TestOpenDevice(path, folder.path);
+  EXPECT_EQ(test.lockFile, folder.File(path));
+  const std::string problem = PortProblemText(path, test);
+  EXPECT_EQ(problem.rfind(path + ": in use by ", 0), 0u) << problem;
+  EXPECT_NE(problem.find("process " + std::to_string(other.pid)), std::string::npos) << problem;
+  EXPECT_NE(problem.find(folder.File(path)), std::string::npos) << problem;
+
+  // A port that is not there: the system's own words after the path.
+  const PortTestResult missing = TestOpenDevice(folder.path + "/nonexist", folder.path);
+  EXPECT_EQ(PortProblemText(folder.path + "/nonexist", missing),
+            folder.path + "/nonexist: No such file or directory");
+}
+
+// A lock folder this user may not search holds no lock file for us: the port
+// is used without one (root searches every folder, so only a normal user
+// sees this).
+TEST(SerialLockFile, AFolderThatCannotBeSearchedMeansNoLockFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root searches every folder";
+  LockFolder folder;
+  fs::permissions(folder.path, fs::perms::owner_write);
+  SerialLockFile lock;
+  long holder = -1;
+  std::string why;
+  EXPECT_EQ(lock.Acquire(folder.path, "/dev/ttyUSB7", &holder, &why), 0) << why;
+  EXPECT_FALSE(lock.Held());
+  EXPECT_EQ(SerialLockHolder(folder.path, "/dev/ttyUSB7"), 0);
+  fs::permissions(folder.path, fs::perms::owner_all);
+}
+
 }  // namespace
 }  // namespace bcu::platform

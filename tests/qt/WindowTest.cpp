@@ -273,6 +273,23 @@ class WindowTest : public QObject {
     QCOMPARE(form.m_StatusLabel->text(), QString("Idle"));
   }
 
+  // A run that fails ends with "Idle" in the status line, as the window
+  // shows it; its tooltip says how the run ended.
+  void aFailedRunSaysWhyInTheStatusTooltip() {
+    TCodeUpdaterMainDispForm& form = Open(nullptr, false);  // no port present at all
+    ModalScript script;
+    AnswerPassword(script, "gablers", true);
+    script.Then(
+        "COM Port box", [] { return ActiveBox() != nullptr; },
+        [] { ActiveBox()->button(QMessageBox::Ok)->click(); });
+    QTest::mouseClick(form.m_StartButton, Qt::LeftButton);
+    QVERIFY2(script.Finished(), Why(script, form).constData());
+    QCOMPARE(form.m_StatusLabel->text(), QString("Idle"));
+    const QString tip = form.m_StatusLabel->toolTip();
+    QVERIFY2(tip.startsWith("Last run: Selected COM port is in use or not available. ("),
+             qPrintable(tip));
+  }
+
   void retrieveWithoutAPortOnlyComplains() {
     TCodeUpdaterMainDispForm& form = Open(nullptr, false);  // no port present at all
     ModalScript script;

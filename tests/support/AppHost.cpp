@@ -47,7 +47,10 @@ void AppFakeDiscovery::AddDevice(const std::string& name, const std::string& pro
                                  platform::PortAccess access) {
   const std::string path = "/dev/" + name;
   devices.push_back({path, name, product});
-  results[path] = platform::PortTestResult{access, access == platform::PortAccess::Free ? 0 : 1};
+  platform::PortTestResult result;
+  result.access = access;
+  result.systemError = access == platform::PortAccess::Free ? 0 : 1;
+  results[path] = result;
 }
 
 app::CodeUpdaterOptions AppOptions() {

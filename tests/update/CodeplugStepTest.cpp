@@ -199,7 +199,14 @@ TEST_F(CodeplugStepTest, ReadBackCatchesAWordTheRadioStoredDifferently) {
   const testsupport::ShownMessage& box = rig.Host().messages.back();
   EXPECT_EQ(box.caption, "Brisant Code Updater");
   EXPECT_NE(box.text.find(backups[0]), std::string::npos);
-  EXPECT_NE(box.text.find("bcu codeplug write"), std::string::npos);
+  // The radio's new code expects 5.10 and `codeplug write` refuses a 5.9
+  // file for it: the hint converts the backup first.
+  EXPECT_NE(box.text.find("bcu codeplug convert \"" + backups[0] + "\" codeplug-"),
+            std::string::npos)
+      << box.text;
+  EXPECT_NE(box.text.find("-5.10.bin --to 5.10\nbcu codeplug write --port DEVICE codeplug-"),
+            std::string::npos)
+      << box.text;
   EXPECT_EQ(backups[0].front(), '/');  // a full path
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -232,6 +233,42 @@ TEST(CodeplugBackupTest, FolderNamesAndNoOverwrite) {
   EXPECT_TRUE(WriteCodeplugBackup(first + "/x", "AB", "5.9", bytes, when, error).empty());
   EXPECT_FALSE(error.empty());
   EXPECT_TRUE(WriteCodeplugBackup("", "AB", "5.9", bytes, when, error).empty());
+  testsupport::RemoveTree(dir);
+}
+
+// A backup never goes through a link planted at backups/<serial> (into
+// another user's folder), nor into a backup folder others may write or that
+// another user owns; the room check before a run says so too.
+TEST(CodeplugBackupTest, RefusesLinksAndFoldersThatAreNotTheUsersOwn) {
+  const std::string dir = testsupport::MakeTempDir("bcu-backup-safety");
+  const std::string root = dir + "/backups";
+  const std::string elsewhere = dir + "/elsewhere";
+  ASSERT_EQ(::mkdir(root.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), (root + "/AB").c_str()), 0);
+  const std::vector<std::uint8_t> bytes = {1, 2, 3, 4};
+  std::string error;
+  EXPECT_TRUE(WriteCodeplugBackup(root, "AB", "5.9", bytes, 1700000000, error).empty());
+  EXPECT_NE(error.find(root + "/AB is a symbolic link"), std::string::npos) << error;
+  EXPECT_TRUE(testsupport::FilesBelow(elsewhere).empty());
+
+  // Writable by others: refused, before the run and at the write.
+  ASSERT_EQ(::chmod(root.c_str(), 0777), 0);
+  std::string reason;
+  EXPECT_FALSE(BackupCanBeKept(root, {}, reason));
+  EXPECT_NE(reason.find("writable by others (mode 0777"), std::string::npos) << reason;
+  EXPECT_TRUE(WriteCodeplugBackup(root, "CD", "5.9", bytes, 1700000000, error).empty());
+  EXPECT_NE(error.find("writable by others"), std::string::npos) << error;
+  ASSERT_EQ(::chmod(root.c_str(), 0700), 0);
+  EXPECT_TRUE(BackupCanBeKept(root, {}, reason)) << reason;
+
+  // Owned by another user (only root can make one to try).
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(root.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(BackupCanBeKept(root, {}, reason));
+    EXPECT_NE(reason.find("owned by another user (uid 65534)"), std::string::npos) << reason;
+    ASSERT_EQ(::chown(root.c_str(), 0, 0), 0);
+  }
   testsupport::RemoveTree(dir);
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -380,6 +381,10 @@ TEST_F(UpdateTest, OtherProcessorVariantShowsTheProcessorMessage) {
   EXPECT_EQ(rig.Host().messages[0].caption, "Brisant Code Updater");
   EXPECT_EQ(rig.Host().messages[0].icon, platform::MsgIcon::Error);
   EXPECT_EQ(rig.Host().status.back(), "Idle");
+  // The run's result is the box that ended it, on one line, not "Idle".
+  EXPECT_EQ(rig.Updater().RunResultText(),
+            "This version of Brisant Code Updater is meant for Series 1 radios with 816 "
+            "processors.  Please acquire the updater for Series 1 radios with 416 processors.");
   EXPECT_EQ(rig.Host().progress.Position(), 0);
   EXPECT_FALSE(Shown(rig, "Resetting radio..."));
   EXPECT_TRUE(rig.WorkFiles().empty());
@@ -394,6 +399,9 @@ TEST_F(UpdateTest, AutomaticUpdateRefusesTheOtherRadioKind) {
   ASSERT_EQ(rig.Host().messages.size(), 1u);
   EXPECT_EQ(rig.Host().messages[0].text,
             "This Brisant Code Updater is intended for a mobile radio, and\ncannot be used with "
+            "the connected portable radio.");
+  EXPECT_EQ(rig.Updater().RunResultText(),
+            "This Brisant Code Updater is intended for a mobile radio, and cannot be used with "
             "the connected portable radio.");
   EXPECT_EQ(rig.Host().messages[0].caption, "Brisant Code Updater");
   EXPECT_EQ(rig.Host().messages[0].icon, platform::MsgIcon::Error);
@@ -432,6 +440,58 @@ TEST_F(UpdateTest, BootUpdaterSendsItsMainImages) {
   ExpectCode(rig, sim::ReceivedFile::Kind::kBoot, TestCodeData(1000, 2));
   EXPECT_FALSE(Shown(rig, "Resetting radio..."));
   EXPECT_TRUE(rig.WorkFiles().empty());
+}
+
+// The automatic boot update's download fails when the radio's line drops:
+// the status line then reads "Idle" (nothing runs any more), but the run's
+// result is the download's own failure text with the file, the block and
+// what ended it.
+TEST_F(UpdateTest, AFailedBootDownloadEndsIdleButItsResultSaysWhy) {
+  sim::RadioConfig c;  // boot 4.1: the automatic update writes boot code first
+  c.faults.dropLineAfterBlocks = 3;
+  auto& rig = Rig(c);
+  rig.Updater().m_StartButtonClick();
+  EXPECT_EQ(rig.Host().status.back(), "Idle");
+  EXPECT_TRUE(std::regex_match(
+      rig.Updater().RunResultText(),
+      std::regex("Communication problem during code download\\. \\(the (loader|boot code) at "
+                 "block [0-9]+: the port went away\\)")))
+      << rig.Updater().RunResultText();
+  // A Retrieve afterwards changes nothing of it.
+  rig.Updater().m_RetrieveVersionInfoButtonClick();
+  EXPECT_EQ(rig.Updater().RunResultText().rfind("Communication problem during code download.", 0),
+            0u);
+}
+
+TEST(RunResultHostTest, KeepsTheLastTextOfARunThatIsNotIdleOrAnErrorBoxAfterIt) {
+  testsupport::RecordingHost host(1.0);
+  RunResultHost watch(host);
+  watch.ShowStatusText("before any run");
+  EXPECT_EQ(watch.ResultText(), "");
+  watch.Begin();
+  watch.ShowStatusText("Checking target radio...");
+  watch.ShowMessage("Selected COM port is in use\n\nor not available.  \n", "COM Port",
+                    platform::MsgIcon::Error, platform::MsgButtons::Ok);
+  watch.ShowStatusText("Idle");
+  EXPECT_EQ(watch.ResultText(), "Selected COM port is in use or not available.");
+  EXPECT_TRUE(watch.ResultFromBox());
+  EXPECT_EQ(watch.ResultCaption(), "COM Port");
+  // Information boxes and questions are no result; a later status text is.
+  watch.ShowStatusText("Done.");
+  watch.ShowMessage("kept", "Brisant Code Updater", platform::MsgIcon::Information,
+                    platform::MsgButtons::Ok);
+  EXPECT_EQ(watch.ResultText(), "Done.");
+  EXPECT_FALSE(watch.ResultFromBox());
+  watch.AddDetail("detail");
+  EXPECT_EQ(watch.ResultText(), "Done. (detail)");
+  watch.End();
+  watch.ShowStatusText("Idle after the run");
+  EXPECT_EQ(watch.ResultText(), "Done. (detail)");
+  // Everything reached the front end's host unchanged.
+  EXPECT_EQ(host.status.back(), "Idle after the run");
+  EXPECT_EQ(host.messages.size(), 2u);
+  watch.Begin();
+  EXPECT_EQ(watch.ResultText(), "");
 }
 
 }  // namespace

@@ -151,7 +151,7 @@ case $case_name in
     status=$?
     set -e
     stop_radios
-    grep -v '^[0-9]*%$' "$tmp/update.txt" | tail -n 25
+    grep -v '^[0-9]*% (' "$tmp/update.txt" | tail -n 25
     [[ $status -eq 0 ]] || fail "bcu.exe update ended with exit code $status"
     grep -qx 'Done\.' "$tmp/update.txt" || fail "the update did not end \"Done.\""
     check_update_result "$tmp/radio-dump" "$tmp/radio.bin" "$tmp/update.txt" || fail "radio contents"
