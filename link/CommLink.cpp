@@ -14,6 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/Pump.h"
 #include "platform/Timer.h"
+#include "transfer/SerialPortSource.h"
 #include "transfer/VYXCommDeviceSerial.h"
 
 namespace bcu::link {
@@ -286,7 +287,10 @@ bool CommOpenSerialDevice(CommLink& link, int comNumber, int baud, int flowContr
   delete link.serialDevice;
   link.serialDevice = nullptr;
   try {
-    link.serialDevice = new transfer::VYXCommDeviceSerial(link.ports, link.serialDriver);
+    link.serialDevice =
+        link.portSource != nullptr
+            ? new transfer::VYXCommDeviceSerial(link.ports, link.portSource->MakePort())
+            : new transfer::VYXCommDeviceSerial(link.ports, link.serialDriver);
     if (link.serialDevice->OpenPort(comNumber, CommSerialBaudCode(baud), flowControl != 0))
       return true;
   } catch (...) {

@@ -38,7 +38,8 @@ class Timer;
 
 namespace bcu::transfer {
 class VYXCommDeviceSerial;
-}
+class SerialPortSource;
+}  // namespace bcu::transfer
 
 namespace bcu::link {
 
@@ -96,6 +97,9 @@ struct CommLink {
   const platform::PortTable* ports = nullptr;
   CommTrace* trace = nullptr;
   platform::SerialDriver* serialDriver = nullptr;
+  // Where the serial device's port comes from (not owned); null: the
+  // system's port behind the port number.
+  transfer::SerialPortSource* portSource = nullptr;
   // The last wait ended because the port or device went away (closed,
   // unplugged, hang-up): CommGetResult reports a communication problem.
   bool portLost = false;
