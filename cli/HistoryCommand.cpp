@@ -71,11 +71,14 @@ int RunHistory(const HistoryArgs& args) {
       const std::string formats = r.codeplugFormatBefore.empty()
                                       ? std::string("-")
                                       : r.codeplugFormatBefore + ">" + r.codeplugFormatAfter;
-      std::printf("%-20s %-16s %-16s %-9s %-9s %4d %6.0fs  %s\n", r.startTime.c_str(),
-                  r.serialNumber.empty() ? "?" : r.serialNumber.c_str(), r.port.c_str(),
-                  formats.c_str(),
-                  r.firmwareSetRelease.empty() ? "-" : r.firmwareSetRelease.c_str(), r.outcomeCode,
-                  r.durationSeconds, r.outcomeText.c_str());
+      std::printf(
+          "%-20s %-16s %-16s %-9s %-9s %4d %6.0fs  %s\n", r.startTime.c_str(),
+          r.serialNumber.empty() ? "?" : r.serialNumber.c_str(), r.port.c_str(), formats.c_str(),
+          r.firmwareSetRelease.empty() ? "-" : r.firmwareSetRelease.c_str(), r.outcomeCode,
+          r.durationSeconds,
+          (r.rehearsal ? "rehearsal, nothing written; the real run would end: " + r.outcomeText
+                       : r.outcomeText)
+              .c_str());
       if (!r.backupPath.empty()) std::printf("%-20s backup: %s\n", "", r.backupPath.c_str());
     }
   }

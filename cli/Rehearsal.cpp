@@ -139,10 +139,26 @@ namespace {
 
 // ---- The host of the rehearsed run ---------------------------------------
 
+// The updater's clock: the line's, with its fixed waits counted apart.
+class CountingClock final : public platform::Clock {
+ public:
+  explicit CountingClock(transfer::LineClock& line) : line_(line) {}
+  std::uint64_t NowMs() override { return line_.NowMs(); }
+  std::uint64_t NowUs() override { return line_.NowUs(); }
+  void SleepMs(std::uint32_t clockMs) override {
+    sleptUs += std::uint64_t{clockMs} * 1000;
+    line_.SleepMs(clockMs);
+  }
+  std::uint64_t sleptUs = 0;
+
+ private:
+  transfer::LineClock& line_;
+};
+
 class RehearsalHost final : public platform::Host, public app::CodeplugStepObserver {
  public:
   RehearsalHost(sim::InProcessRadio& radio, const RehearsalInput& in, const RadioSnapshot& snap)
-      : radio_(radio), in_(in), snap_(snap), timers_(radio.Clock()) {}
+      : radio_(radio), in_(in), snap_(snap), clock_(radio.Clock()), timers_(clock_) {}
 
   void ShowStatusText(const std::string& text) override {
     Close();
@@ -193,49 +209,34 @@ class RehearsalHost final : public platform::Host, public app::CodeplugStepObser
     steps.push_back(current_);
     open_ = false;
   }
-  // Time spent outside the run proper (the bootload wait) is left out of the
-  // step that stands.
+  // Starts counting afresh: what passes outside the run proper (the bootload
+  // wait) is left out.
   void Mark() {
     mark_ = radio_.Tally();
     markUs_ = radio_.Clock().NowUs();
     markSleptUs_ = clock_.sleptUs;
   }
 
-  // The updater's clock: the line's, with its fixed waits counted apart.
-  class CountingClock final : public platform::Clock {
-   public:
-    explicit CountingClock(transfer::LineClock& line) : line_(line) {}
-    std::uint64_t NowMs() override { return line_.NowMs(); }
-    std::uint64_t NowUs() override { return line_.NowUs(); }
-    void SleepMs(std::uint32_t clockMs) override {
-      sleptUs += std::uint64_t{clockMs} * 1000;
-      line_.SleepMs(clockMs);
-    }
-    std::uint64_t sleptUs = 0;
-
-   private:
-    transfer::LineClock& line_;
-  };
-
-  std::vector<RehearsalStep> steps;
-  std::vector<std::string> boxes;
-  std::optional<app::CodeplugStepReport> codeplug;
-  bool downloadStarted = false;
-  StartFailureWatch start;
-  std::string status;
-  CountingClock clock_{radio_.Clock()};
-
  private:
   sim::InProcessRadio& radio_;
   const RehearsalInput& in_;
   const RadioSnapshot& snap_;
-  platform::TimerQueue timers_{clock_};
+  CountingClock clock_;
+  platform::TimerQueue timers_;
   platform::ProgressValues progress_;
   bool open_ = false;
   RehearsalStep current_;
   transfer::LineTally mark_;
   std::uint64_t markUs_ = 0;
   std::uint64_t markSleptUs_ = 0;
+
+ public:
+  std::vector<RehearsalStep> steps;
+  std::vector<std::string> boxes;
+  std::optional<app::CodeplugStepReport> codeplug;
+  bool downloadStarted = false;
+  StartFailureWatch start;
+  std::string status;
 };
 
 std::string VersionText(std::uint8_t major, std::uint8_t minor) {
@@ -447,7 +448,16 @@ RehearsalResult RehearseOn(const RehearsalInput& in, const RadioSnapshot& snap) 
   options.portSource = radio.get();
   options.serialDriver = nullptr;
   options.backupRoot = scratch;
-  options.folderRoom = {};
+  {
+    // The room check answers for the real backup folder, as the real run's
+    // would; the copy the run keeps goes to the scratch folder.
+    const std::string realRoot = in.updaterOptions.backupRoot.empty()
+                                     ? app::DefaultBackupRoot()
+                                     : in.updaterOptions.backupRoot;
+    options.folderRoom = [real = in.updaterOptions.folderRoom, realRoot](const std::string&) {
+      return real ? real(realRoot) : platform::QueryFolderRoom(realRoot);
+    };
+  }
   options.replyTimeoutScale = 1.0;
   options.bootloadWait = [&](app::CodeUpdater& u, const std::string& text) {
     host.Close();

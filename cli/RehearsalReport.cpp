@@ -4,6 +4,7 @@
 
 #include "cli/ExitCodes.h"
 #include "cli/Output.h"
+#include "cli/UpdateOutcome.h"
 #include "codeplug/CodeplugDiffReport.h"
 
 namespace bcu::cli {
