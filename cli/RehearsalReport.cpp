@@ -87,6 +87,8 @@ std::string RehearsalText(const RehearsalResult& r, const std::string& port) {
              (r.resultValid ? std::string("passes the validity check")
                             : "fails the validity check (" + r.resultReason + ")") +
              "\n";
+      } else if (c.uploadedBytes == 0) {
+        t += "Codeplug conversion: not reached (the codeplug was not read in the run)\n";
       } else {
         t += "Codeplug conversion: none (format " + CodeplugFormatName(c.imageFormatIndex) +
              " in the radio, " + CodeplugFormatName(c.targetFormatIndex) + " expected)\n";
