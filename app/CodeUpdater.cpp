@@ -24,6 +24,7 @@ CodeUpdater::CodeUpdater(platform::Host& host, CodeUpdaterView& view,
   m_Link.clock = &m_Host.GetClock();
   m_Link.ports = &m_PortTable;
   m_Link.serialDriver = m_Options.serialDriver;
+  m_Link.portSource = m_Options.portSource;
   m_Link.stop = &m_Stop;
   m_Link.replyTimeoutScale = m_Options.replyTimeoutScale;
 

@@ -53,6 +53,9 @@ class TScpComPort;
 namespace bcu::platform {
 class SerialDriver;
 }
+namespace bcu::transfer {
+class SerialPortSource;
+}
 
 namespace bcu::app {
 
@@ -143,6 +146,9 @@ struct CodeUpdaterOptions {
   bool verifyCodeplug = true;
   // The kernel calls of both transports (not owned); null: the system's.
   platform::SerialDriver* serialDriver = nullptr;
+  // The serial device's port (not owned); null: the system's port of the
+  // selected slot. A radio model in this process is reached through it.
+  transfer::SerialPortSource* portSource = nullptr;
   // Real milliseconds per millisecond of the link's reply time-outs: 1 keeps
   // them real. Only tests shorten them (see link::CommLink).
   double replyTimeoutScale = 1.0;

@@ -82,17 +82,20 @@ bool RadioVersions::Empty() const {
 }
 
 nlohmann::json HistoryRecordToJson(const HistoryRecord& r) {
-  return {{"port", r.port},
-          {"serialNumber", r.serialNumber},
-          {"versionsBefore", VersionsToJson(r.versionsBefore)},
-          {"versionsAfter", VersionsToJson(r.versionsAfter)},
-          {"codeplugFormatBefore", r.codeplugFormatBefore},
-          {"codeplugFormatAfter", r.codeplugFormatAfter},
-          {"firmwareSet", {{"name", r.firmwareSetName}, {"release", r.firmwareSetRelease}}},
-          {"backupFile", r.backupPath},
-          {"outcome", {{"code", r.outcomeCode}, {"text", r.outcomeText}}},
-          {"startTime", r.startTime},
-          {"durationSeconds", r.durationSeconds}};
+  nlohmann::json j = {
+      {"port", r.port},
+      {"serialNumber", r.serialNumber},
+      {"versionsBefore", VersionsToJson(r.versionsBefore)},
+      {"versionsAfter", VersionsToJson(r.versionsAfter)},
+      {"codeplugFormatBefore", r.codeplugFormatBefore},
+      {"codeplugFormatAfter", r.codeplugFormatAfter},
+      {"firmwareSet", {{"name", r.firmwareSetName}, {"release", r.firmwareSetRelease}}},
+      {"backupFile", r.backupPath},
+      {"outcome", {{"code", r.outcomeCode}, {"text", r.outcomeText}}},
+      {"startTime", r.startTime},
+      {"durationSeconds", r.durationSeconds}};
+  if (r.rehearsal) j["kind"] = "rehearsal";
+  return j;
 }
 
 bool HistoryRecordFromJson(const nlohmann::json& j, HistoryRecord& r) {
@@ -109,6 +112,7 @@ bool HistoryRecordFromJson(const nlohmann::json& j, HistoryRecord& r) {
     r.firmwareSetRelease = Text(*set, "release");
   }
   r.backupPath = Text(j, "backupFile");
+  r.rehearsal = Text(j, "kind") == "rehearsal";
   if (const auto outcome = j.find("outcome"); outcome != j.end() && outcome->is_object()) {
     if (const auto code = outcome->find("code"); code != outcome->end() && code->is_number())
       r.outcomeCode = code->get<int>();

@@ -54,6 +54,10 @@ struct HistoryRecord {
   std::string outcomeText;  // the last status text
   std::string startTime;    // ISO 8601, UTC: "2026-12-08T14:03:05Z"
   double durationSeconds = 0;
+  // A rehearsal (`bcu update --rehearse`): nothing was written to the radio;
+  // the outcome is the one the real run would have. Its line carries
+  // "kind": "rehearsal"; an update's line carries no kind.
+  bool rehearsal = false;
 };
 
 nlohmann::json HistoryRecordToJson(const HistoryRecord& record);

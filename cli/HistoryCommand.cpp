@@ -74,7 +74,9 @@ struct TableWidths {
   void PrintRecord(const app::HistoryRecord& r) const {
     char time[32];
     std::snprintf(time, sizeof time, "%.0fs", r.durationSeconds);
-    Print(RowOf(r), std::to_string(r.outcomeCode), time, r.outcomeText);
+    Print(RowOf(r), std::to_string(r.outcomeCode), time,
+          r.rehearsal ? "rehearsal, nothing written; the real run would end: " + r.outcomeText
+                      : r.outcomeText);
     if (!r.backupPath.empty())
       std::printf("%-*s backup: %s\n", static_cast<int>(w[0]), "", r.backupPath.c_str());
   }

@@ -17,6 +17,7 @@
 #include "cli/Commands.h"
 #include "cli/FleetUpdate.h"
 #include "cli/Output.h"
+#include "cli/Rehearse.h"
 #include "cli/StopSignals.h"
 #include "cli/TerminalHost.h"
 #include "cli/TraceFile.h"
@@ -62,9 +63,12 @@ struct UpdateArgs {
   bool json = false;
   bool noVerify = false;
   Verbosity verbosity = Verbosity::kNormal;
-  bool allPorts = false;   // every port `bcu ports` lists as free
-  bool watch = false;      // plug-and-update until Ctrl-C
-  std::string reportPath;  // the run's table as CSV
+  bool allPorts = false;       // every port `bcu ports` lists as free
+  bool watch = false;          // plug-and-update until Ctrl-C
+  std::string reportPath;      // the run's table as CSV
+  bool rehearse = false;       // rehearse only
+  bool rehearseFirst = false;  // rehearse, then update the radios whose rehearsal ended "Done."
+  std::string codeplugFormat;  // what the new code expects, for the rehearsal
 };
 
 // The terminal host, with the passwords of the command line and an ear for
@@ -317,11 +321,60 @@ int RunFleet(const UpdateArgs& args, std::shared_ptr<const platform::ResourceSou
   return RunFleetUpdate(options);
 }
 
+int RunUpdateCommand(const UpdateArgs& args);
+
+// --rehearse and --rehearse-first: every radio rehearsed on its own; then,
+// for --rehearse-first and after one question, the real run on the radios
+// whose rehearsal ended "Done.".
+int RehearseThenUpdate(const UpdateArgs& args,
+                       std::shared_ptr<const platform::ResourceSource> resources) {
+  if (args.watch) Fail(kExitUsage, "--rehearse and --rehearse-first take named ports, not --watch");
+  RehearseRequest request;
+  request.ports = FleetPorts(args);
+  if (request.ports.empty()) Fail(kExitPort, "--all-ports: no serial port can be opened");
+  request.json = args.json;
+  request.verbosity = args.verbosity;
+  RehearsalInput& in = request.input;
+  in.resources = resources;
+  in.programPath = args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath;
+  in.updaterOptions = args.setup.UpdaterOptions();
+  in.updaterOptions.verifyCodeplug = !args.noVerify;
+  in.password = args.password;
+  in.codeplugPassword = args.codeplugPassword;
+  in.boot = args.boot;
+  if (!args.codeplugFormat.empty()) {
+    unsigned major = 0, minor = 0;
+    char end = 0;
+    if (std::sscanf(args.codeplugFormat.c_str(), "%u.%u%c", &major, &minor, &end) != 2 ||
+        major > 255 || minor > 255)
+      Fail(kExitUsage, "--codeplug-format: give MAJOR.MINOR, such as 5.10");
+    in.newFormat = {static_cast<std::uint8_t>(major), static_cast<std::uint8_t>(minor)};
+    in.newFormatGiven = true;
+  }
+  TerminalOptions options;
+  options.assumeYes = args.yes;
+  options.quiet = args.json || args.verbosity == Verbosity::kQuiet;
+  TerminalHost terminal(options);
+  std::vector<std::string> passed;
+  const int code = RunRehearsals(request, terminal, passed);
+  if (args.rehearse || passed.empty()) return code;
+  if (!ConfirmRealRun(terminal, passed.size())) return code;
+  UpdateArgs real = args;
+  real.rehearse = real.rehearseFirst = false;
+  real.allPorts = false;
+  real.setup.ports = passed;
+  real.password = in.password;
+  const int realCode = RunUpdateCommand(real);
+  // A fleet whose rehearsals left radios out has not updated them all.
+  return realCode == kExitOk && passed.size() < request.ports.size() ? kExitSomeFailed : realCode;
+}
+
 int RunUpdateCommand(const UpdateArgs& args) {
   if (args.setup.ports.empty() && !args.allPorts && !args.watch)
     Fail(kExitUsage, "name the radio's port (--port DEV), or use --all-ports or --watch");
   OverridesAllowed(args);
   const auto resources = FirmwareSet(args);
+  if (args.rehearse || args.rehearseFirst) return RehearseThenUpdate(args, resources);
   if (args.setup.ports.size() > 1 || args.allPorts || args.watch) return RunFleet(args, resources);
   if (args.verbosity == Verbosity::kVerbose) {
     // The second line of the version text: the set's name, release and radio.
@@ -542,8 +595,22 @@ void RegisterUpdateCommand(CLI::App& app) {
   cmd->add_flag("--no-verify", args->noVerify,
                 "Do not read the codeplug back after writing it to compare (saves the time "
                 "of one more upload)");
+  cmd->add_flag("--rehearse", args->rehearse,
+                "Read the radio (nothing is written to it) and run the whole update on a "
+                "virtual copy of it first; report every check, transfer, the codeplug "
+                "conversion and its diff, the predicted time and the real run's outcome; "
+                "exit with the real run's code");
+  cmd->add_flag("--rehearse-first", args->rehearseFirst,
+                "Rehearse, then update the radios whose rehearsal ended \"Done.\" after one "
+                "question (--yes skips it)");
+  cmd->add_option("--codeplug-format", args->codeplugFormat,
+                  "For the rehearsal: the codeplug format the new code expects (MAJOR.MINOR; "
+                  "the firmware set does not say it); default 5.10")
+      ->type_name("VERSION");
   cmd->callback([args, cmd] {
     args->verbosity = VerbosityOf(*cmd);
+    if (args->rehearse && args->rehearseFirst)
+      Fail(kExitUsage, "--rehearse and --rehearse-first: give one");
     const int code = RunUpdateCommand(*args);
     if (code != kExitOk) throw CLI::RuntimeError(code);
   });

@@ -16,6 +16,7 @@
 #include "platform/PortTable.h"
 #include "platform/Pump.h"
 #include "platform/Timer.h"
+#include "transfer/SerialPortSource.h"
 #include "transfer/VYXCommDeviceSerial.h"
 
 namespace bcu::link {
@@ -330,7 +331,10 @@ bool CommOpenSerialDevice(CommLink& link, int comNumber, int baud, int flowContr
                                                  : platform::DefaultDevicePath(comNumber);
   const std::string name = path.empty() ? "COM" + std::to_string(comNumber) : path;
   try {
-    link.serialDevice = new transfer::VYXCommDeviceSerial(link.ports, link.serialDriver);
+    link.serialDevice =
+        link.portSource != nullptr
+            ? new transfer::VYXCommDeviceSerial(link.ports, link.portSource->MakePort())
+            : new transfer::VYXCommDeviceSerial(link.ports, link.serialDriver);
     if (link.serialDevice->OpenPort(comNumber, CommSerialBaudCode(baud), flowControl != 0))
       return true;
     const std::string& why = link.serialDevice->Port().OpenErrorText();

@@ -39,7 +39,8 @@ class Timer;
 
 namespace bcu::transfer {
 class VYXCommDeviceSerial;
-}
+class SerialPortSource;
+}  // namespace bcu::transfer
 
 namespace bcu::link {
 
@@ -101,6 +102,9 @@ struct CommLink {
   // system's reason ("/dev/ttyUSB0: Permission denied"); empty after a good
   // open.
   std::string openError;
+  // Where the serial device's port comes from (not owned); null: the
+  // system's port behind the port number.
+  transfer::SerialPortSource* portSource = nullptr;
   // The last wait ended because the port or device went away (closed,
   // unplugged, hang-up): CommGetResult reports a communication problem.
   bool portLost = false;

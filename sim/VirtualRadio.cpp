@@ -743,6 +743,9 @@ void VirtualRadio::HandleFlash(const std::uint8_t* p, std::size_t n) {
       if (config_.codeKind == CodeKind::kAuto)
         f.kind = f.data.size() <= config_.bootCodeMaxBytes ? ReceivedFile::Kind::kBoot
                                                            : ReceivedFile::Kind::kApplication;
+      else  // as it stands at the file's end (SetCodeKind may have come since its start)
+        f.kind = config_.codeKind == CodeKind::kBoot ? ReceivedFile::Kind::kBoot
+                                                     : ReceivedFile::Kind::kApplication;
       // The PC brings the line back to 19200 next; then the radio restarts.
       s.phase = Impl::Phase::kFinishing;
       s.phaseEndMs = s.EventStartMs() + kFinishGraceMs;

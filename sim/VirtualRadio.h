@@ -101,6 +101,9 @@ class VirtualRadio {
   const RadioConfig& Config() const { return config_; }
   // Faults may be changed between exchanges.
   RadioFaults& Faults() { return config_.faults; }
+  // How code files are told apart (boot or application), for a driver that
+  // learns which one the PC sends; the file in progress takes it at its end.
+  void SetCodeKind(CodeKind kind) { config_.codeKind = kind; }
 
   // Files in the order received (a file restarted by a new start command
   // replaces its unfinished predecessor).

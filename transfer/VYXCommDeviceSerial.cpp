@@ -12,6 +12,12 @@ VYXCommDeviceSerial::VYXCommDeviceSerial(const platform::PortTable* ports,
   port->SetDriver(driver);
 }
 
+VYXCommDeviceSerial::VYXCommDeviceSerial(const platform::PortTable* ports,
+                                         std::unique_ptr<VYXWinExtSerialPort> linePort)
+    : port(std::move(linePort)), ports_(ports) {
+  deviceKind = 2;
+}
+
 VYXCommDeviceSerial::~VYXCommDeviceSerial() = default;  // the port closes itself
 
 int VYXCommDeviceSerial::Open() {
@@ -110,8 +116,9 @@ bool VYXCommDeviceSerial::WaitForInput(std::uint32_t realMs) {
   if (aheadPos_ < aheadEnd_) return true;
   // Block on the descriptor; what arrives goes straight into the read-ahead,
   // and a readable device that yields nothing is gone.
-  switch (platform::SerialWaitReadable(port->Descriptor(), realMs)) {
+  switch (port->WaitReadable(realMs)) {
     case platform::SerialWait::Timeout:
+    case platform::SerialWait::Woken:  // no wake-up is given to these waits
       return false;
     case platform::SerialWait::Gone:
       return port->WaitForInput(0);  // the port looks again and records the loss

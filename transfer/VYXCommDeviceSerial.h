@@ -23,6 +23,8 @@ class VYXCommDeviceSerial : public VYXCommDevice {
   // calls (not owned); null: the system's.
   explicit VYXCommDeviceSerial(const platform::PortTable* ports = nullptr,
                                platform::SerialDriver* driver = nullptr);
+  // The same over a port made elsewhere (a line to a radio in this process).
+  VYXCommDeviceSerial(const platform::PortTable* ports, std::unique_ptr<VYXWinExtSerialPort> port);
   ~VYXCommDeviceSerial() override;
 
   int Open() override;

@@ -442,11 +442,16 @@ std::uint32_t VYXWinExtSerialPort::GetModemStatus() {
   return status;
 }
 
+platform::SerialWait VYXWinExtSerialPort::WaitReadable(std::uint32_t realMs) {
+  return platform::SerialWaitReadable(fd_, realMs);
+}
+
 bool VYXWinExtSerialPort::WaitForInput(std::uint32_t realMs) {
   if (!isOpen || fd_ < 0 || lost_) return false;
   if (heldValid_ || platform::SerialInputCount(fd_) > 0) return true;
   switch (platform::SerialWaitReadable(fd_, realMs)) {
     case platform::SerialWait::Timeout:
+    case platform::SerialWait::Woken:  // no wake-up is given to these waits
       return false;
     case platform::SerialWait::Gone:
       lost_ = true;

@@ -83,12 +83,15 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   std::int32_t Write(const std::uint8_t* buffer, std::int32_t n) override;
 
   // Blocks up to `realMs` for received bytes; true when some are waiting.
-  bool WaitForInput(std::uint32_t realMs);
+  virtual bool WaitForInput(std::uint32_t realMs);
+  // Blocks up to `realMs` on the port itself, without reading: what the
+  // system's wait saw.
+  virtual platform::SerialWait WaitReadable(std::uint32_t realMs);
   // One read of what is waiting, without any wait: the bytes read, 0 when
   // none were there, -1 when the device is gone (closed port: 0).
-  std::int32_t ReadNow(std::uint8_t* buffer, std::int32_t n);
+  virtual std::int32_t ReadNow(std::uint8_t* buffer, std::int32_t n);
   // The device went away while open (unplugged, hang-up, I/O error).
-  bool Lost() const { return lost_; }
+  virtual bool Lost() const { return lost_; }
   // The configuration as last written (valid while open).
   const SerialDcb& Dcb() const { return dcb_; }
   const SerialTimeouts& Timeouts() const { return timeouts_; }
@@ -102,7 +105,7 @@ class VYXWinExtSerialPort : public VYXWinExtSerialBase {
   // their line time at the current rate (0 once they have).
   std::uint64_t LineBusyUs() const;
   // Whether the driver would switch RS-485 itself (asked on the open port).
-  bool KernelRs485Available();
+  virtual bool KernelRs485Available();
   // The UUCP lock file held while open (empty when none could be written).
   const std::string& LockFilePath() const { return lock_.Path(); }
   // Why the last Open failed, in the system's words ("No such file or

@@ -1,0 +1,90 @@
+#include <cstdio>
+#include <ctime>
+
+#include "app/FirmwareSetIdentity.h"
+#include "app/UpdateHistory.h"
+#include "cli/ExitCodes.h"
+#include "cli/RehearsalReport.h"
+#include "cli/Rehearse.h"
+#include "cli/UpdateOutcome.h"
+
+namespace bcu::cli {
+
+namespace {
+
+void Record(const RehearseRequest& request, const std::string& port, const RehearsalResult& r,
+            std::time_t start) {
+  app::HistoryRecord record;
+  record.rehearsal = true;
+  record.port = port;
+  const app::FirmwareSetIdentity set = app::ReadFirmwareSetIdentity(*request.input.resources);
+  record.firmwareSetName = set.name;
+  record.firmwareSetRelease = set.release;
+  if (r.radio.answered) record.serialNumber = r.radio.key;
+  if (r.codeplug) {
+    record.codeplugFormatBefore = CodeplugFormatName(r.codeplug->imageFormatIndex);
+    record.codeplugFormatAfter =
+        CodeplugFormatName(r.codeplug->downloadedBytes > 0 ? r.codeplug->targetFormatIndex
+                                                           : r.codeplug->imageFormatIndex);
+  }
+  record.outcomeCode = r.exitCode;
+  record.outcomeText = r.outcome;
+  record.startTime = app::IsoUtcTime(start);
+  record.durationSeconds = r.rehearsalSeconds;
+  std::string error;
+  const std::string path =
+      request.historyPath.empty() ? app::DefaultHistoryPath() : request.historyPath;
+  if (!app::AppendHistory(path, {record}, error))
+    std::fprintf(stderr, "bcu update: the rehearsal could not be recorded in the history: %s\n",
+                 error.c_str());
+}
+
+}  // namespace
+
+int RunRehearsals(RehearseRequest& request, TerminalHost& terminal,
+                  std::vector<std::string>& passed) {
+  // The start password is asked once, for the rehearsals and the real run.
+  if (!request.input.password) {
+    std::string text;
+    if (terminal.AskPassword(platform::PasswordPurpose::Start, text)) request.input.password = text;
+  }
+  nlohmann::ordered_json all = nlohmann::ordered_json::array();
+  int single = kExitOk;
+  bool allDone = true;
+  for (const auto& port : request.ports) {
+    RehearsalInput input = request.input;
+    input.port = port;
+    const std::time_t start = std::time(nullptr);
+    const RehearsalResult r = Rehearse(input, terminal);
+    Record(request, port, r, start);
+    if (r.Done()) passed.push_back(port);
+    allDone = allDone && r.Done();
+    single = r.exitCode;
+    if (request.json)
+      all.push_back(RehearsalJson(r, port));
+    else if (request.verbosity != Verbosity::kQuiet || !r.Done())
+      std::fputs(RehearsalText(r, port).c_str(), stdout);
+    std::fflush(stdout);
+  }
+  if (request.json) {
+    nlohmann::ordered_json j;
+    j["rehearsals"] = all;
+    std::printf("%s\n", j.dump(2).c_str());
+    std::fflush(stdout);
+  }
+  if (request.ports.size() == 1) return single;
+  return allDone ? kExitOk : kExitSomeFailed;
+}
+
+bool ConfirmRealRun(TerminalHost& terminal, std::size_t radios) {
+  const std::string text =
+      radios == 1 ? "The rehearsal ended \"Done.\". Put the radio into bootload mode and update "
+                    "it now?"
+                  : "The rehearsals of " + std::to_string(radios) +
+                        " radios ended \"Done.\". Put them into bootload mode and update them "
+                        "now?";
+  return terminal.ShowMessage(text, "Confirm", platform::MsgIcon::Question,
+                              platform::MsgButtons::YesNo) == platform::MsgResult::Yes;
+}
+
+}  // namespace bcu::cli
