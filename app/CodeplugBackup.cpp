@@ -148,7 +148,9 @@ bool BackupCanBeKept(const std::string& root,
                      const std::function<platform::FolderRoom(const std::string&)>& room,
                      std::string& reason) {
   if (root.empty()) {
-    reason = "no data folder (neither XDG_DATA_HOME nor HOME is set)";
+    std::string why;
+    platform::ProgramDataFolder(&why);
+    reason = "no data folder (" + (why.empty() ? std::string("none is named") : why) + ")";
     return false;
   }
   const platform::FolderRoom r = room ? room(root) : platform::QueryFolderRoom(root);
