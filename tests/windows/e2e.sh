@@ -306,7 +306,8 @@ PY
   doctor)
     # bcu doctor on a COM port that is not there, on one another program
     # holds, and on a pseudo-terminal's port, whose modem lines cannot be
-    # driven: reported, and a problem only where the radio's bus needs RTS.
+    # driven: reported, and a problem only where the radio's bus needs RTS
+    # (a mobile radio without its interface box).
     set +e
     bcu doctor --port COM9 >"$tmp/missing.txt" 2>&1
     status=$?
@@ -319,7 +320,11 @@ PY
     set +e
     bcu doctor --port COM12 >"$tmp/pty.txt" 2>&1
     status=$?
-    bcu doctor --port COM12 --family mobile >"$tmp/mobile.txt" 2>&1
+    set -e
+    stop_radios
+    start_radio COM12 radio --time-scale "$scale" --start-mode application --no-box
+    set +e
+    bcu doctor --port COM12 >"$tmp/mobile.txt" 2>&1
     mobile_status=$?
     set -e
     cat "$tmp/pty.txt" "$tmp/mobile.txt"
