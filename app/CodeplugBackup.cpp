@@ -168,7 +168,9 @@ bool BackupCanBeKept(const std::string& root,
                      const std::function<platform::FolderRoom(const std::string&)>& room,
                      std::string& reason) {
   if (root.empty()) {
-    reason = "no data folder (neither XDG_DATA_HOME nor HOME is set)";
+    std::string why;
+    platform::ProgramDataFolder(&why);
+    reason = "no data folder (" + (why.empty() ? std::string("none is named") : why) + ")";
     return false;
   }
   if (!BackupFoldersSafe(root, {}, reason)) return false;

@@ -16,6 +16,7 @@
 #include "codeplug/FormatVersion.h"
 #include "codeplug/TableAccess.h"
 #include "codeplug/Validity.h"
+#include "platform/HelpWords.h"
 
 namespace bcu::cli {
 namespace {
@@ -328,11 +329,11 @@ void AddConvert(CLI::App& group) {
 void AddBackups(CLI::App& group) {
   auto* cmd = group.add_subcommand("backups", "List the codeplugs kept from radios");
   cmd->footer(
-      "Backups are kept in $XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default\n"
-      "~/.local/share/brisant-code-updater/backups/), one file per codeplug read before the\n"
-      "radio's copy was rewritten. `bcu codeplug diff BACKUP FILE` shows what differs between\n"
-      "a backup and another codeplug file. Exit codes as in `bcu --help`: 0 listed (also none),\n"
-      "14 the folder cannot be read.\n");
+      "Backups are kept in\n  " + platform::DataFolderWords("backups/<serial>/") +
+      platform::DataFolderDefaultWords("brisant-code-updater/backups/") +
+      ",\none file per codeplug read before the radio's copy was rewritten. `bcu codeplug diff\n"
+      "BACKUP FILE` shows what differs between a backup and another codeplug file. Exit codes\n"
+      "as in `bcu --help`: 0 listed (also none), 14 the folder cannot be read.\n");
   struct Options {
     std::string serial;
     bool json = false;

@@ -30,6 +30,7 @@
 #include "link/CommLink.h"
 #include "platform/AtomicWrite.h"
 #include "platform/Clock.h"
+#include "platform/HelpWords.h"
 #include "platform/PortTable.h"
 #include "transfer/CodeplugReadBack.h"
 #include "transfer/VYXTransferParms.h"
@@ -38,24 +39,32 @@ namespace bcu::cli {
 
 namespace {
 
-constexpr const char* kReadExitHelp =
+// The exit codes of `codeplug read` and `codeplug write`.
+constexpr const char* kReadExitCodes =
     "Exit codes as in `bcu --help`: 0 done (a valid codeplug saved); 4 port not opened; 7 the "
     "transfer failed (nothing saved); 14 FILE could not "
     "be written; 13 the codeplug read fails the validity check (it is saved in FILE all the "
-    "same: it is what the radio holds); 10 stopped (Ctrl-C, SIGTERM or SIGHUP) before it was "
-    "done (nothing saved).";
-
-constexpr const char* kWriteExitHelp =
+    "same: it is what the radio holds); 10 stopped (";
+constexpr const char* kWriteExitCodes =
     "Exit codes as in `bcu --help`: 0 written and read back the same (or written, with "
     "--no-verify); 4 port not opened; 3 the radio's serial number could not be read, or FILE's "
     "format differs from the one the radio reports, or the radio reports none (nothing "
     "written; --force writes anyway); 7 the radio's codeplug could not be read for the backup "
     "(nothing written); 8 the download failed, or the codeplug read back differs; 11 written, "
     "but not verified (reading it back failed); 13 FILE is not a whole valid codeplug (nothing "
-    "written); 14 FILE could not be read, or the backup not written; 10 stopped (Ctrl-C, "
-    "SIGTERM or SIGHUP) before it was done.\n"
-    "Before writing, the radio's codeplug is read and kept in the backup folder "
-    "($XDG_DATA_HOME/brisant-code-updater/backups/<serial>/, `bcu codeplug backups`).";
+    "written); 14 FILE could not be read, or the backup not written; 10 stopped (";
+
+std::string ReadExitHelp() {
+  return kReadExitCodes + std::string(platform::StopWords()) +
+         ") before it was done (nothing saved).";
+}
+
+std::string WriteExitHelp() {
+  return kWriteExitCodes + std::string(platform::StopWords()) +
+         ") before it was done.\nBefore writing, the radio's codeplug is read and kept in the "
+         "backup folder (" +
+         platform::DataFolderWords("backups/<serial>/") + ", `bcu codeplug backups`).";
+}
 
 constexpr const char* kTextNotVerified =
     "The codeplug was written, but it could not be read back to verify it.";
@@ -500,7 +509,7 @@ int RunTransfer(TransferArgs& args, bool write) {
 void AddTransferCommand(CLI::App& group, const char* name, const char* help, bool write) {
   auto args = std::make_shared<TransferArgs>();
   CLI::App* cmd = group.add_subcommand(name, help);
-  cmd->footer(write ? kWriteExitHelp : kReadExitHelp);
+  cmd->footer(write ? WriteExitHelp() : ReadExitHelp());
   cmd->add_option("--port", args->port, "Serial device of the radio")->type_name("DEV")->required();
   cmd->add_option("FILE", args->file, "Codeplug file, words high byte first as on the wire")
       ->type_name("FILE")

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <iterator>
+#include <string>
+
+#include "platform/HelpWords.h"
 
 namespace bcu::cli {
 
@@ -30,7 +33,7 @@ constexpr ExitCodeRow kRows[] = {
      "the codeplug could not be written back, or reads back differently (the backup holds "
      "what the radio had)"},
     {kExitNotConvertible, "notConvertible", "the codeplug cannot be converted (format or fit)"},
-    {kExitStopped, "stopped", "stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done"},
+    {kExitStopped, "stopped", nullptr},  // the system's ways of stopping (StoppedMeaning)
     {kExitNotVerified, "notVerified", "codeplug written, but reading it back failed"},
     {kExitNotInBootload, "notInBootload",
      "boot code updated, the radio did not come back in bootload mode (application not "
@@ -41,6 +44,10 @@ constexpr ExitCodeRow kRows[] = {
     {kExitDiffer, "differ",
      "compared: the codeplugs differ (B is neither A nor what converting A gives)"},
 };
+
+std::string StoppedMeaning() {
+  return std::string("stopped (") + platform::StopWords() + ") before it was done";
+}
 
 }  // namespace
 
@@ -56,7 +63,7 @@ std::string ExitCodeTable() {
     char head[32];
     std::snprintf(head, sizeof head, "  %2d %-17s ", static_cast<int>(row.code), row.name);
     text += head;
-    text += row.meaning;
+    text += row.meaning != nullptr ? std::string(row.meaning) : StoppedMeaning();
     text += '\n';
   }
   return text;

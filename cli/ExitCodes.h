@@ -20,7 +20,7 @@ enum ExitCode : int {
   kExitCodeplugDownload = 8,  // the codeplug could not be written back, or reads back
                               // differently (the backup holds what the radio had)
   kExitNotConvertible = 9,    // the codeplug cannot be converted (format or fit)
-  kExitStopped = 10,          // stopped (Ctrl-C, SIGTERM, SIGHUP) before it was done
+  kExitStopped = 10,          // stopped from outside (Ctrl-C, a stop signal) before it was done
   kExitNotVerified = 11,      // codeplug written, but reading it back failed
   kExitNotInBootload = 12,    // boot code updated, the radio did not come back in
                               // bootload mode (application not written)

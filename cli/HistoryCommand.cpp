@@ -12,6 +12,7 @@
 #include "app/UpdateHistory.h"
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#include "platform/HelpWords.h"
 
 namespace bcu::cli {
 
@@ -159,9 +160,8 @@ void RegisterHistoryCommand(CLI::App& app) {
   auto args = std::make_shared<HistoryArgs>();
   CLI::App* cmd = app.add_subcommand(
       "history", "List the radios updated so far: versions, codeplug backup, outcome");
-  cmd->footer(
-      "The record is kept in $XDG_DATA_HOME/brisant-code-updater/history.jsonl (default "
-      "~/.local/share/...), one JSON object per radio and update.");
+  cmd->footer("The record is kept in " + platform::DataFolderWords("history.jsonl") +
+              platform::DataFolderDefaultWords("...") + ", one JSON object per radio and update.");
   cmd->add_option("--serial", args->serial, "Only the radio with this serial number")
       ->type_name("SERIAL");
   cmd->add_option("--since", args->since,

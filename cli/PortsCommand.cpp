@@ -1,5 +1,5 @@
 // bcu ports: the port list as the window shows it, with the reason a port
-// cannot be used, and what the installed udev rule does about access.
+// cannot be used, and what gives access to it on this system.
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -10,6 +10,7 @@
 #include "cli/Output.h"
 #include "cli/TerminalHost.h"
 #include "cli/UpdaterSetup.h"
+#include "platform/HelpWords.h"
 #include "platform/PortDiscovery.h"
 
 namespace bcu::cli {
@@ -21,15 +22,6 @@ const char* BoxText(int kind) {
   if (kind == 2) return "6700";
   return "";
 }
-
-// What the package's udev rule does, and when group dialout is still needed.
-constexpr const char* kAccessNote =
-    "The package's udev rule gives the port of an interface box's USB adapter (product text\n"
-    "\"USB XIF VYX 6400\" or \"... 6700\") to the user logged in at the machine, keeps\n"
-    "ModemManager off it, and sets FTDI adapters' latency timer to 1 ms. Group dialout is\n"
-    "still needed for other ports, in ssh sessions without a seat and on systems without\n"
-    "systemd-logind:\n"
-    "  sudo usermod -aG dialout $USER   (then log out and in again)\n";
 
 void RunPorts(const UpdaterSetup& setup, bool json, bool all, Verbosity verbosity) {
   TerminalOptions terminal;
@@ -44,6 +36,7 @@ void RunPorts(const UpdaterSetup& setup, bool json, bool all, Verbosity verbosit
   nlohmann::json list = nlohmann::json::array();
   bool anyPresent = false;
   bool permissionProblem = false;
+  std::string permissionText;  // what the list says of such a port
   if (!json) std::printf("%-4s %-28s %-9s %-5s %s\n", "slot", "device", "state", "box", "note");
   for (int i = 0; i < platform::kPortSlots; ++i) {
     const auto slot = static_cast<std::size_t>(i);
@@ -52,9 +45,12 @@ void RunPorts(const UpdaterSetup& setup, bool json, bool all, Verbosity verbosit
     const bool present = updater.m_PortPresent[slot] == 2;
     anyPresent = anyPresent || present;
     const auto& test = updater.m_PortTest[slot];
-    permissionProblem = permissionProblem || test.access == platform::PortAccess::NoPermission;
     const std::string why =
         path.empty() ? std::string("no device") : platform::PortAccessText(test);
+    if (!path.empty() && test.access == platform::PortAccess::NoPermission) {
+      permissionProblem = true;
+      permissionText = why;
+    }
     if (json) {
       list.push_back({{"slot", i + 1},
                       {"listText", updater.m_PortItems[slot]},
@@ -75,10 +71,11 @@ void RunPorts(const UpdaterSetup& setup, bool json, bool all, Verbosity verbosit
   if (!anyPresent) std::printf("No serial port can be opened.\n");
   // The note only where it helps: a port this user may not open (or -v).
   if ((permissionProblem && verbosity != Verbosity::kQuiet) || verbosity == Verbosity::kVerbose)
-    std::printf(
-        "\n%s%s",
-        permissionProblem ? "Ports marked 'permission denied' cannot be opened by you.\n" : "",
-        kAccessNote);
+    std::printf("\n%s%s",
+                permissionProblem
+                    ? ("Ports marked '" + permissionText + "' cannot be opened by you.\n").c_str()
+                    : "",
+                platform::PortAccessNote());
 }
 
 }  // namespace
@@ -91,9 +88,7 @@ void RegisterPortsCommand(CLI::App& app) {
   AddJsonFlag(*cmd, *json, "Print the list");
   cmd->add_flag("--all", *all, "List all 64 slots, also those without a device");
   AddPortOption(*cmd, *setup);
-  cmd->footer(
-      "A port this user may not open is listed as 'permission denied', followed by what the "
-      "package's udev rule does and when group dialout is still needed.");
+  cmd->footer(platform::PortAccessFooter());
   cmd->callback([setup, json, all, cmd] {
     setup->programPath = ProgramPath();
     RunPorts(*setup, *json, *all, VerbosityOf(*cmd));

@@ -25,6 +25,7 @@
 #include "cli/UpdaterSetup.h"
 #include "platform/AtomicWrite.h"
 #include "platform/Clock.h"
+#include "platform/HelpWords.h"
 #include "platform/PortDiscovery.h"
 #include "resources/FirmwareSetFolder.h"
 
@@ -37,16 +38,21 @@ constexpr std::uint32_t kDefaultBootloadWaitSeconds = 300;
 // this often.
 constexpr std::uint32_t kBootloadReportMs = 10000;
 
-constexpr const char* kUpdateFooter =
+constexpr const char* kUpdateExitCodes =
     "Exit codes as in `bcu --help`: 3 start password or radio check refused, 4 port not opened "
     "or nothing answered, 13 firmware set refused, 14 work files not written (nothing written "
     "to the radio in these cases); 5 to 12 what failed after the download began; 15 several "
     "radios (more than one --port, --all-ports, --watch) and at least one did not end "
-    "\"Done.\" (each radio's own code is in the final table).\n"
-    "Every codeplug read from the radio is kept in "
-    "$XDG_DATA_HOME/brisant-code-updater/backups/<serial>/ (default ~/.local/share/...); "
-    "`bcu codeplug backups` lists them. Every update is recorded in "
-    "$XDG_DATA_HOME/brisant-code-updater/history.jsonl; `bcu history` prints it.";
+    "\"Done.\" (each radio's own code is in the final table).\n";
+
+std::string UpdateFooter() {
+  return kUpdateExitCodes +
+         ("Every codeplug read from the radio is kept in " +
+          platform::DataFolderWords("backups/<serial>/")) +
+         platform::DataFolderDefaultWords("...") +
+         "; `bcu codeplug backups` lists them. Every update is recorded in " +
+         platform::DataFolderWords("history.jsonl") + "; `bcu history` prints it.";
+}
 
 struct UpdateArgs {
   UpdaterSetup setup;
@@ -544,7 +550,7 @@ void RegisterUpdateCommand(CLI::App& app) {
   auto args = std::make_shared<UpdateArgs>();
   CLI::App* cmd =
       app.add_subcommand("update", "Update the connected radio: its code, then its codeplug");
-  cmd->footer(kUpdateFooter);
+  cmd->footer(UpdateFooter());
   AddPortOption(*cmd, args->setup);
   cmd->add_flag("--all-ports", args->allPorts,
                 "Update a radio on every port that `bcu ports` lists as free, all at once");

@@ -8,6 +8,7 @@
 
 #include "app/ResourceAttributes.h"
 #include "platform/EmbeddedResources.h"
+#include "platform/HelpWords.h"
 #include "platform/ProgramFile.h"
 
 namespace bcu::cli {
@@ -79,10 +80,7 @@ app::CodeUpdaterOptions UpdaterSetup::UpdaterOptions() const {
 }
 
 void AddPortOption(CLI::App& cmd, UpdaterSetup& setup) {
-  cmd.add_option("--port", setup.ports,
-                 "Serial device to put first in the port list (e.g. a virtual radio's "
-                 "pseudo-terminal); may be given more than once")
-      ->type_name("DEV");
+  cmd.add_option("--port", setup.ports, platform::PortOptionWords())->type_name("DEV");
 }
 
 void AddTargetOptions(CLI::App& cmd, UpdaterSetup& setup) {

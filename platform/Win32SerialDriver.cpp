@@ -35,7 +35,6 @@ std::ptrdiff_t SerialDriver::Write(SerialHandle port, const void* data, std::siz
   Win32SerialObject* p = Object(port);
   if (p == nullptr) return -1;
   if (n == 0) return 0;
-  ::ResetEvent(p->writeOv.hEvent);
   DWORD done = 0;
   if (!::WriteFile(p->handle, data, static_cast<DWORD>(n), &done, &p->writeOv)) {
     const DWORD e = ::GetLastError();
@@ -79,6 +78,9 @@ SerialTransmitter SerialDriver::Transmitter(SerialHandle) {
 bool SerialDriver::WaitSent(SerialHandle port) {
   Win32SerialObject* p = Object(port);
   if (p == nullptr) return false;
+  // Called once the output queue is empty: what is left there is the UART's
+  // FIFO, which drains by itself.
+  if (p->flushDiscards) return true;
   if (::FlushFileBuffers(p->handle)) return true;
   const DWORD e = ::GetLastError();
   return e == ERROR_INVALID_FUNCTION || e == ERROR_NOT_SUPPORTED;

@@ -28,6 +28,9 @@ struct Win32SerialObject {
   std::size_t aheadEnd = 0;
   bool lost = false;
   OVERLAPPED writeOv{};
+  // FlushFileBuffers throws away what the driver still holds instead of
+  // waiting for it (wine: tcflush); the drain then ends with the queue count.
+  bool flushDiscards = false;
 
   ~Win32SerialObject();
   // Takes the result of the read in progress when it has ended (or, with

@@ -64,7 +64,6 @@ void ReadQueued(Win32SerialObject& port, std::size_t n) {
   n = std::min(n, sizeof port.ahead - port.AheadCount());
   if (n == 0) return;
   std::uint8_t buffer[sizeof port.ahead];
-  ::ResetEvent(port.readOv.hEvent);
   DWORD got = 0;
   if (!::ReadFile(port.handle, buffer, static_cast<DWORD>(n), &got, &port.readOv)) {
     const DWORD e = ::GetLastError();
@@ -85,7 +84,6 @@ void ReadQueued(Win32SerialObject& port, std::size_t n) {
 // Starts the 1-byte read that waits for the next byte. True when a byte
 // came at once (it is in `ahead`) or the read is in progress.
 bool ArmRead(Win32SerialObject& port) {
-  ::ResetEvent(port.readOv.hEvent);
   DWORD got = 0;
   if (::ReadFile(port.handle, &port.readByte, 1, &got, &port.readOv)) {
     if (got == 1) PutAhead(port, &port.readByte, 1);
@@ -98,6 +96,14 @@ bool ArmRead(Win32SerialObject& port) {
   }
   if (SerialDeviceGone(e)) port.lost = true;
   return false;
+}
+
+// wine answers FlushFileBuffers on a COM port with tcflush(TCOFLUSH): the
+// bytes the Unix driver has not sent yet are dropped (on a pseudo-terminal
+// also those the other end has not read yet), where Windows waits for them.
+bool FlushDiscardsOutput() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 }  // namespace
@@ -194,6 +200,8 @@ SerialHandle SerialOpenExclusive(const std::string& path, int& errorNumber, Seri
   auto* port = new Win32SerialObject;
   port->handle = h;
   port->claim = claim;
+  port->flushDiscards = FlushDiscardsOutput();
+  // ReadFile and WriteFile reset their event when they start.
   port->readOv.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   port->writeOv.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (port->readOv.hEvent == nullptr || port->writeOv.hEvent == nullptr) {

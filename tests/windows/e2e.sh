@@ -5,7 +5,7 @@
 # radio makes). One case per call; ctest runs them.
 #
 # Usage: tests/windows/e2e.sh CASE WIN_BUILD HOST_BUILD
-#   CASE: update, info, codeplug, fleet, stop-download, stop-backup, bad-input
+#   CASE: update, info, codeplug, fleet, stop-download, stop-backup, bad-input, doctor
 set -euo pipefail
 
 case_name=$1
@@ -301,6 +301,65 @@ PY
     cat "$tmp/nofile.txt"
     [[ $status -ne 0 ]] || fail "a missing file was taken"
     grep -qF "nicht-da-ä.bin" "$tmp/nofile.txt" || fail "the missing file is not named as given"
+    ;;
+
+  doctor)
+    # bcu doctor on a COM port that is not there, on one another program
+    # holds, and on a pseudo-terminal's port, whose modem lines cannot be
+    # driven: reported, and a problem only where the radio's bus needs RTS
+    # (a mobile radio without its interface box).
+    set +e
+    bcu doctor --port COM9 >"$tmp/missing.txt" 2>&1
+    status=$?
+    set -e
+    cat "$tmp/missing.txt"
+    [[ $status -eq 4 ]] || fail "doctor, a missing port: exit code $status, not 4"
+    grep -E '^PROBLEM +device +COM9 does not exist' "$tmp/missing.txt" >/dev/null ||
+      fail "doctor does not say COM9 does not exist"
+    start_radio COM12 radio --time-scale "$scale" --start-mode application
+    set +e
+    bcu doctor --port COM12 >"$tmp/pty.txt" 2>&1
+    status=$?
+    set -e
+    stop_radios
+    start_radio COM12 radio --time-scale "$scale" --start-mode application --no-box
+    set +e
+    bcu doctor --port COM12 >"$tmp/mobile.txt" 2>&1
+    mobile_status=$?
+    set -e
+    cat "$tmp/pty.txt" "$tmp/mobile.txt"
+    grep -E '^OK +holder +no other program holds the port' "$tmp/pty.txt" >/dev/null ||
+      fail "doctor does not find the port free"
+    grep -E '^OK +modemlines +RTS and DTR cannot be driven on this port; not needed here' \
+      "$tmp/pty.txt" >/dev/null || fail "a portable radio: the modem lines are not reported as not needed"
+    [[ $status -eq 0 ]] || fail "doctor on a free pseudo-terminal port: exit code $status, not 0"
+    grep -E '^PROBLEM +modemlines +RTS and DTR cannot be driven on this port: a mobile radio' \
+      "$tmp/mobile.txt" >/dev/null || fail "a mobile radio without its box: the modem lines are not a problem"
+    [[ $mobile_status -eq 1 ]] || fail "doctor for a mobile radio: exit code $mobile_status, not 1"
+    stop_radios
+    # Held by another program: an update erasing the radio's flash (80 s at
+    # full time).
+    start_radio COM12 radio --time-scale 1
+    (cd "$tmp/work" && exec "$WINE" "$bcu_exe" update \
+      --port COM12 --password gablers --yes >"$tmp/holder.txt" 2>&1) &
+    holder=$!
+    for _ in $(seq 1 6000); do
+      grep -qF "Erasing flash" "$tmp/holder.txt" 2>/dev/null && break
+      sleep 0.05
+    done
+    grep -qF "Erasing flash" "$tmp/holder.txt" || { cat "$tmp/holder.txt"; fail "the holder never erased"; }
+    set +e
+    bcu doctor --port COM12 >"$tmp/held.txt" 2>&1
+    status=$?
+    set -e
+    kill -INT "$holder" 2>/dev/null || true
+    sleep 1
+    kill -INT "$holder" 2>/dev/null || true
+    wait "$holder" 2>/dev/null || true
+    cat "$tmp/held.txt"
+    [[ $status -eq 4 ]] || fail "doctor, a held port: exit code $status, not 4"
+    grep -E '^PROBLEM +holder +in use by another program' "$tmp/held.txt" >/dev/null ||
+      fail "doctor does not call the held port in use"
     ;;
 
   *)
