@@ -39,7 +39,7 @@ package-check: package
 # $(WIN_BUILD). The native build's bcu-fwtool packs the firmware set; its
 # bcu-radiosim and bcu serve the end-to-end tests.
 windows: deps configure
-	cmake --build $(BUILD) -j $(JOBS) --target bcu-fwtool bcu-radiosim bcu
+	cmake --build $(BUILD) -j $(JOBS) --target bcu-fwtool bcu-jpeg2bmp bcu-radiosim bcu
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DBCU_HOST_BUILD=$(abspath $(BUILD)) $(CMAKE_FLAGS)
 	cmake --build $(WIN_BUILD) -j $(JOBS)
