@@ -3,7 +3,9 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <exception>
+#include <stdexcept>
 
 #include "app/win32/Aboutdlg.h"
 #include "app/win32/Codedownpassdlg.h"
@@ -47,7 +49,7 @@ constexpr DesignPlace kPlaces[] = {
     {kPortableXPicture, 8 + 240, 74 + 16, 113, 113},
     {kCodeUpdateGroupBox, 8, 222, 393, 179},
     {kLabel5, 8 + 8, 222 + 24, 0, 14},
-    {kComportComboBox, 8 + 56, 222 + 21, 121, 200},
+    {kComportComboBox, 8 + 56, 222 + 24, 121, 200},
     {kUpgradeTypeLabel, 8 + 188, 222 + 24, 0, 14},
     {kApplicationRadioButton, 8 + 268, 222 + 22, 113, 17},
     {kBootRadioButton, 8 + 268, 222 + 40, 113, 17},

@@ -136,7 +136,7 @@ PY
     wait_window || window_fail "bcu-window.exe ended with exit code $?"
     stop_radio
     stopping=$(driver_says "STOPPING ")
-    [[ $stopping == "STOPPING Stopping..." || $stopping == "STOPPING Stop now" ]] ||
+    [[ $stopping == "STOPPING Stopping..." || $stopping == "STOPPING Stop Now" ]] ||
       window_fail "the button after Stop: $stopping"
     check_code_incomplete "$tmp/radio-dump" || window_fail "written after the stop"
     [[ -z $(ls -A "$tmp/work") ]] || window_fail "work files left behind: $(ls -A "$tmp/work")"
@@ -153,7 +153,7 @@ PY
     stop_radio
     grep -qxF "BOX Confirm: Update in progress.  Are you sure you want to quit?" "$tmp/driver.txt" ||
       window_fail "the close question: $(driver_says "BOX Confirm")"
-    driver_says "UNWINDING " | grep -qE "^UNWINDING (Stopping\.\.\.|Stop now) \|" ||
+    driver_says "UNWINDING " | grep -qE "^UNWINDING (Stopping\.\.\.|Stop Now) \|" ||
       window_fail "while unwinding: $(driver_says "UNWINDING ")"
     grep -qx CLOSED "$tmp/driver.txt" || window_fail "the window did not close"
     check_code_incomplete "$tmp/radio-dump" || window_fail "written after the close"

@@ -9,8 +9,8 @@
 // Scenarios: retrieve, update, stop, close, failure, tour, tour-failure. The
 // tours print "SHOT name" at each state worth a picture and wait for
 // ACK-FOLDER\name.done (the script takes the picture, then makes the file).
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <chrono>
@@ -237,9 +237,10 @@ void StartUpdate() {
 }
 
 void PrintPanel() {
-  const char* names[] = {"FileFormat", "DSP", "Controller", "HardwareRevision",
+  const char* names[] = {"FileFormat",   "DSP",      "Controller", "HardwareRevision",
                          "SerialNumber", "BootLoad", "SEM"};
-  for (int i = 0; i < 7; ++i) Say(std::string("PANEL ") + names[i] + "=" + Text(kFileVersionLabel + i));
+  for (int i = 0; i < 7; ++i)
+    Say(std::string("PANEL ") + names[i] + "=" + Text(kFileVersionLabel + i));
   Say("PANEL ControllerHeading=" + Text(kHWControllerVersionHeadingLabel));
 }
 
@@ -333,11 +334,13 @@ void Tour() {
   }
   Shot("version-panel");
   Click(kStartButton);
-  if (!WaitFor([] {
-        for (const Dialog& d : OpenDialogs())
-          if (d.caption == Utf8(kPasswordCaption)) return true;
-        return false;
-      }, 60000, [](const Dialog&) { return 0; })) {
+  if (!WaitFor(
+          [] {
+            for (const Dialog& d : OpenDialogs())
+              if (d.caption == Utf8(kPasswordCaption)) return true;
+            return false;
+          },
+          60000, [](const Dialog&) { return 0; })) {
     Fail("no password dialog");
   }
   Shot("password");
@@ -349,11 +352,13 @@ void Tour() {
   if (!WaitFor(Idle, kLongMs)) Fail("the run did not end");
   Shot("done");
   Command(kHelpAboutMenuItem);
-  if (!WaitFor([] {
-        for (const Dialog& d : OpenDialogs())
-          if (d.caption == "About") return true;
-        return false;
-      }, 30000)) {
+  if (!WaitFor(
+          [] {
+            for (const Dialog& d : OpenDialogs())
+              if (d.caption == "About") return true;
+            return false;
+          },
+          30000)) {
     Fail("no about box");
   }
   Shot("about");
@@ -363,13 +368,16 @@ void Tour() {
 
 void TourFailure() {
   Click(kStartButton);
-  if (!WaitFor([] {
-        for (const Dialog& d : OpenDialogs())
-          if (d.text.find("kept in this file") != std::string::npos) return true;
-        return false;
-      }, kLongMs, [](const Dialog& box) {
-        return box.text.find("kept in this file") != std::string::npos ? 0 : PressOk(box);
-      })) {
+  if (!WaitFor(
+          [] {
+            for (const Dialog& d : OpenDialogs())
+              if (d.text.find("kept in this file") != std::string::npos) return true;
+            return false;
+          },
+          kLongMs,
+          [](const Dialog& box) {
+            return box.text.find("kept in this file") != std::string::npos ? 0 : PressOk(box);
+          })) {
     Fail("no failure box");
   }
   Shot("failure");
