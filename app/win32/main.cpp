@@ -8,9 +8,11 @@
 //   --backup-root DIR   folder of the codeplug backups (default: the user's
 //                       data folder)
 //   --help, --version   print to the console it was started from, and end
+// clang-format off
+#include <windows.h>  // first: the others need its types
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on
 
 #include <cmath>
 #include <cstdio>

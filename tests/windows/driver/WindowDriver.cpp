@@ -9,8 +9,10 @@
 // Scenarios: retrieve, update, stop, close, failure, tour, tour-failure. The
 // tours print "SHOT name" at each state worth a picture and wait for
 // ACK-FOLDER\name.done (the script takes the picture, then makes the file).
+// clang-format off
+#include <windows.h>  // first: commctrl.h needs its types
 #include <commctrl.h>
-#include <windows.h>
+// clang-format on
 
 #include <algorithm>
 #include <chrono>
