@@ -171,8 +171,8 @@ TCodeUpdaterMainDispForm::TCodeUpdaterMainDispForm(MainFormOptions options)
   ::RegisterClassExW(&wc);
   m_Hwnd =
       ::CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, kMainWindowCaption,
-                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
-                        CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, this);
+                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, this);
   if (m_Hwnd == nullptr) throw std::runtime_error("cannot create the main window");
   m_Dpi = WindowDpi(m_Hwnd);
   m_Fonts.Make(m_Dpi);
@@ -310,6 +310,12 @@ void TCodeUpdaterMainDispForm::CreateControls() {
   MakeControl(m_Hwnd, WC_STATICW, L"Corresponding TuneDesk Version:", label, kLabel9, f);
   MakeControl(m_Hwnd, WC_STATICW, L"", label, kTuneDeskVersionLabel, f);
   MakeControl(m_Hwnd, WC_BUTTONW, L"&Retrieve", button, kRetrieveVersionInfoButton, f);
+
+  // The group boxes lie below the controls inside them (a group box draws
+  // only its frame and caption; the window's background shows through).
+  for (int id : {kTargetInformationGroupBox, kCodeUpdateGroupBox, kTargetVersionInfoGroupBox}) {
+    ::SetWindowPos(Item(id), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
 
   m_ToolTip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                 0, 0, 0, 0, m_Hwnd, nullptr, ::GetModuleHandleW(nullptr), nullptr);

@@ -156,12 +156,14 @@ int PressOk(const Dialog& box) {
 }
 
 std::string g_password = "gablers";
+bool g_typePassword = true;  // off while a tour pictures the dialog
 int g_boxesSeen = 0;
 
 // Answers the password dialog and the message boxes that are open.
 void HandleDialogs(const BoxPolicy& policy) {
   for (const Dialog& d : OpenDialogs()) {
     if (d.caption == Utf8(kPasswordCaption)) {
+      if (!g_typePassword) continue;
       HWND edit = ::GetDlgItem(d.window, kPasswordEdit);
       if (edit == nullptr) continue;
       const std::wstring pw(g_password.begin(), g_password.end());
@@ -336,6 +338,7 @@ void Tour() {
   }
   Shot("version-panel");
   Click(kStartButton);
+  g_typePassword = false;
   if (!WaitFor(
           [] {
             for (const Dialog& d : OpenDialogs())
@@ -346,6 +349,7 @@ void Tour() {
     Fail("no password dialog");
   }
   Shot("password");
+  g_typePassword = true;
   if (!WaitFor([] { return StatusHas("Downloading Application code") && ProgressPosition() >= 20; },
                kLongMs)) {
     Fail("never reached the code download");
