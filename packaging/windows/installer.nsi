@@ -6,13 +6,14 @@
 ;
 ;   makensis -DVERSION=1.3.2 -DSTAGE=<folder with the files> -DOUTFILE=<setup.exe> installer.nsi
 Unicode true
+; 64-bit: the programs are, and a 64-bit wine runs no 32-bit setup.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
 !include "Sections.nsh"
 !include "WinMessages.nsh"
-!include "x64.nsh"
 
 !define PRODUCT "Brisant Code Updater"
 !define PUBLISHER "Brisant Radio Systems"
@@ -52,8 +53,7 @@ VIAddVersionKey "LegalCopyright" "2026 The Brisant Code Updater developers"
 ; ---- PATH: $INSTDIR added to, and removed from, the system's Path ----
 
 ; Sets $R9 to 1 when the ';'-list $R0 holds the entry $R1 (case ignored).
-!macro PathHasEntry un
-Function ${un}PathHasEntry
+Function PathHasEntry
   Push $R2
   Push $R3
   Push $R4
@@ -79,9 +79,6 @@ Function ${un}PathHasEntry
   Pop $R3
   Pop $R2
 FunctionEnd
-!macroend
-!insertmacro PathHasEntry ""
-!insertmacro PathHasEntry "un."
 
 Function AddToPath
   ReadRegStr $R0 HKLM "${ENVIRONMENT_KEY}" "Path"
@@ -171,9 +168,7 @@ LangString DESC_SecPath ${LANG_ENGLISH} "Adds the program folder to the system's
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function .onInit
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  SetRegView 64
   ; /PATH selects the PATH component (for silent installs).
   ${GetParameters} $0
   ClearErrors
@@ -186,9 +181,7 @@ FunctionEnd
 ; ---- Uninstall ----
 
 Function un.onInit
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  SetRegView 64
 FunctionEnd
 
 Section "Uninstall"
