@@ -429,8 +429,10 @@ int main(int argc, char** argv) {
   }
   // Closing while idle never asks.
   if (::IsWindow(g_main)) {
+    Sleep(500);  // a dialog just answered is gone
     ::PostMessageW(g_main, WM_CLOSE, 0, 0);
     const BoxPolicy never = [](const Dialog& box) -> int {
+      if (box.caption.empty() && box.text.empty()) return 0;  // one being destroyed
       Fail("closing while idle showed \"" + box.caption + "\": " + box.text);
     };
     if (!WaitFor([] { return !::IsWindow(g_main); }, 60000, never)) Fail("the window stays open");
