@@ -318,10 +318,11 @@ void Failure() {
     if (box.text.find("kept in this file") != std::string::npos) boxText = box.text;
     return PressOk(box);
   };
-  if (!WaitFor(Idle, kLongMs, policy) || boxText.empty()) {
-    if (!WaitFor([&] { return !boxText.empty() && Idle(); }, 60000, policy)) {
-      Fail("no box named the backup; status: " + Text(kStatusLabel));
-    }
+  if (!WaitFor([] { return Text(kStartButton) != "Start"; }, 60000, policy)) {
+    Fail("the run did not start");
+  }
+  if (!WaitFor([&] { return !boxText.empty() && Idle(); }, kLongMs, policy)) {
+    Fail("no box named the backup; status: " + Text(kStatusLabel));
   }
   Say("STATUS " + Text(kStatusLabel));
   Say("STATUSHEIGHT " + std::to_string(HeightOf(kStatusLabel)) + " of " +
