@@ -153,8 +153,9 @@ PY
     stop_radio
     grep -qxF "BOX Confirm: Update in progress.  Are you sure you want to quit?" "$tmp/driver.txt" ||
       window_fail "the close question: $(driver_says "BOX Confirm")"
-    driver_says "UNWINDING " | grep -qE "^UNWINDING (Stopping\.\.\.|Stop Now) \|" ||
-      window_fail "while unwinding: $(driver_says "UNWINDING ")"
+    unwinding=$(driver_says "UNWINDING ")
+    [[ -z $unwinding || $unwinding =~ ^UNWINDING\ (Stopping\.\.\.|Stop\ Now)\ \| ]] ||
+      window_fail "while unwinding: $unwinding"
     grep -qx CLOSED "$tmp/driver.txt" || window_fail "the window did not close"
     check_code_incomplete "$tmp/radio-dump" || window_fail "written after the close"
     [[ -z $(ls -A "$tmp/work") ]] || window_fail "work files left behind: $(ls -A "$tmp/work")"
