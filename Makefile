@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo package package-check asan fuzz fuzz-run bench screenshots format clean windows windows-test windows-bench
+.PHONY: all deps configure build test demo package package-check asan fuzz fuzz-run bench screenshots format clean windows windows-test windows-bench windows-screenshots windows-installer windows-zip
 
 all: build
 
@@ -42,16 +42,28 @@ package-check: package
 # $(WIN_BUILD). The native build's bcu-fwtool packs the firmware set; its
 # bcu-radiosim and bcu serve the end-to-end tests.
 windows: deps configure
-	cmake --build $(BUILD) -j $(JOBS) --target bcu-fwtool bcu-radiosim bcu
+	cmake --build $(BUILD) -j $(JOBS) --target bcu-fwtool bcu-jpeg2bmp bcu-radiosim bcu
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DBCU_HOST_BUILD=$(abspath $(BUILD)) $(CMAKE_FLAGS)
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
 # The Windows tests under wine (a private prefix in $(WIN_BUILD)/wine-prefix,
 # made on first use): the test programs, then bcu.exe against virtual radios
-# on COM ports.
+# on COM ports, the window on a virtual display (a prefix of its own) and the
+# installer (another).
 windows-test: windows
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# PNG pictures of the Windows window's main states in $(WIN_BUILD)/screenshots/.
+windows-screenshots: windows
+	bash scripts/windows-screenshots $(WIN_BUILD) $(BUILD)
+
+# The installer, $(WIN_BUILD)/BrisantCodeUpdater-<version>-setup.exe, and the
+# zip of the same programs beside it.
+windows-installer: windows
+	bash scripts/windows-installer $(WIN_BUILD)
+
+windows-zip: windows-installer
 
 # The paced update under wine against the same update natively.
 windows-bench: windows
