@@ -83,7 +83,7 @@ bool SerialDriver::GetRs485(SerialHandle port, SerialRs485& conf) {
   serial_rs485 kernel{};
   conf = SerialRs485{};
   if (Ioctl(port, TIOCGRS485, &kernel) != 0) return false;
-  std::memcpy(&conf, &kernel, sizeof kernel);
+  std::memcpy(static_cast<void*>(&conf), &kernel, sizeof kernel);
   return true;
 }
 
