@@ -74,8 +74,9 @@ if os.path.exists(os.path.join(dump, "codeplug-received.bin")):
 PY
 }
 
+# The driver's first line that holds $1; nothing (and success) when none does.
 driver_says() {
-  grep -F "$1" "$tmp/driver.txt" | head -n 1
+  grep -F "$1" "$tmp/driver.txt" | head -n 1 || true
 }
 
 case $case_name in
@@ -175,11 +176,13 @@ PY
     wait_window || window_fail "bcu-window.exe ended with exit code $?"
     stop_radio
     status=$(driver_says "STATUS ")
-    box=$(grep -F "kept in this file" "$tmp/driver.txt" | head -n 1)
+    # The box's text runs over several lines of the driver's record, up to
+    # the status line that follows it.
+    box=$(sed -n '/kept in this file/,/^STATUS /p' "$tmp/driver.txt" | grep -v '^STATUS ')
     [[ $status == "STATUS An error occurred while downloading the codeplug."* ]] ||
       window_fail "the status: $status"
     [[ $box == "BOX Brisant Code Updater: "* ]] || window_fail "the box: $box"
-    backup=$(grep -o -E '[A-Z]:\\[^|]*\.bin' <<<"$box" | head -n 1)
+    backup=$(grep -o -E '[A-Z]:\\[^|"]*\.bin' <<<"$box" | head -n 1)
     [[ -n $backup ]] || window_fail "the box names no backup: $box"
     [[ $status == *"$backup"* ]] || window_fail "the status line does not show $backup in full: $status"
     unix=$("$WINE" winepath -u "$backup" 2>/dev/null | tr -d '\r')
