@@ -304,6 +304,10 @@ void CodeUpdater::PreserveAndShowCodeplug() {
   // Once a download began the radio may hold something else than before.
   if (report.downloadAttempted) {
     text += RestoreHint(report);
+    text +=
+        "\n\nWhat the radio holds now, against the backup:\nbcu codeplug read --port DEVICE "
+        "now.bin\nbcu codeplug diff \"" +
+        report.backupPath + "\" now.bin";
   } else {
     text += "The radio's codeplug was not changed.";
   }

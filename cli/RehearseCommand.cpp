@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "app/FirmwareSetIdentity.h"
 #include "app/UpdateHistory.h"
@@ -69,8 +70,12 @@ int RunRehearsals(RehearseRequest& request, TerminalHost& terminal,
   if (request.json) {
     nlohmann::ordered_json j;
     j["rehearsals"] = all;
-    std::printf("%s\n", j.dump(2).c_str());
-    std::fflush(stdout);
+    if (request.heldJson != nullptr) {
+      *request.heldJson = std::move(j);
+    } else {
+      std::printf("%s\n", j.dump(2).c_str());
+      std::fflush(stdout);
+    }
   }
   if (request.ports.size() == 1) return single;
   return allDone ? kExitOk : kExitSomeFailed;

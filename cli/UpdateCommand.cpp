@@ -75,6 +75,11 @@ struct UpdateArgs {
   bool rehearse = false;       // rehearse only
   bool rehearseFirst = false;  // rehearse, then update the radios whose rehearsal ended "Done."
   std::string codeplugFormat;  // what the new code expects, for the rehearsal
+  // --rehearse-first --json: the rehearsals' object, printed with the real
+  // run's result so that the output stays one JSON document (one radio: its
+  // member "rehearsals" beside the run's own; a fleet: the first line of its
+  // JSON lines, {"event": "rehearsals", ...}).
+  const nlohmann::ordered_json* rehearsals = nullptr;
 };
 
 // The terminal host, with the passwords of the command line and an ear for
@@ -319,6 +324,12 @@ int RunFleet(const UpdateArgs& args, std::shared_ptr<const platform::ResourceSou
   options.waitBootloadSeconds = args.waitBootloadSeconds;
   options.delayScale = args.delayScale;
   options.json = args.json;
+  if (args.json && args.rehearsals != nullptr) {
+    nlohmann::ordered_json line = {{"event", "rehearsals"}};
+    line["rehearsals"] = args.rehearsals->value("rehearsals", nlohmann::ordered_json::array());
+    std::printf("%s\n", line.dump().c_str());
+    std::fflush(stdout);
+  }
   options.reportPath = args.reportPath;
   options.programPath = args.setup.programPath.empty() ? ProgramPath() : args.setup.programPath;
   options.resources = std::move(resources);
@@ -361,12 +372,19 @@ int RehearseThenUpdate(const UpdateArgs& args,
   options.assumeYes = args.yes;
   options.quiet = args.json || args.verbosity == Verbosity::kQuiet;
   TerminalHost terminal(options);
+  nlohmann::ordered_json held;
+  if (args.json && args.rehearseFirst) request.heldJson = &held;
   std::vector<std::string> passed;
   const int code = RunRehearsals(request, terminal, passed);
-  if (args.rehearse || passed.empty()) return code;
-  if (!ConfirmRealRun(terminal, passed.size())) return code;
+  const auto noRealRun = [&] {
+    if (request.heldJson != nullptr) std::printf("%s\n", held.dump(2).c_str());
+    return code;
+  };
+  if (args.rehearse || passed.empty()) return noRealRun();
+  if (!ConfirmRealRun(terminal, passed.size())) return noRealRun();
   UpdateArgs real = args;
   real.rehearse = real.rehearseFirst = false;
+  real.rehearsals = request.heldJson;
   real.allPorts = false;
   real.setup.ports = passed;
   real.password = in.password;
@@ -522,6 +540,11 @@ int RunUpdateCommand(const UpdateArgs& args) {
           {"readBackSeconds", r.verifySeconds},
           {"backupFile", r.backupPath}};
       if (!r.backupError.empty()) j["codeplug"]["backupError"] = r.backupError;
+    }
+    if (args.rehearsals != nullptr) {
+      nlohmann::ordered_json both = *args.rehearsals;
+      both["update"] = std::move(j);
+      j = std::move(both);
     }
     std::printf("%s\n", j.dump(2).c_str());
   } else if (host.codeplug && args.verbosity != Verbosity::kQuiet) {

@@ -415,6 +415,33 @@ TEST_F(BcuTest, NoIdleLineOnTheTerminal) {
   EXPECT_NE(bcu.Output().find("% of the run)"), std::string::npos) << bcu.Output();
 }
 
+// A script reads one JSON document: the rehearsal and the real run after it
+// come together, and a rehearsal that writes nothing leaves the radio alone.
+TEST_F(BcuTest, RehearsalThenRealRunIsOneJsonDocument) {
+  StartRadio(Radio(), 0.02);
+  ChildProcess& bcu = Update(0.02, {"--rehearse-first", "--yes", "--json"});
+  EXPECT_EQ(bcu.Wait(kLong), 0);
+  const auto doc = nlohmann::json::parse(bcu.Output(), nullptr, false);
+  ASSERT_FALSE(doc.is_discarded()) << bcu.Output();
+  ASSERT_TRUE(doc.contains("rehearsals") && doc["rehearsals"].is_array()) << doc.dump(1);
+  ASSERT_EQ(doc["rehearsals"].size(), 1u);
+  ASSERT_TRUE(doc.contains("update")) << doc.dump(1);
+  EXPECT_EQ(doc["update"].value("exitCode", -1), 0);
+  EXPECT_EQ(doc["update"].value("statusText", ""), "Done.");
+  EXPECT_TRUE(Has(sim::ReceivedFile::Kind::kApplication));
+}
+
+TEST_F(BcuTest, RehearsalAloneIsOneJsonDocumentAndWritesNothing) {
+  StartRadio(Radio(), 0.02);
+  ChildProcess& bcu = Update(0.02, {"--rehearse", "--json"});
+  EXPECT_EQ(bcu.Wait(kLong), 0);
+  const auto doc = nlohmann::json::parse(bcu.Output(), nullptr, false);
+  ASSERT_FALSE(doc.is_discarded()) << bcu.Output();
+  EXPECT_EQ(doc["rehearsals"].size(), 1u);
+  EXPECT_FALSE(doc.contains("update"));
+  EXPECT_TRUE(WithRadio([](sim::VirtualRadio& r) { return r.Files().empty(); }));
+}
+
 TEST_F(BcuTest, CodeplugReadStopsOnSigtermWithoutWritingTheFile) {
   sim::RadioConfig c = Radio();
   c.startMode = sim::RadioMode::kApplication;

@@ -207,6 +207,9 @@ TEST_F(CodeplugStepTest, ReadBackCatchesAWordTheRadioStoredDifferently) {
   EXPECT_NE(box.text.find("-5.10.bin --to 5.10\nbcu codeplug write --port DEVICE codeplug-"),
             std::string::npos)
       << box.text;
+  // And how to see what the radio holds now against the backup.
+  EXPECT_NE(box.text.find("bcu codeplug diff \"" + backups[0] + "\" now.bin"), std::string::npos)
+      << box.text;
   EXPECT_EQ(backups[0].front(), '/');  // a full path
 }
 
