@@ -51,6 +51,11 @@ bool SystemPortDiscovery::ListDevices(std::vector<SerialDeviceInfo>& devices) {
   std::unique_ptr<udev_enumerate, UdevDeleter> scan(udev_enumerate_new(context.get()));
   if (!scan) return false;
   if (udev_enumerate_add_match_subsystem(scan.get(), "tty") < 0) return false;
+  // Only the names a serial port can have: the scan then skips the console,
+  // the virtual terminals and the pty master before it looks at any of them
+  // (dozens of devices, each a walk through sysfs).
+  for (const char* pattern : {"ttyS*", "ttyUSB*", "ttyACM*"})
+    if (udev_enumerate_add_match_sysname(scan.get(), pattern) < 0) return false;
   if (udev_enumerate_scan_devices(scan.get()) < 0) return false;
 
   udev_list_entry* entry = nullptr;
