@@ -21,6 +21,7 @@
 //   app/BootloadWait.cpp         waiting for a radio to come back in bootload
 //                                mode after its boot code was updated
 //   app/CodeplugPreservation.cpp PreserveCodeplug, ReadRadioKey
+//   app/RunHistory.cpp           the run's line in the update history
 //
 // A run is what Start runs. Its state (m_RunState) is Idle, Running or
 // Stopping: Stop (or Yes to "Confirm" on closing) moves it to Stopping at
@@ -32,12 +33,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CodeUpdaterView.h"
+#include "app/CodeplugBackup.h"
 #include "app/FirmwareSetIdentity.h"
 #include "app/ResourceAttributes.h"
+#include "app/RunHistory.h"
 #include "app/RunResultHost.h"
 #include "link/CommLink.h"
 #include "platform/FolderRoom.h"
@@ -160,6 +164,16 @@ struct CodeUpdaterOptions {
   // Asks a folder for its room (platform::QueryFolderRoom when empty); tests
   // make the data folder full.
   std::function<platform::FolderRoom(const std::string&)> folderRoom;
+  // Append a line to the update history when a Start run ends (done,
+  // failed, refused or stopped; not for a refused start password, nor for a
+  // Retrieve). The windows and `bcu update` do. A line that cannot be
+  // written is shown in an error box; the run stands as it ended.
+  bool recordHistory = false;
+  // The history file; empty: the user's (DefaultHistoryPath).
+  std::string historyPath;
+  // Called with the run's facts before its outcome code is decided: a front
+  // end adds what only it knows (a stop signal that reached no pump).
+  std::function<void(UpdateRunFacts&)> runFacts;
 };
 
 // How a stop asks the run to end: after the step (the first Stop, Ctrl-C or
@@ -290,6 +304,16 @@ class CodeUpdater {
   int PreserveCodeplug();
   bool ReadRadioKey(std::string& text);
 
+  // ---- The run in the update history (RunHistory.cpp) ----
+  // A run begins: what it knows of the radio (the version panel) and when.
+  void BeginRunRecord();
+  // What the run did, as far as the updater saw it.
+  UpdateRunFacts RunFacts() const;
+  // The run has ended: its record (LastRunRecord) and, when asked for, its
+  // line in the history. Nothing when no run began since the last one.
+  void RecordRun();
+  const LastRun& LastRunRecord() const { return m_LastRun; }
+
   // ---- Embedded firmware (CodeUpdaterResources.cpp) ----
   bool ReadResourceAttributes();
   bool ExtractEmbeddedFiles(bool bootResources);
@@ -366,6 +390,12 @@ class CodeUpdater {
   std::string m_RunWorkDir;  // the run's private work folder; empty: none
   bool m_PasswordAccepted = false;
   bool m_UseSecondBoot = false;
+  // What the run's history line is made of beyond m_RunResult.
+  bool m_RunBegun = false;  // a run began and was not recorded yet
+  RunStart m_RunStart;
+  std::optional<CodeplugStepReport> m_CodeplugReport;  // the run's codeplug step
+  bool m_NotBackInBootload = false;  // the radio did not come back in bootload mode
+  LastRun m_LastRun;
   bool m_AutoBootUpdate = false;
   std::string m_LoaderFileName;
   std::string m_CodeFileName;

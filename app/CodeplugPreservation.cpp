@@ -303,6 +303,15 @@ void TransferAndConvert(CodeUpdater& u, std::uint8_t major, std::uint8_t minor,
   DownloadAndVerify(u, transfer, bytes, byteCount, passwordGiven ? &password : nullptr, report);
 }
 
+// The step's report goes into the run's record, and to a front end that
+// observes the codeplug step.
+void Announce(CodeUpdater& u, const CodeplugStepReport& report) {
+  u.m_CodeplugReport = report;
+  if (auto* observer = dynamic_cast<CodeplugStepObserver*>(&u.m_RunResult.Inner())) {
+    observer->OnCodeplugStep(report);
+  }
+}
+
 }  // namespace
 
 CodeplugStepReport PreserveCodeplugWithReport(CodeUpdater& u) {
@@ -314,9 +323,7 @@ CodeplugStepReport PreserveCodeplugWithReport(CodeUpdater& u) {
   // A stop during the restart wait (which runs to its end) is honoured here.
   if (!waited || u.StopRequested()) {
     report.outcome = kCodeplugStopped;
-    if (auto* observer = dynamic_cast<CodeplugStepObserver*>(&u.m_RunResult.Inner())) {
-      observer->OnCodeplugStep(report);
-    }
+    Announce(u, report);
     return report;
   }
 
@@ -335,9 +342,7 @@ CodeplugStepReport PreserveCodeplugWithReport(CodeUpdater& u) {
     report.outcome = kCodeplugNoAnswer;
   }
   link::CommEndExchange(u.m_Link);
-  if (auto* observer = dynamic_cast<CodeplugStepObserver*>(&u.m_RunResult.Inner())) {
-    observer->OnCodeplugStep(report);
-  }
+  Announce(u, report);
   return report;
 }
 

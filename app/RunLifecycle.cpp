@@ -108,6 +108,7 @@ void CodeUpdater::FinishRun() {
   m_ComportComboBoxEnabled = true;
   m_RetrieveVersionInfoButtonEnabled = true;
   m_View.RunningStateChanged();
+  RecordRun();
 }
 
 bool CodeUpdater::PrepareRunWorkFolder() {

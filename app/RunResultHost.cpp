@@ -28,6 +28,7 @@ std::string OneLine(const std::string& text) {
 }
 
 void RunResultHost::ShowStatusText(const std::string& text) {
+  if (recording_) start_.OnStatus(text);
   if (recording_ && text != kIdleText && !text.empty()) {
     result_ = OneLine(text);
     fromBox_ = false;
@@ -39,6 +40,7 @@ void RunResultHost::ShowStatusText(const std::string& text) {
 platform::MsgResult RunResultHost::ShowMessage(const std::string& text, const std::string& caption,
                                                platform::MsgIcon icon,
                                                platform::MsgButtons buttons) {
+  if (recording_) start_.OnMessage(text, caption, icon);
   if (recording_ && icon == platform::MsgIcon::Error && !text.empty()) {
     result_ = OneLine(text);
     fromBox_ = true;
@@ -54,6 +56,7 @@ void RunResultHost::Begin() {
   flashTouched_ = false;
   result_.clear();
   caption_.clear();
+  start_ = StartFailureWatch{};
 }
 
 void RunResultHost::AddDetail(const std::string& detail) {

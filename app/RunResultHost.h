@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/StartFailureWatch.h"
 #include "platform/Host.h"
 
 namespace bcu::app {
@@ -71,6 +72,8 @@ class RunResultHost final : public platform::Host {
   // The result came from an error box (its caption names the area).
   bool ResultFromBox() const { return fromBox_; }
   const std::string& ResultCaption() const { return caption_; }
+  // Why the run ended before its download, when what it showed said so.
+  const StartFailureWatch& StartFailure() const { return start_; }
 
  private:
   platform::Host& host_;
@@ -80,6 +83,7 @@ class RunResultHost final : public platform::Host {
   bool flashTouched_ = false;
   std::string result_;
   std::string caption_;
+  StartFailureWatch start_;
 };
 
 }  // namespace bcu::app

@@ -193,6 +193,7 @@ void CodeUpdater::RunUpdate(bool bootUpdate) {
 
 void CodeUpdater::EnterRunningState() {
   m_RunResult.Begin();
+  BeginRunRecord();
   m_Stop.Reset();
   m_StartButtonCaption = "Stop";
   m_StartButtonEnabled = true;
@@ -540,8 +541,10 @@ void CodeUpdater::RunAutomaticUpdate() {
       // that (the box's OK, or the front end's own wait) before it goes on.
       if (m_Options.bootloadWait) {
         if (!m_Options.bootloadWait(*this, kTextAutoBootDone)) {
-          if (!StoppedBefore(*this, kTextStoppedAfterBoot))
+          if (!StoppedBefore(*this, kTextStoppedAfterBoot)) {
+            m_NotBackInBootload = true;
             m_Host.ShowStatusText(kTextNotBackInBootload);
+          }
           break;
         }
       } else {

@@ -14,6 +14,7 @@
 
 #include "app/CodeplugBackup.h"
 #include "app/FirmwareSetIdentity.h"
+#include "app/RunHistory.h"
 #include "app/UpdateHistory.h"
 #include "cli/ExitCodes.h"
 #include "cli/StopSignals.h"
@@ -64,26 +65,6 @@ class OnePortDiscovery final : public platform::PortDiscovery {
   std::string canonical_;
   platform::SystemPortDiscovery system_;
 };
-
-// The serial number as the history keeps it: hex digits only ("00-1A-2B..."
-// of the version panel becomes "001A2B...").
-std::string CompactSerial(const std::string& label) {
-  std::string serial;
-  for (char c : label)
-    if (c != '-' && c != ' ') serial += c;
-  return serial;
-}
-
-app::RadioVersions VersionsOf(const app::VersionPanelTexts& panel) {
-  app::RadioVersions v;
-  v.fileFormatVersion = panel.FileVersionLabel;
-  v.dspVersion = panel.DSPVersionLabel;
-  v.controllerVersion = panel.HWControllerVersionLabel;
-  v.hardwareRevision = panel.HWRevisionLabel;
-  v.bootVersion = panel.BootLoadVersionLabel;
-  v.semVersion = panel.SEMVersionLabel;
-  return v;
-}
 
 class RadioHost;
 
@@ -396,8 +377,8 @@ bool ReadVersions(RadioHost& host, app::CodeUpdater& updater, app::RadioVersions
   updater.m_RetrieveVersionInfoButtonClick();
   host.quiet = false;
   if (updater.m_VersionPanel.SerialNumberLabel.empty()) return false;
-  versions = VersionsOf(updater.m_VersionPanel);
-  serial = CompactSerial(updater.m_VersionPanel.SerialNumberLabel);
+  versions = app::VersionsOfPanel(updater.m_VersionPanel);
+  serial = app::CompactSerial(updater.m_VersionPanel.SerialNumberLabel);
   return true;
 }
 

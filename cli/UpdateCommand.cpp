@@ -1,7 +1,6 @@
 // `bcu update`: the update the window runs, on a terminal.
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,7 +10,6 @@
 #include "app/CodeUpdater.h"
 #include "app/CodeplugBackup.h"
 #include "app/EmbeddedFiles.h"
-#include "app/FirmwareSetIdentity.h"
 #include "app/ProgramVersion.h"
 #include "app/UpdateHistory.h"
 #include "cli/Commands.h"
@@ -82,22 +80,16 @@ struct UpdateArgs {
   const nlohmann::ordered_json* rehearsals = nullptr;
 };
 
-// The terminal host, with the passwords of the command line and an ear for
-// what the run did.
-class UpdateHost final : public platform::Host, public app::CodeplugStepObserver {
+// The terminal host, with the passwords of the command line.
+class UpdateHost final : public platform::Host {
  public:
   UpdateHost(TerminalHost& terminal, const UpdateArgs& args) : terminal_(terminal), args_(args) {}
 
-  void ShowStatusText(const std::string& text) override {
-    if (text.rfind("Preparing to download", 0) == 0) downloadStarted = true;
-    start.OnStatus(text);
-    terminal_.ShowStatusText(text);
-  }
+  void ShowStatusText(const std::string& text) override { terminal_.ShowStatusText(text); }
   platform::ProgressBar& Progress() override { return terminal_.Progress(); }
   platform::MsgResult ShowMessage(const std::string& text, const std::string& caption,
                                   platform::MsgIcon icon, platform::MsgButtons buttons) override {
     ++messages;
-    start.OnMessage(text, caption, icon);
     return terminal_.ShowMessage(text, caption, icon, buttons);
   }
   bool AskPassword(platform::PasswordPurpose purpose, std::string& text) override {
@@ -116,12 +108,7 @@ class UpdateHost final : public platform::Host, public app::CodeplugStepObserver
   void Pump() override { terminal_.Pump(); }
   bool QuitRequested() const override { return terminal_.QuitRequested(); }
 
-  void OnCodeplugStep(const app::CodeplugStepReport& report) override { codeplug = report; }
-
-  std::optional<app::CodeplugStepReport> codeplug;
-  bool downloadStarted = false;
   int messages = 0;
-  StartFailureWatch start;  // why the run ended before its download, if it did
 
  private:
   TerminalHost& terminal_;
@@ -263,35 +250,12 @@ std::shared_ptr<const platform::ResourceSource> FirmwareSet(const UpdateArgs& ar
   return loaded;
 }
 
-// The run in the update history, and in the report when one was asked for.
-void RecordRun(const UpdateArgs& args, const platform::ResourceSource& resources,
-               const UpdateHost& host, const std::string& status, int code, std::time_t startTime,
-               double seconds) {
-  app::HistoryRecord record;
-  record.port = args.setup.ports.front();
-  const app::FirmwareSetIdentity set = app::ReadFirmwareSetIdentity(resources);
-  record.firmwareSetName = set.name;
-  record.firmwareSetRelease = set.release;
-  if (host.codeplug) {
-    const auto& r = *host.codeplug;
-    record.serialNumber = r.serialNumber;
-    if (r.uploadedBytes > 0) {
-      record.codeplugFormatBefore = CodeplugFormatName(r.imageFormatIndex);
-      record.codeplugFormatAfter =
-          CodeplugFormatName(r.downloadedBytes > 0 ? r.targetFormatIndex : r.imageFormatIndex);
-    }
-    record.backupPath = r.backupPath;
-  }
-  record.outcomeCode = code;
-  record.outcomeText = status;
-  record.startTime = app::IsoUtcTime(startTime);
-  record.durationSeconds = seconds;
+// The run's history line (the updater wrote it) in the report, when one was
+// asked for.
+void WriteReport(const UpdateArgs& args, const app::HistoryRecord& record) {
+  if (args.reportPath.empty()) return;
   std::string error;
-  if (!app::AppendHistory(app::DefaultHistoryPath(), {record}, error))
-    std::fprintf(stderr, "bcu update: the update history could not be written: %s\n",
-                 error.c_str());
-  if (!args.reportPath.empty() &&
-      !platform::WriteFileAtomically(args.reportPath, app::HistoryCsv({record}), {}, error))
+  if (!platform::WriteFileAtomically(args.reportPath, app::HistoryCsv({record}), {}, error))
     std::fprintf(stderr, "bcu update: the report could not be written: %s\n", error.c_str());
 }
 
@@ -430,6 +394,14 @@ int RunUpdateCommand(const UpdateArgs& args) {
   app::CodeUpdaterOptions updaterOptions = args.setup.UpdaterOptions();
   updaterOptions.verifyCodeplug = !args.noVerify;
   bool waitingForBootload = false;  // the step a first stop signal names
+  // The run goes into the update history as a window's run does; a stop
+  // signal counts whether or not a pump passed it to the updater.
+  bool stopped = false;
+  updaterOptions.recordHistory = true;
+  updaterOptions.runFacts = [&](UpdateRunFacts& facts) {
+    if (stopped || StopSignalCount() > 0) facts.stopped = true;
+    if (notInBootload) facts.notInBootload = true;
+  };
   updaterOptions.bootloadWait = [&](app::CodeUpdater& u, const std::string& text) {
     waitingForBootload = true;
     const bool ready = WaitForBootload(terminal, args, u, text, notInBootload);
@@ -450,7 +422,6 @@ int RunUpdateCommand(const UpdateArgs& args) {
   // to its end). The second stops at once: whatever runs is cut, fixed waits
   // end too, and the run unwinds, closing the link and removing its work
   // files; its last status line says what the radio may now hold.
-  bool stopped = false;
   TerminalHost::InstallInterruptHandler();
   terminal.onInterrupt = [&] {
     stopped = true;
@@ -472,31 +443,30 @@ int RunUpdateCommand(const UpdateArgs& args) {
     terminal.RequestQuit();
     updater.RequestStop(app::StopLevel::AtOnce);
   };
-  const std::time_t startTime = std::time(nullptr);
   const std::uint64_t startUs = platform::RealMicros();
   updater.m_StartButtonClick();
   const double seconds = static_cast<double>(platform::RealMicros() - startUs) / 1e6;
   const bool started = updater.m_PasswordAccepted;
   // A signal at a prompt ends the prompt before any pump has seen it.
   if (StopSignalCount() > 0) stopped = true;
-  // How the run ended: the failing step's own text, which the updater keeps
-  // (the status line reads "Idle" after most failures).
-  std::string status = updater.RunResultText();
-  if (status.empty()) status = terminal.StatusText();
+  // How the run ended, as the updater recorded it: the failing step's own
+  // text (the status line reads "Idle" after most failures) and the code.
+  const app::LastRun& run = updater.LastRunRecord();
   UpdateRunFacts facts;
-  facts.started = started;
-  facts.stopped = stopped;
-  facts.notInBootload = notInBootload;
-  facts.downloadStarted = host.downloadStarted;
-  facts.startFailureCode = host.start.Code();
-  facts.refused = updater.m_RunResult.Refused();
-  facts.status = status;
-  facts.codeplug = host.codeplug;
-  const int code = UpdateExitCode(facts);
-  if (started) RecordRun(args, *resources, host, status, code, startTime, seconds);
-  if (stopped && code == kExitStopped && host.codeplug && !host.codeplug->backupPath.empty()) {
+  if (started && run.ran) {
+    facts = run.facts;
+  } else {
+    facts.started = started;
+    facts.stopped = stopped;
+  }
+  std::string status = facts.status;
+  if (status.empty()) status = terminal.StatusText();
+  const std::optional<app::CodeplugStepReport>& codeplug = facts.codeplug;
+  const int code = started && run.ran ? run.outcomeCode : UpdateExitCode(facts);
+  if (started && run.ran) WriteReport(args, run.record);
+  if (stopped && code == kExitStopped && codeplug && !codeplug->backupPath.empty()) {
     std::fprintf(stderr, "bcu update: the codeplug read from the radio is saved in %s\n",
-                 host.codeplug->backupPath.c_str());
+                 codeplug->backupPath.c_str());
   }
 
   // What the plain output says of a failure: the password, or how the run
@@ -526,8 +496,8 @@ int RunUpdateCommand(const UpdateArgs& args) {
     j["exitCode"] = code;
     j["seconds"] = seconds;
     j["messageBoxCount"] = host.messages;
-    if (host.codeplug) {
-      const auto& r = *host.codeplug;
+    if (codeplug) {
+      const auto& r = *codeplug;
       j["codeplug"] = {
           {"outcome", r.outcome},
           {"formatBefore", CodeplugFormatName(r.imageFormatIndex)},
@@ -547,8 +517,8 @@ int RunUpdateCommand(const UpdateArgs& args) {
       j = std::move(both);
     }
     std::printf("%s\n", j.dump(2).c_str());
-  } else if (host.codeplug && args.verbosity != Verbosity::kQuiet) {
-    const auto& r = *host.codeplug;
+  } else if (codeplug && args.verbosity != Verbosity::kQuiet) {
+    const auto& r = *codeplug;
     std::printf("Codeplug: format %s in the radio, %s expected; %d bytes read, %d written\n",
                 CodeplugFormatName(r.imageFormatIndex).c_str(),
                 CodeplugFormatName(r.targetFormatIndex).c_str(), r.uploadedBytes,

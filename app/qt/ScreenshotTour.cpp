@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
   request.discovery = &ports;
   request.workDir = work.path().toStdString();
   request.backupRoot = work.path().toStdString() + "/backups";
+  request.historyPath = work.path().toStdString() + "/history.jsonl";
   request.radio.bootVersion = {4, 2};
   std::string error;
   auto setup = bcu::qt::WindowSetup::Create(request, error);

@@ -18,6 +18,8 @@ std::unique_ptr<WindowSetup> WindowSetup::Create(WindowSetupRequest request, std
   options.discovery = request.discovery;
   options.updater.workDir = request.workDir;
   options.updater.backupRoot = request.backupRoot;
+  options.updater.recordHistory = true;
+  options.updater.historyPath = request.historyPath;
   options.resources = request.resources;
 #if BCU_WINDOW_FIRMWARE
   if (options.resources == nullptr) options.resources = &platform::EmbeddedResources();

@@ -30,6 +30,8 @@ struct WindowSetupRequest {
   std::string workDir;
   // Folder for the codeplug backups; empty: the user's data folder.
   std::string backupRoot;
+  // The update history every Start run is recorded in; empty: the user's.
+  std::string historyPath;
 #if BCU_WINDOW_SIMULATOR
   sim::RadioConfig radio;  // the virtual radio of `simulate`
 #endif

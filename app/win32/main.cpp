@@ -85,6 +85,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
   ::LocalFree(argv);
 
   bcu::win32::MainFormOptions options;
+  // Every Start run goes into the user's update history.
+  options.updater.recordHistory = true;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();

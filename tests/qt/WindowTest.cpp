@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/ResourceAttributes.h"
+#include "app/UpdateHistory.h"
 #include "app/qt/Aboutdlg.h"
 #include "app/qt/Codedownpassdlg.h"
 #include "app/qt/Codeupdatermainform.h"
@@ -127,6 +128,7 @@ class WindowTest : public QObject {
     request.workDir = workDir_->path().toStdString();
     backupDir_ = std::make_unique<QTemporaryDir>();
     request.backupRoot = backupDir_->path().toStdString() + "/backups";
+    request.historyPath = HistoryPath().toStdString();
     if (adjust_) adjust_(request);
     request.radio.bootVersion = boot;
     std::string error;
@@ -159,6 +161,17 @@ class WindowTest : public QObject {
       });
     };
     return setup_->Form();
+  }
+
+  // The update history of the window's runs (beside the backups).
+  QString HistoryPath() const { return backupDir_->path() + "/history.jsonl"; }
+  std::vector<app::HistoryRecord> HistoryLines() const {
+    std::vector<app::HistoryRecord> records;
+    int skipped = 0;
+    std::string error;
+    if (!app::ReadHistory(HistoryPath().toStdString(), records, skipped, error) || skipped != 0)
+      qWarning("the history: %s, %d lines skipped", error.c_str(), skipped);
+    return records;
   }
 
   static void AnswerPassword(ModalScript& script, QString password, bool ok) {
@@ -319,6 +332,9 @@ class WindowTest : public QObject {
     TCodeUpdaterMainDispForm& form = Open();
     QTest::mouseClick(form.m_RetrieveVersionInfoButton, Qt::LeftButton);
     QCOMPARE(form.FileVersionLabel->text(), QString("5.9"));
+    const QString controllerBefore = form.HWControllerVersionLabel->text();
+    QVERIFY(!controllerBefore.isEmpty());
+    QVERIFY(HistoryLines().empty());  // a Retrieve is no run
     ModalScript script;
     AnswerPassword(script, "gablers", true);
     bool sawStop = false;
@@ -347,8 +363,25 @@ class WindowTest : public QObject {
     QVERIFY(form.BootLoadVersionLabel->text().isEmpty());
     QVERIFY(!form.m_TargetVersionInfoGroupBox->toolTip().isEmpty());
     // The codeplug the radio held is kept.
-    QCOMPARE(QDir(backupDir_->path() + "/backups/001A2B3C4D5E6F70").entryList(QDir::Files).size(),
-             1);
+    const QStringList backups =
+        QDir(backupDir_->path() + "/backups/001A2B3C4D5E6F70").entryList(QDir::Files);
+    QCOMPARE(backups.size(), 1);
+    // The run is one line of the update history: the versions the panel
+    // showed before, the format the new code expects, the backup, "Done.".
+    const std::vector<app::HistoryRecord> lines = HistoryLines();
+    QCOMPARE(lines.size(), std::size_t{1});
+    const app::HistoryRecord& r = lines[0];
+    QCOMPARE(QString::fromStdString(r.serialNumber), QString("001A2B3C4D5E6F70"));
+    QCOMPARE(QString::fromStdString(r.versionsBefore.fileFormatVersion), QString("5.9"));
+    QCOMPARE(QString::fromStdString(r.versionsBefore.controllerVersion), controllerBefore);
+    QCOMPARE(QString::fromStdString(r.versionsAfter.fileFormatVersion), QString("5.10"));
+    QCOMPARE(QString::fromStdString(r.codeplugFormatBefore), QString("5.9"));
+    QCOMPARE(QString::fromStdString(r.codeplugFormatAfter), QString("5.10"));
+    QCOMPARE(QString::fromStdString(r.backupPath),
+             backupDir_->path() + "/backups/001A2B3C4D5E6F70/" + backups[0]);
+    QCOMPARE(r.outcomeCode, 0);
+    QCOMPARE(QString::fromStdString(r.outcomeText), QString("Done."));
+    QVERIFY(!r.port.empty());
 
     // The password is asked once per run: the next Start runs at once.
     script.Stop();
@@ -356,6 +389,7 @@ class WindowTest : public QObject {
     QTest::mouseClick(form.m_StartButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!form.Updater().m_Running, kLongWaitMs);
     QVERIFY2(again.unexpected.isEmpty(), qPrintable(again.unexpected.join("; ")));
+    QCOMPARE(HistoryLines().size(), std::size_t{2});
   }
 
   // The codeplug step of an update (a portable updater, a radio already

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/FirmwareSetIdentity.h"
 #include "app/ResourceAttributes.h"
 
 namespace bcu::testsupport {
@@ -140,6 +141,8 @@ std::shared_ptr<platform::MemoryResources> MakeTestResources(const TestFirmware&
   res->Add("TEXT", "Code_1", Bytes(SRecords(TestCodeData(fw.codeBytes, 2))));
   res->Add("TEXT", "Loader_Boot_1", Bytes(SRecords(TestCodeData(256, 3))));
   res->Add("TEXT", "Code_Boot_1", Bytes(SRecords(TestCodeData(fw.bootBytes, 4))));
+  if (!fw.setName.empty()) res->Add("TEXT", app::kSetNameResource, Bytes(fw.setName));
+  if (!fw.setRelease.empty()) res->Add("TEXT", app::kSetReleaseResource, Bytes(fw.setRelease));
   return res;
 }
 

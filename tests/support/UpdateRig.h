@@ -96,6 +96,9 @@ struct TestFirmware {
   std::uint8_t bootMinor = 2;
   int codeBytes = 4096;
   int bootBytes = 512;
+  // The set's own name and release (empty: it carries none).
+  std::string setName{};
+  std::string setRelease{};
 };
 std::shared_ptr<platform::MemoryResources> MakeTestResources(const TestFirmware& firmware);
 // The data bytes of the application code and of the boot code of that set.

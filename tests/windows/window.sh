@@ -114,9 +114,14 @@ PY
 
   update)
     # A whole update from the window ends "Done." with the embedded code and
-    # the converted codeplug on the radio.
+    # the converted codeplug on the radio, and adds its line to the update
+    # history in the prefix's %LOCALAPPDATA% (the prefix keeps the lines of
+    # earlier runs).
     sample_codeplug 5.9 "$tmp/radio.bin"
-    start_radio radio --time-scale "$scale" --codeplug "$tmp/radio.bin" --serial 2626000000000001
+    serial=2626000000000001
+    history="$(window_data_dir)/history.jsonl"
+    lines_before=$(grep -c "\"serialNumber\":\"$serial\"" "$history" 2>/dev/null || true)
+    start_radio radio --time-scale "$scale" --codeplug "$tmp/radio.bin" --serial $serial
     start_window --delay-scale "$scale"
     drive update || window_fail "the driver: $(tail -n 2 "$tmp/driver.txt")"
     wait_window || window_fail "bcu-window.exe ended with exit code $?"
@@ -125,6 +130,26 @@ PY
     [[ $(driver_says "RUNNING ") == "RUNNING Stop" ]] || window_fail "Start did not become Stop"
     check_update_result "$tmp/radio-dump" "$tmp/radio.bin" || window_fail "radio contents"
     [[ -z $(ls -A "$tmp/work") ]] || window_fail "work files left behind: $(ls -A "$tmp/work")"
+    lines_after=$(grep -c "\"serialNumber\":\"$serial\"" "$history" 2>/dev/null || true)
+    ((${lines_after:-0} == ${lines_before:-0} + 1)) ||
+      window_fail "the history has ${lines_after:-0} lines of the radio, ${lines_before:-0} before the run"
+    grep "\"serialNumber\":\"$serial\"" "$history" | tail -n 1 >"$tmp/history-line.json"
+    backup=$(python3 - "$tmp/history-line.json" <<'PY'
+import json, sys
+r = json.load(open(sys.argv[1]))
+assert r["outcome"] == {"code": 0, "text": "Done."}, r["outcome"]
+assert r["port"] == "COM5", r["port"]
+assert r["codeplugFormatBefore"] == "5.9" and r["codeplugFormatAfter"] == "5.10", r
+assert r["versionsAfter"]["fileFormatVersion"] == "5.10", r["versionsAfter"]
+assert r["backupFile"], r
+print(r["backupFile"])
+PY
+    ) || window_fail "the history line: $(cat "$tmp/history-line.json")"
+    unix=$("$WINE" winepath -u "$backup" 2>/dev/null | tr -d '\r')
+    [[ $unix == "$(window_data_dir)/backups/$serial/"*.bin && -f $unix ]] ||
+      window_fail "the history's backup is not the radio's backup: $backup ($unix)"
+    cmp -s -n "$(stat -c %s "$tmp/radio.bin")" "$unix" "$tmp/radio.bin" ||
+      window_fail "the backup differs from the radio's codeplug"
     ;;
 
   stop)
