@@ -17,5 +17,5 @@ set(CMAKE_CROSSCOMPILING_EMULATOR
 # into std::string and std::vector as out of bounds where they are not
 # (-Wrestrict, -Warray-bounds, -Wstringop-overflow), and a build with
 # warnings hides the real ones.
-set(CMAKE_C_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")
+set(CMAKE_C_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "C flags of a release build")
+set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "C++ flags of a release build")

@@ -283,9 +283,11 @@ void WaitForDownload() {
 void Stop() {
   StartUpdate();
   WaitForDownload();
-  Say("STOP at " + std::to_string(ProgressPosition()) + "%");
+  Say("STOP at progress " + std::to_string(ProgressPosition()));
   Click(kStartButton);
   if (!WaitFor([] { return Text(kStartButton) != "Stop"; }, 30000)) Fail("Stop changed nothing");
+  // The run stops at its next block; on a busy machine the whole unwind can
+  // be over before the caption is read (the button then reads "Start").
   Say("STOPPING " + Text(kStartButton));
   if (!WaitFor(Idle, kLongMs)) Fail("the run did not end after Stop: " + Text(kStatusLabel));
   Say("STATUS " + Text(kStatusLabel));
