@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/FolderRoom.h"
 #include "platform/Folders.h"
 #include "platform/Win32Private.h"
@@ -14,16 +16,25 @@ FolderRoom QueryFolderRoom(const std::string& folder) {
     room.error = error;
     return room;
   }
-  const std::string probe =
-      JoinPath(folder, ".room-check-" + std::to_string(::GetCurrentProcessId()));
+  // The probe's name is this thread's own: the radios of a fleet ask at the
+  // same moment, in one process. A name that is taken moves on to the next.
+  const std::string base =
+      JoinPath(folder, ".room-check-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                           std::to_string(::GetCurrentThreadId()) + "-");
   PrivateSecurity security;
-  // Removed by the system when the handle closes, even if the program ends
-  // in between.
-  const HANDLE h =
-      ::CreateFileW(Widen(probe).c_str(), GENERIC_WRITE | DELETE, 0, security.Attributes(),
-                    CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  HANDLE h = INVALID_HANDLE_VALUE;
+  DWORD lastError = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    // Removed by the system when the handle closes, even if the program ends
+    // in between.
+    h = ::CreateFileW(Widen(base + std::to_string(attempt)).c_str(), GENERIC_WRITE | DELETE, 0,
+                      security.Attributes(), CREATE_NEW,
+                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) lastError = ::GetLastError();
+    if (h == INVALID_HANDLE_VALUE && lastError != ERROR_FILE_EXISTS) break;
+  }
   if (h == INVALID_HANDLE_VALUE) {
-    room.error = folder + ": " + FileErrorTextOf(::GetLastError());
+    room.error = folder + ": " + FileErrorTextOf(lastError);
     return room;
   }
   ::CloseHandle(h);

@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/AtomicWrite.h"
 #include "platform/BoundedRead.h"
+#include "platform/FolderRoom.h"
 #include "tests/support/UpdateRig.h"
 
 namespace bcu::platform {
@@ -112,6 +114,23 @@ TEST_F(AtomicWriteTest, ModeKeepAndRefusalsNameTheReason) {
   EXPECT_FALSE(WriteFileAtomically(dir_ + "/missing/x.bin", std::string_view("x"), {}, error));
   EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
   EXPECT_EQ(Names(dir_), (std::vector<std::string>{"backup.bin", "folder"}));
+}
+
+// The radios of a fleet ask for the backup folder's room at the same moment,
+// from one process: every one of them gets its answer, and no probe stays.
+TEST_F(AtomicWriteTest, FolderRoomIsAnsweredToEveryThreadAtOnce) {
+  const std::string folder = dir_ + "/backups";
+  std::vector<int> refused(8, 0);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < refused.size(); ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i)
+        if (!QueryFolderRoom(folder).writable) ++refused[t];
+    });
+  for (auto& t : threads) t.join();
+  for (int n : refused) EXPECT_EQ(n, 0);
+  EXPECT_TRUE(Names(folder).empty());
+  EXPECT_GT(QueryFolderRoom(folder).freeBytes, 0u);
 }
 
 TEST(BoundedReadTest, ReadsUpToTheLimitAndNamesEveryRefusal) {

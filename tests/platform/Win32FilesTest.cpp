@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/AtomicWrite.h"
 #include "platform/BoundedRead.h"
 #include "platform/FileOpen.h"
+#include "platform/FolderRoom.h"
 #include "platform/Folders.h"
 #include "platform/PrivateFile.h"
 
@@ -189,6 +191,22 @@ TEST_F(Win32FilesTest, NamesWithAnyCharacterWork) {
   std::vector<std::uint8_t> bytes;
   EXPECT_FALSE(ReadFileBounded(path, 100, bytes, error));
   EXPECT_EQ(error, path + ": no such file or folder");
+}
+
+// The radios of a fleet ask for the backup folder's room at the same moment,
+// from one process: every one of them gets its answer, and no probe stays.
+TEST_F(Win32FilesTest, FolderRoomIsAnsweredToEveryThreadAtOnce) {
+  const std::string folder = In("backups");
+  std::vector<int> refused(8, 0);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < refused.size(); ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i)
+        if (!QueryFolderRoom(folder).writable) ++refused[t];
+    });
+  for (auto& t : threads) t.join();
+  for (int n : refused) EXPECT_EQ(n, 0);
+  EXPECT_TRUE(fs::is_empty(PathOf(folder)));
 }
 
 TEST_F(Win32FilesTest, TheDataFolderIsUnderLocalAppData) {
