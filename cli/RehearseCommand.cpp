@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/FirmwareSetIdentity.h"
+#include "app/RunHistory.h"
 #include "app/UpdateHistory.h"
 #include "cli/ExitCodes.h"
 #include "cli/RehearsalReport.h"
@@ -15,23 +16,19 @@ namespace {
 
 void Record(const RehearseRequest& request, const std::string& port, const RehearsalResult& r,
             std::time_t start) {
-  app::HistoryRecord record;
+  app::RunStart run;
+  run.port = port;
+  run.time = start;
+  if (r.radio.answered) run.serialNumber = r.radio.key;
+  app::UpdateRunFacts facts;
+  facts.status = r.outcome;
+  facts.codeplug = r.codeplug;
+  app::HistoryRecord record =
+      app::RunHistoryRecord(run, app::ReadFirmwareSetIdentity(*request.input.resources), facts,
+                            r.exitCode, r.rehearsalSeconds);
   record.rehearsal = true;
-  record.port = port;
-  const app::FirmwareSetIdentity set = app::ReadFirmwareSetIdentity(*request.input.resources);
-  record.firmwareSetName = set.name;
-  record.firmwareSetRelease = set.release;
-  if (r.radio.answered) record.serialNumber = r.radio.key;
-  if (r.codeplug) {
-    record.codeplugFormatBefore = CodeplugFormatName(r.codeplug->imageFormatIndex);
-    record.codeplugFormatAfter =
-        CodeplugFormatName(r.codeplug->downloadedBytes > 0 ? r.codeplug->targetFormatIndex
-                                                           : r.codeplug->imageFormatIndex);
-  }
-  record.outcomeCode = r.exitCode;
-  record.outcomeText = r.outcome;
-  record.startTime = app::IsoUtcTime(start);
-  record.durationSeconds = r.rehearsalSeconds;
+  // Nothing was written to the radio: its versions are what they were.
+  record.versionsAfter = {};
   std::string error;
   const std::string path =
       request.historyPath.empty() ? app::DefaultHistoryPath() : request.historyPath;
