@@ -33,10 +33,16 @@ void TAboutDialog::InitDialog(HWND dialog) {
   ::SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.normal), FALSE);
   SizeAndCentre(dialog, kOuterWidth, kOuterHeight, owner_, dpi);
 
-  // The panel's inside, in the dialog's client pixels (the panel is at 8, 8).
+  // The outer size holds the caption: the button sits 12 pixels above the
+  // client's bottom edge, whatever the caption's height, and the panel ends
+  // 8 pixels above the button.
+  RECT client{};
+  ::GetClientRect(dialog, &client);
+  const int okTop = client.bottom - Scaled(37, dpi);
   HWND panel =
       MakeControl(dialog, WC_STATICW, L"", WS_VISIBLE | SS_OWNERDRAW, kAboutPanel, nullptr);
-  PlaceControl(panel, 8, 8, 286, 170, dpi);
+  ::SetWindowPos(panel, nullptr, Scaled(8, dpi), Scaled(8, dpi), Scaled(286, dpi),
+                 okTop - Scaled(16, dpi), SWP_NOZORDER);
   HWND image =
       MakeControl(dialog, WC_STATICW, L"", WS_VISIBLE | SS_OWNERDRAW, kAboutImage, nullptr);
   PlaceControl(image, 20, 20, 64, 64, dpi);
@@ -54,12 +60,11 @@ void TAboutDialog::InitDialog(HWND dialog) {
   PlaceControl(copyright, 20, 104, 266, 14, dpi);
   HWND ok = MakeControl(dialog, WC_BUTTONW, L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK,
                         fonts_.normal);
-  // The outer size holds the caption: the button sits 12 pixels above the
-  // client's bottom edge, whatever the caption's height.
-  RECT client{};
-  ::GetClientRect(dialog, &client);
-  ::SetWindowPos(ok, nullptr, Scaled(113, dpi), client.bottom - Scaled(37, dpi), Scaled(75, dpi),
-                 Scaled(25, dpi), SWP_NOZORDER);
+  ::SetWindowPos(ok, nullptr, Scaled(113, dpi), okTop, Scaled(75, dpi), Scaled(25, dpi),
+                 SWP_NOZORDER);
+  // The panel lies below the controls on it (siblings clip one another, and
+  // the first one made is on top).
+  ::SetWindowPos(panel, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   ::SetFocus(ok);
 }
 

@@ -44,6 +44,9 @@ void TCodeDownPassDispDlg::InitDialog(HWND dialog) {
   HWND cancel = MakeControl(dialog, WC_BUTTONW, L"Cancel", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
                             IDCANCEL, fonts_.normal);
   PlaceControl(cancel, 304, 40, 75, 25, dpi);
+  // The panel lies below the label and the edit on it (siblings clip one
+  // another, and the first one made is on top).
+  ::SetWindowPos(panel, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
   const SIZE outer =
       OuterSizeFor(dialog, Scaled(kClientWidth, dpi), Scaled(kClientHeight, dpi), dpi);

@@ -71,6 +71,15 @@ if [[ ! -f $WINEPREFIX/.bcu-window-ready ]]; then
   touch "$WINEPREFIX/.bcu-window-ready"
 fi
 
+# wine's own faces (the dialog face MS Sans Serif among them) in the
+# prefix's font folder, where wine looks for them; without them every face
+# falls back to a wider one of the system's and labels run into their values.
+wine_fonts=/usr/share/wine/fonts
+if [[ -d $wine_fonts && ! -e $WINEPREFIX/drive_c/windows/Fonts/sserife.fon ]]; then
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp "$wine_fonts"/* "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
+
 winpath() {
   echo "Z:${1//\//\\}"
 }
@@ -144,7 +153,25 @@ drive() {
 }
 
 # take_shot NAME AREA: the screen's AREA (WxH+X+Y) as $SHOT_DIR/NAME.png.
+# A dialog that lies wholly inside its owner reaches wine's own window on
+# the display but not the screen's picture (it reads black there): so the
+# picture is the root's, with every mapped top-level window's own contents
+# laid over it at its place, bottom first.
 take_shot() {
-  xwd -root -silent -display "$DISPLAY" | convert xwd:- -crop "$2" +repage "png:$SHOT_DIR/$1.png"
-  echo "screenshot: $SHOT_DIR/$1.png"
+  local name=$1 area=$2 raw=$window_tmp/shot.png id place
+  xwd -root -silent -display "$DISPLAY" | convert xwd:- "png:$raw"
+  while read -r id place; do
+    xwininfo -id "$id" -display "$DISPLAY" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
+    xwd -id "$id" -silent -display "$DISPLAY" 2>/dev/null |
+      convert "png:$raw" xwd:- -geometry "$place" -composite "png:$raw" || true
+  done < <(top_windows)
+  convert "png:$raw" -crop "$area" +repage "png:$SHOT_DIR/$name.png"
+  echo "screenshot: $SHOT_DIR/$name.png"
+}
+
+# The root's children larger than a point, bottom first, as "ID +X+Y".
+top_windows() {
+  xwininfo -root -children -display "$DISPLAY" |
+    awk '$1 ~ /^0x/ { split($(NF - 1), size, /[x+]/); if (size[1] > 1 && size[2] > 1) print $1, $NF }' |
+    tac
 }

@@ -90,6 +90,17 @@ int ProgressPosition() {
   ::SendMessageTimeoutW(Item(kProgressBar), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &pos);
   return static_cast<int>(pos);
 }
+// How far the bar is, in percent of its range (the downloads set the range
+// to their blocks).
+int ProgressPercent() {
+  DWORD_PTR high = 0;
+  ::SendMessageTimeoutW(Item(kProgressBar), PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 5000, &high);
+  DWORD_PTR low = 0;
+  ::SendMessageTimeoutW(Item(kProgressBar), PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &low);
+  const long long span = static_cast<long long>(high) - static_cast<long long>(low);
+  if (span <= 0) return 0;
+  return static_cast<int>((ProgressPosition() - static_cast<long long>(low)) * 100 / span);
+}
 int OuterWidth() {
   RECT r{};
   ::GetWindowRect(g_main, &r);
@@ -147,6 +158,22 @@ std::vector<Dialog> OpenDialogs() {
   return search.found;
 }
 
+// A control of a dialog that the user can reach: at its centre, the dialog's
+// topmost child is the control itself (a sibling made earlier and lying
+// over it would hide it and take its clicks).
+void RequireOnTop(HWND dialog, int id, const std::string& what) {
+  HWND control = ::GetDlgItem(dialog, id);
+  if (control == nullptr) Fail(what + " is missing");
+  RECT r{};
+  ::GetWindowRect(control, &r);
+  POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  ::ScreenToClient(dialog, &centre);
+  HWND top = ::ChildWindowFromPointEx(dialog, centre, CWP_SKIPINVISIBLE);
+  if (top != control) {
+    Fail(what + " lies under control " + std::to_string(::GetDlgCtrlID(top)) + " of its dialog");
+  }
+}
+
 // What to do with a message box: the button to press, or 0 to leave it open.
 using BoxPolicy = std::function<int(const Dialog&)>;
 
@@ -166,6 +193,8 @@ void HandleDialogs(const BoxPolicy& policy) {
       if (!g_typePassword) continue;
       HWND edit = ::GetDlgItem(d.window, kPasswordEdit);
       if (edit == nullptr) continue;
+      RequireOnTop(d.window, kPasswordLabel, "the password prompt");
+      RequireOnTop(d.window, kPasswordEdit, "the password edit");
       const std::wstring pw(g_password.begin(), g_password.end());
       DWORD_PTR r = 0;
       ::SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pw.c_str()),
@@ -263,6 +292,23 @@ void Retrieve() {
   }
   PrintPanel();
   Say("STATUS " + Text(kStatusLabel));
+  // The about box over the idle window: its texts and its button in reach.
+  Command(kHelpAboutMenuItem);
+  HWND about = nullptr;
+  if (!WaitFor(
+          [&] {
+            for (const Dialog& d : OpenDialogs())
+              if (d.caption == Utf8(kAboutCaption)) about = d.window;
+            return about != nullptr;
+          },
+          30000)) {
+    Fail("no about box");
+  }
+  for (int id : {int{kAboutNameLabel}, int{kAboutVersionLabel}, int{kAboutCopyrightLabel}, IDOK})
+    RequireOnTop(about, id, "about box control " + std::to_string(id));
+  Say("ABOUT " + Utf8(TextOf(::GetDlgItem(about, kAboutVersionLabel))));
+  ::PostMessageW(about, WM_COMMAND, IDOK, 0);
+  if (!WaitFor([&] { return !::IsWindow(about); }, 30000)) Fail("the about box stayed open");
 }
 
 void Update() {
@@ -352,7 +398,7 @@ void Tour() {
   }
   Shot("password");
   g_typePassword = true;
-  if (!WaitFor([] { return StatusHas("Downloading Application code") && ProgressPosition() >= 20; },
+  if (!WaitFor([] { return StatusHas("Downloading Application code") && ProgressPercent() >= 40; },
                kLongMs)) {
     Fail("never reached the code download");
   }
