@@ -146,11 +146,14 @@ void PtyRadio::Serve() {
           pending.resize(radio_->Transmit(pending.data(), pending.size()));
           if (pending.empty()) break;
         }
+        // A frame's end is on the line when its write starts: the reader it
+        // wakes can run (and answer) before this thread reads the clock again.
+        const std::uint64_t handedUs = recordFrameEnds_ ? platform::RealMicros() : 0;
         const ssize_t w = ::write(master_, pending.data(), pending.size());
         if (w <= 0) break;  // the pty's buffer is full: poll for POLLOUT
         if (recordFrameEnds_ &&
             std::find(pending.begin(), pending.begin() + w, link::kFrameEnd) != pending.begin() + w)
-          frameEnds_.push_back(platform::RealMicros());
+          frameEnds_.push_back(handedUs);
         pending.erase(pending.begin(), pending.begin() + w);
       }
       // Sleep until the next byte or phase end falls due, to the microsecond:
