@@ -75,7 +75,7 @@ fi
 # prefix's font folder, where wine looks for them; without them every face
 # falls back to a wider one of the system's and labels run into their values.
 wine_fonts=/usr/share/wine/fonts
-if [[ -d $wine_fonts && ! -e $WINEPREFIX/drive_c/windows/Fonts/sserife.fon ]]; then
+if [[ -e $wine_fonts/sserife.fon && ! -e $WINEPREFIX/drive_c/windows/Fonts/sserife.fon ]]; then
   mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
   cp "$wine_fonts"/* "$WINEPREFIX/drive_c/windows/Fonts/"
 fi
